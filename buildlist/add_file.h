@@ -1,0 +1,27 @@
+// The one way in for a file (AddFile), and the -vppath rewrite of VP source
+// references (SetVpPath).
+#pragma once
+
+#include <string>
+
+#include "buildlist/build_list.h"
+#include "host/status.h"
+
+namespace quarrion {
+
+class SourceArchives;
+
+// Appends a record for `name` in `folder` whose bytes come from `path` (a
+// file on disk, or a VP source reference), with the length and time taken
+// from the disk or from the source archive's directory. False, with the list
+// unchanged and the reason in `why`, when the file cannot be added. Source
+// archives are looked up in `archives` when given (one directory read per
+// archive), otherwise opened for this call alone.
+bool AddFile(BuildList& list, const std::string& name, const std::string& path,
+             const std::string& folder, Status* why = nullptr, SourceArchives* archives = nullptr);
+
+// Moves every VP source reference of the list into `folder`: the part of the
+// path after its last separator is put behind the folder and one backslash.
+void SetVpPath(BuildList& list, std::string folder);
+
+}  // namespace quarrion

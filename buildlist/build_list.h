@@ -1,0 +1,61 @@
+// The build list: the files the next archive will hold, plus the folder table
+// and the counters that the tree layout derives from them just before an
+// archive is written.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "vp/format.h"
+
+namespace quarrion {
+
+// One file to pack.
+struct FileRecord {
+  FileRecord();  // empty strings, zero sizes and name, timestamp = now
+
+  std::string path;    // a file on disk, or a VP source reference (archive.vp:name)
+  VpDirEntry entry;    // the directory entry the archive will carry
+  std::int32_t size = 0;
+  std::string folder;  // folder inside the archive, backslash-separated, verbatim
+
+  std::string_view name() const { return EntryName(entry); }
+};
+
+// One folder of the archive's tree, as the layout derives it.
+struct DirNode {
+  std::string folder;               // as the records carry it, e.g. data\maps
+  std::vector<std::string> parts;   // folder split at every backslash
+  std::int32_t depth = 0;           // parts.size()
+};
+
+struct BuildList {
+  std::vector<FileRecord> files;
+  std::vector<DirNode> dirs;
+  std::int32_t fileCount = 0;
+  std::int32_t dirEntryCount = 0;
+  // Summed in 64 bits so that a list past the format's 2 GiB limit is seen
+  // and refused instead of wrapping around.
+  std::int64_t dataSize = 0;
+  HeaderValues header;  // version 2; dirOffset and dirEntries after a layout
+
+  std::size_t size() const { return files.size(); }
+  FileRecord& operator[](std::size_t i) { return files[i]; }
+  const FileRecord& operator[](std::size_t i) const { return files[i]; }
+
+  // Empties the list; the header keeps its values (version stays 2).
+  void Reset();
+};
+
+// Index of the last record whose name and folder equal the arguments byte for
+// byte (case-sensitive), or -1.
+std::int32_t FindFile(const BuildList& list, std::string_view name, std::string_view folder);
+
+// Removes the record FindFile names, keeping the order of the others. False
+// when no record matched.
+bool RemoveFile(BuildList& list, std::string_view name, std::string_view folder);
+
+}  // namespace quarrion

@@ -1,0 +1,136 @@
+// The thin platform layer: everything the tool needs of the operating system,
+// with one implementation per host (host_posix.cpp, host_windows.cpp).
+//
+// In memory every path keeps its backslashes as the user or the archive gave
+// them; the functions here map a path to the host's form where it meets the
+// file system (on POSIX every backslash is a separator).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/status.h"
+
+namespace quarrion::host {
+
+// The path as the host's file system functions take it: on POSIX every
+// backslash becomes a slash; on Windows the path is used as given.
+std::string NativePath(std::string_view path);
+
+// True when `c` separates folders on this host ('\\' and '/' on both).
+bool IsPathSeparator(char c);
+
+enum class FileKind { kMissing, kRegular, kFolder, kOther };
+
+struct FileInfo {
+  FileKind kind = FileKind::kMissing;
+  std::int64_t size = 0;       // bytes (regular files)
+  std::int64_t mtime = 0;      // seconds since 1970-01-01 UTC, not clamped
+  std::int64_t mtimeNsec = 0;  // sub-second part, where the host has one
+  std::uint64_t device = 0;    // identity of the file, for loop detection
+  std::uint64_t inode = 0;     // and for noticing a replaced file
+};
+
+// Status of `path`, following symbolic links. A path that does not exist (or a
+// link whose target does not) gives kind kMissing and code kNotFound.
+bool StatPath(const std::string& path, FileInfo* info, Status* err);
+
+// True when `path` names a folder (links followed).
+bool IsFolder(const std::string& path);
+
+// The entry names of the folder `path` in the host's order, without "." and
+// "..", hidden entries included. False (with the reason) when the folder
+// cannot be listed.
+bool ListFolder(const std::string& path, std::vector<std::string>* names, Status* err);
+
+// Seconds since 1970-01-01 UTC.
+std::int64_t NowSeconds();
+
+// A time as the archive stores it: clamped to 0 .. 2^31-1.
+std::int32_t ClampTime(std::int64_t seconds);
+
+// True when standard error is a terminal (progress display).
+bool StderrIsTerminal();
+
+// A file opened read-only. Open refuses anything that is not a regular file,
+// without blocking on FIFOs or opening devices.
+class InputFile {
+ public:
+  InputFile() = default;
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  InputFile(InputFile&& other) noexcept;
+  InputFile& operator=(InputFile&& other) noexcept;
+
+  bool Open(const std::string& path, Status* err);
+  void Close();
+  bool is_open() const { return handle_ != kInvalid; }
+
+  const std::string& path() const { return path_; }
+  const FileInfo& info() const { return info_; }
+  std::int64_t size() const { return info_.size; }
+
+  // Reads up to `n` bytes at `offset` into `buf`; `*got` is the number read,
+  // fewer only at the end of the file. False on a read error.
+  bool ReadAt(std::int64_t offset, void* buf, std::size_t n, std::size_t* got, Status* err);
+
+  // The host's handle (a file descriptor or a HANDLE), for the kernel copy.
+  std::intptr_t native() const { return handle_; }
+
+ private:
+  static constexpr std::intptr_t kInvalid = -1;
+  std::intptr_t handle_ = kInvalid;
+  std::string path_;
+  FileInfo info_;
+};
+
+// An output file that replaces its target only when everything was written:
+// data go to a temporary file in the target's folder, and Commit flushes it,
+// closes it and renames it over the target. An uncommitted file is removed
+// by the destructor, so a failed write leaves the target as it was.
+class AtomicOutputFile {
+ public:
+  AtomicOutputFile() = default;
+  ~AtomicOutputFile();
+  AtomicOutputFile(const AtomicOutputFile&) = delete;
+  AtomicOutputFile& operator=(const AtomicOutputFile&) = delete;
+
+  bool Create(const std::string& target, Status* err);
+
+  // Appends bytes (buffered).
+  bool Write(const void* data, std::size_t n, Status* err);
+  bool Write(std::string_view bytes, Status* err) { return Write(bytes.data(), bytes.size(), err); }
+
+  // Appends exactly `length` bytes of `src` starting at `offset`, with the
+  // kernel's file-to-file copy where the host has one. A source that delivers
+  // fewer bytes is an error (kChanged) naming the source.
+  bool CopyFrom(InputFile& src, std::int64_t offset, std::int64_t length, Status* err);
+
+  // Overwrites bytes that were already written (the header's entry count).
+  bool WriteAt(std::int64_t offset, const void* data, std::size_t n, Status* err);
+
+  // Bytes appended so far.
+  std::int64_t position() const { return position_; }
+
+  bool Commit(Status* err);
+  void Discard();
+
+  const std::string& target() const { return target_; }
+
+ private:
+  bool FlushBuffer(Status* err);
+
+  static constexpr std::intptr_t kInvalid = -1;
+  std::intptr_t handle_ = kInvalid;
+  std::string target_;
+  std::string tempPath_;
+  std::string buffer_;
+  std::int64_t position_ = 0;   // logical size: file bytes plus buffered bytes
+  std::int64_t flushed_ = 0;    // bytes already in the file
+};
+
+}  // namespace quarrion::host

@@ -1,0 +1,415 @@
+// The host layer on POSIX systems (Linux, macOS, the BSDs).
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "host/host.h"
+
+namespace quarrion::host {
+namespace {
+
+constexpr std::size_t kCopyBufferSize = 128 * 1024;
+
+// The reason for an errno value, in this tool's own words where they matter.
+std::string Reason(int e) {
+  switch (e) {
+    case ENOENT:
+      return "no such file or folder";
+    case ENOTDIR:
+      return "a part of the path is not a folder";
+    case EACCES:
+    case EPERM:
+      return "permission denied";
+    case EISDIR:
+      return "is a folder";
+    case ENOSPC:
+      return "no space left on the device";
+    case EFBIG:
+      return "file too large for the device";
+    case EDQUOT:
+      return "disk quota exceeded";
+    case ELOOP:
+      return "too many levels of symbolic links";
+    case ENAMETOOLONG:
+      return "path too long";
+    default:
+      return std::strerror(e);
+  }
+}
+
+Status Errno(const std::string& path, int e) {
+  Code code = (e == ENOENT || e == ENOTDIR) ? Code::kNotFound : Code::kIoError;
+  return Status::Error(code, path + ": " + Reason(e));
+}
+
+void Fail(Status* err, Status s) {
+  if (err != nullptr) *err = std::move(s);
+}
+
+FileInfo InfoFromStat(const struct stat& st) {
+  FileInfo info;
+  if (S_ISREG(st.st_mode)) {
+    info.kind = FileKind::kRegular;
+  } else if (S_ISDIR(st.st_mode)) {
+    info.kind = FileKind::kFolder;
+  } else {
+    info.kind = FileKind::kOther;
+  }
+  info.size = static_cast<std::int64_t>(st.st_size);
+  info.mtime = static_cast<std::int64_t>(st.st_mtime);
+#if defined(__APPLE__)
+  info.mtimeNsec = static_cast<std::int64_t>(st.st_mtimespec.tv_nsec);
+#else
+  info.mtimeNsec = static_cast<std::int64_t>(st.st_mtim.tv_nsec);
+#endif
+  info.device = static_cast<std::uint64_t>(st.st_dev);
+  info.inode = static_cast<std::uint64_t>(st.st_ino);
+  return info;
+}
+
+// Writes all of `n` bytes, retrying after interruptions and short writes.
+bool WriteAll(int fd, const char* p, std::size_t n, const std::string& path, Status* err) {
+  while (n > 0) {
+    ssize_t w = ::write(fd, p, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      Fail(err, Errno(path, errno));
+      return false;
+    }
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+mode_t NewFileMode() {
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  return static_cast<mode_t>(0666 & ~mask);
+}
+
+}  // namespace
+
+std::string NativePath(std::string_view path) {
+  std::string native(path);
+  std::replace(native.begin(), native.end(), '\\', '/');
+  return native;
+}
+
+bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool StatPath(const std::string& path, FileInfo* info, Status* err) {
+  struct stat st;
+  if (::stat(NativePath(path).c_str(), &st) != 0) {
+    *info = FileInfo{};
+    Fail(err, Errno(path, errno));
+    return false;
+  }
+  *info = InfoFromStat(st);
+  return true;
+}
+
+bool IsFolder(const std::string& path) {
+  FileInfo info;
+  return StatPath(path, &info, nullptr) && info.kind == FileKind::kFolder;
+}
+
+bool ListFolder(const std::string& path, std::vector<std::string>* names, Status* err) {
+  names->clear();
+  DIR* dir = ::opendir(NativePath(path).c_str());
+  if (dir == nullptr) {
+    Fail(err, Errno(path, errno));
+    return false;
+  }
+  errno = 0;
+  while (struct dirent* e = ::readdir(dir)) {
+    const char* n = e->d_name;
+    if (std::strcmp(n, ".") == 0 || std::strcmp(n, "..") == 0) continue;
+    names->emplace_back(n);
+  }
+  int readError = errno;
+  ::closedir(dir);
+  if (readError != 0) {
+    names->clear();
+    Fail(err, Errno(path, readError));
+    return false;
+  }
+  return true;
+}
+
+std::int64_t NowSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+std::int32_t ClampTime(std::int64_t seconds) {
+  if (seconds < 0) return 0;
+  if (seconds > 0x7fffffff) return 0x7fffffff;
+  return static_cast<std::int32_t>(seconds);
+}
+
+bool StderrIsTerminal() { return ::isatty(2) == 1; }
+
+// ---- InputFile -------------------------------------------------------------
+
+InputFile::~InputFile() { Close(); }
+
+InputFile::InputFile(InputFile&& other) noexcept
+    : handle_(other.handle_), path_(std::move(other.path_)), info_(other.info_) {
+  other.handle_ = kInvalid;
+}
+
+InputFile& InputFile::operator=(InputFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    path_ = std::move(other.path_);
+    info_ = other.info_;
+    other.handle_ = kInvalid;
+  }
+  return *this;
+}
+
+bool InputFile::Open(const std::string& path, Status* err) {
+  Close();
+  path_ = path;
+  const std::string native = NativePath(path);
+  // Look before opening: FIFOs, sockets and devices are never opened.
+  struct stat st;
+  if (::stat(native.c_str(), &st) != 0) {
+    Fail(err, Errno(path, errno));
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    Fail(err, Status::Error(Code::kNotRegular, path + (S_ISDIR(st.st_mode)
+                                                           ? ": is a folder, not a file"
+                                                           : ": not a regular file")));
+    return false;
+  }
+  // O_NONBLOCK keeps a FIFO swapped in since the look from blocking the open.
+  int fd = ::open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    Fail(err, Errno(path, errno));
+    return false;
+  }
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    Fail(err, Status::Error(Code::kNotRegular, path + ": not a regular file"));
+    return false;
+  }
+  int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  handle_ = fd;
+  info_ = InfoFromStat(st);
+  return true;
+}
+
+void InputFile::Close() {
+  if (handle_ != kInvalid) {
+    ::close(static_cast<int>(handle_));
+    handle_ = kInvalid;
+  }
+}
+
+bool InputFile::ReadAt(std::int64_t offset, void* buf, std::size_t n, std::size_t* got,
+                       Status* err) {
+  *got = 0;
+  char* p = static_cast<char*>(buf);
+  while (*got < n) {
+    ssize_t r = ::pread(static_cast<int>(handle_), p + *got, n - *got,
+                        static_cast<off_t>(offset + static_cast<std::int64_t>(*got)));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      Fail(err, Errno(path_, errno));
+      return false;
+    }
+    if (r == 0) break;
+    *got += static_cast<std::size_t>(r);
+  }
+  return true;
+}
+
+// ---- AtomicOutputFile ------------------------------------------------------
+
+AtomicOutputFile::~AtomicOutputFile() { Discard(); }
+
+bool AtomicOutputFile::Create(const std::string& target, Status* err) {
+  Discard();
+  target_ = target;
+  buffer_.clear();
+  position_ = 0;
+  flushed_ = 0;
+  const std::string native = NativePath(target);
+  struct stat st;
+  if (::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    Fail(err, Status::Error(Code::kNotRegular, target + ": is a folder"));
+    return false;
+  }
+  // The temporary file lives beside the target so that the rename stays on
+  // one file system and replaces the target in one step.
+  std::string pattern = native + ".tmp-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  int fd = ::mkstemp(name.data());
+  if (fd < 0) {
+    Fail(err, Errno(target, errno));
+    return false;
+  }
+  ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  // Keep the mode of a file being replaced; a new one gets the usual mode.
+  mode_t mode = (::stat(native.c_str(), &st) == 0) ? (st.st_mode & 07777) : NewFileMode();
+  ::fchmod(fd, mode);
+  handle_ = fd;
+  tempPath_ = name.data();
+  buffer_.reserve(kCopyBufferSize);
+  return true;
+}
+
+bool AtomicOutputFile::FlushBuffer(Status* err) {
+  if (buffer_.empty()) return true;
+  if (!WriteAll(static_cast<int>(handle_), buffer_.data(), buffer_.size(), target_, err)) {
+    return false;
+  }
+  flushed_ += static_cast<std::int64_t>(buffer_.size());
+  buffer_.clear();
+  return true;
+}
+
+bool AtomicOutputFile::Write(const void* data, std::size_t n, Status* err) {
+  if (handle_ == kInvalid) {
+    Fail(err, Status::Error(Code::kIoError, target_ + ": not open for writing"));
+    return false;
+  }
+  const char* p = static_cast<const char*>(data);
+  if (buffer_.size() + n > kCopyBufferSize) {
+    if (!FlushBuffer(err)) return false;
+    if (n >= kCopyBufferSize) {
+      if (!WriteAll(static_cast<int>(handle_), p, n, target_, err)) return false;
+      flushed_ += static_cast<std::int64_t>(n);
+      position_ += static_cast<std::int64_t>(n);
+      return true;
+    }
+  }
+  buffer_.append(p, n);
+  position_ += static_cast<std::int64_t>(n);
+  return true;
+}
+
+bool AtomicOutputFile::CopyFrom(InputFile& src, std::int64_t offset, std::int64_t length,
+                                Status* err) {
+  if (handle_ == kInvalid) {
+    Fail(err, Status::Error(Code::kIoError, target_ + ": not open for writing"));
+    return false;
+  }
+  if (!FlushBuffer(err)) return false;
+  const int in = static_cast<int>(src.native());
+  const int out = static_cast<int>(handle_);
+  std::int64_t done = 0;
+#if defined(__linux__)
+  // The kernel copies (or shares extents) without bringing the bytes into
+  // user space. Any refusal falls back to read and write below.
+  {
+    loff_t inOff = static_cast<loff_t>(offset);
+    while (done < length) {
+      std::size_t chunk = static_cast<std::size_t>(std::min<std::int64_t>(length - done, 1 << 30));
+      ssize_t c = ::copy_file_range(in, &inOff, out, nullptr, chunk, 0);
+      if (c < 0) {
+        if (errno == EINTR) continue;
+        if (errno == ENOSPC || errno == EFBIG || errno == EDQUOT || errno == EIO) {
+          Fail(err, Errno(target_, errno));
+          return false;
+        }
+        break;  // not supported here: fall back
+      }
+      if (c == 0) break;  // end of the source, or a file system that copies nothing
+      done += c;
+    }
+  }
+#endif
+  if (done < length) {
+    static thread_local std::vector<char> buf(kCopyBufferSize);
+    while (done < length) {
+      std::size_t want = static_cast<std::size_t>(
+          std::min<std::int64_t>(length - done, static_cast<std::int64_t>(buf.size())));
+      std::size_t got = 0;
+      if (!src.ReadAt(offset + done, buf.data(), want, &got, err)) return false;
+      if (got == 0) break;
+      if (!WriteAll(out, buf.data(), got, target_, err)) return false;
+      done += static_cast<std::int64_t>(got);
+    }
+  }
+  flushed_ += done;
+  position_ += done;
+  if (done < length) {
+    Fail(err, Status::Error(Code::kChanged,
+                            src.path() + ": delivered " + std::to_string(done) + " of " +
+                                std::to_string(length) + " bytes (changed since it was added?)"));
+    return false;
+  }
+  return true;
+}
+
+bool AtomicOutputFile::WriteAt(std::int64_t offset, const void* data, std::size_t n,
+                               Status* err) {
+  if (!FlushBuffer(err)) return false;
+  const char* p = static_cast<const char*>(data);
+  while (n > 0) {
+    ssize_t w = ::pwrite(static_cast<int>(handle_), p, n, static_cast<off_t>(offset));
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      Fail(err, Errno(target_, errno));
+      return false;
+    }
+    p += w;
+    offset += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+bool AtomicOutputFile::Commit(Status* err) {
+  if (handle_ == kInvalid) {
+    Fail(err, Status::Error(Code::kIoError, target_ + ": not open for writing"));
+    return false;
+  }
+  if (!FlushBuffer(err)) {
+    Discard();
+    return false;
+  }
+  int fd = static_cast<int>(handle_);
+  handle_ = kInvalid;
+  if (::close(fd) != 0) {
+    Fail(err, Errno(target_, errno));
+    ::unlink(tempPath_.c_str());
+    tempPath_.clear();
+    return false;
+  }
+  if (::rename(tempPath_.c_str(), NativePath(target_).c_str()) != 0) {
+    Fail(err, Errno(target_, errno));
+    ::unlink(tempPath_.c_str());
+    tempPath_.clear();
+    return false;
+  }
+  tempPath_.clear();
+  return true;
+}
+
+void AtomicOutputFile::Discard() {
+  if (handle_ != kInvalid) {
+    ::close(static_cast<int>(handle_));
+    handle_ = kInvalid;
+  }
+  if (!tempPath_.empty()) {
+    ::unlink(tempPath_.c_str());
+    tempPath_.clear();
+  }
+  buffer_.clear();
+}
+
+}  // namespace quarrion::host

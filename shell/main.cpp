@@ -1,0 +1,12 @@
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "shell/run.h"
+
+int main(int argc, char** argv) {
+  std::ios::sync_with_stdio(false);
+  std::cin.tie(&std::cout);
+  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  return quarrion::RunQuarrion(args, std::cin, std::cout, std::cerr);
+}

@@ -1,0 +1,33 @@
+// Every mode the program can run, each entered from RunQuarrion with the
+// options, the build list and the console, returning the exit status.
+#pragma once
+
+#include "buildlist/build_list.h"
+#include "shell/console.h"
+#include "shell/options.h"
+
+namespace quarrion {
+
+// Exit status of a mode that this build does not have.
+constexpr int kExitNotAvailable = 2;
+
+// The batch modes (batch.cpp).
+int RunDeleteList(const StartupOptions& options, Console& console);
+int RunRelationalBuild(const StartupOptions& options, BuildList& list, Console& console);
+int RunMakeConfig(const StartupOptions& options, BuildList& list, Console& console);
+int RunDefaultBuild(const StartupOptions& options, BuildList& list, Console& console);
+
+// The interactive command loop (interactive.cpp) and its "vp" command
+// (vp_import.cpp).
+void InteractiveLoop(BuildList& list, Console& console);
+void ImportFromVp(BuildList& list, Console& console);
+
+// Looking into archives (inspect.cpp).
+int RunListArchive(const StartupOptions& options, Console& console);
+int RunVerifyArchive(const StartupOptions& options, Console& console);
+int RunExtractArchive(const StartupOptions& options, Console& console);
+
+// Prints that `what` is not available in this build; returns kExitNotAvailable.
+int NotAvailable(Console& console, const char* what);
+
+}  // namespace quarrion

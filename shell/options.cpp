@@ -1,0 +1,94 @@
+#include "shell/options.h"
+
+#include <string_view>
+
+namespace quarrion {
+namespace {
+
+// The option words in the order they are tried, with the arguments each
+// takes and where those go.
+struct OptionWord {
+  std::string_view word;
+  int arguments;
+  std::uint32_t bit;
+  std::string StartupOptions::*first;
+  std::string StartupOptions::*second;
+};
+
+constexpr OptionWord kOptions[] = {
+    {"-oldinterface", 0, kGivenOldInterface, nullptr, nullptr},
+    {"-vppath", 1, kGivenVppath, &StartupOptions::vpPath, nullptr},
+    {"-mdlist", 2, kGivenMdlist, &StartupOptions::configFile, &StartupOptions::outputFile},
+    {"-o", 1, kGivenOutput, &StartupOptions::outputFile, nullptr},
+    {"-dir", 1, kGivenDir, &StartupOptions::directory, nullptr},
+    {"-mconfig", 1, kGivenMconfig, &StartupOptions::configFile, nullptr},
+    {"-rconfig", 1, kGivenRconfig, &StartupOptions::configFile, nullptr},
+    {"-list", 1, kGivenList, &StartupOptions::archiveFile, nullptr},
+    {"-verify", 1, kGivenVerify, &StartupOptions::archiveFile, nullptr},
+    {"-extract", 2, kGivenExtract, &StartupOptions::archiveFile, &StartupOptions::extractDir},
+};
+
+}  // namespace
+
+bool ParseCommandLine(const std::vector<std::string>& args, StartupOptions* options) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "-help" || arg == "-?" || arg == "-h") return false;
+    for (const OptionWord& option : kOptions) {
+      if (arg != option.word) continue;
+      if (args.size() - 1 - i < static_cast<std::size_t>(option.arguments)) return false;
+      // Arguments are taken literally, even when they look like options.
+      if (option.first != nullptr) options->*option.first = args[++i];
+      if (option.second != nullptr) options->*option.second = args[++i];
+      options->given |= option.bit;
+      break;
+    }
+    // A word that is no option is skipped without a message.
+  }
+  return true;
+}
+
+Mode ChooseMode(const StartupOptions& options) {
+  const std::uint32_t given = options.given;
+  if (given & kGivenOldInterface) return Mode::kInteractive;
+  if (given & kGivenList) return Mode::kList;
+  if (given & kGivenVerify) return Mode::kVerify;
+  if (given & kGivenExtract) return Mode::kExtract;
+  if (given & kGivenMdlist) return Mode::kDeleteList;
+  if (given & kGivenRconfig) return Mode::kRelationalBuild;
+  if (given & kGivenMconfig) return Mode::kMakeConfig;
+  return Mode::kDefaultBuild;
+}
+
+void PrintUsage(std::ostream& out) {
+  out << "Quarrion 1.5 - VP archive builder\n"
+         "Usage is quarrion [options]\n"
+         "-dir <directory>                 Base directory (translates to data dir)\n"
+         "-mconfig <config>\t\t\t      Make a configuration file\n"
+         "-rconfig <config>\t\t\t      Use a configuration file (relational)\n"
+         "-vppath <path>\t\t\t\t\t  Path to VPs for vp to vp copy\n"
+         "-o <vpfile>\t\t\t          Output to <vpfile>.vp\n"
+         "-mdlist <configfile> <outfile>   Make NSIS Delete list from config\n"
+         "-oldinterface\t\t\t\t\t  Use old interface;\n"
+         "-? -h or -help\t\t\t\t      Print Help\n"
+         "-list <vpfile>                   List the files in <vpfile>\n"
+         "-verify <vpfile>                 Check <vpfile> and report every problem\n"
+         "-extract <vpfile> <directory>    Extract <vpfile> into <directory>\n";
+  out.flush();
+}
+
+void PrintBanner(std::ostream& out, bool longBanner) {
+  if (longBanner) {
+    out << "Welcome to Quarrion 1.6, the command-line edition\n"
+           "Quarrion packs game data directories into VP archives\n"
+           "# VP to VP Copy and oldinterface now available\n"
+           "\n"
+           "\n";
+  } else {
+    out << "Quarrion 1.6 - VP archive builder\n"
+           "\n";
+  }
+  out.flush();
+}
+
+}  // namespace quarrion

@@ -1,0 +1,47 @@
+#include "shell/run.h"
+
+#include "buildlist/build_list.h"
+#include "shell/console.h"
+#include "shell/modes.h"
+#include "shell/options.h"
+
+namespace quarrion {
+
+int NotAvailable(Console& console, const char* what) {
+  console.Line(std::string(what) + " is not available in this build.");
+  return kExitNotAvailable;
+}
+
+int RunQuarrion(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+                std::ostream& err) {
+  StartupOptions options;
+  if (!ParseCommandLine(args, &options)) {
+    PrintUsage(out);
+    return 1;
+  }
+  Console console{in, out, err};
+  BuildList list;
+  PrintBanner(out, options.given == 0);
+  switch (ChooseMode(options)) {
+    case Mode::kInteractive:
+      InteractiveLoop(list, console);
+      return 0;
+    case Mode::kList:
+      return RunListArchive(options, console);
+    case Mode::kVerify:
+      return RunVerifyArchive(options, console);
+    case Mode::kExtract:
+      return RunExtractArchive(options, console);
+    case Mode::kDeleteList:
+      return RunDeleteList(options, console);
+    case Mode::kRelationalBuild:
+      return RunRelationalBuild(options, list, console);
+    case Mode::kMakeConfig:
+      return RunMakeConfig(options, list, console);
+    case Mode::kDefaultBuild:
+      return RunDefaultBuild(options, list, console);
+  }
+  return 1;
+}
+
+}  // namespace quarrion

@@ -1,0 +1,18 @@
+// The program's entry: read the command line, print the usage or a banner,
+// run exactly one mode and return its exit status.
+#pragma once
+
+#include <istream>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace quarrion {
+
+// `args` are the arguments after the program name. Exit status: 0 when the
+// mode ran to its end, 1 after the usage text or when a mode failed, 2 when
+// the chosen mode is not available in this build.
+int RunQuarrion(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+                std::ostream& err);
+
+}  // namespace quarrion

@@ -1,0 +1,24 @@
+// The VP writer: lays the build list out and writes the whole archive.
+#pragma once
+
+#include <ostream>
+
+#include "buildlist/build_list.h"
+#include "host/host.h"
+#include "host/status.h"
+
+namespace quarrion {
+
+class SourceArchives;
+
+// Writes the archive into `out` (created, not yet committed): header, every
+// file's data, the directory with folder and up entries, and the final entry
+// count. Prints each folder to `console` as its data is copied, then an empty
+// line. An empty list writes nothing. False, with the reason naming the
+// record or source, when the list is refused or a source or the output fails;
+// the caller then discards `out`. Source archives are read through
+// `archives` when given, otherwise through a set made for this write.
+bool WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& console,
+             Status* why = nullptr, SourceArchives* archives = nullptr);
+
+}  // namespace quarrion
