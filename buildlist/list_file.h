@@ -3,10 +3,12 @@
 #pragma once
 
 #include <cstddef>
+#include <fstream>
 #include <istream>
 #include <string>
 
 #include "buildlist/build_list.h"
+#include "host/status.h"
 
 namespace quarrion {
 
@@ -26,5 +28,13 @@ void WriteListEntry(std::string* out, const ListEntry& entry);
 // has not failed afterwards, that is when its folder line ended with a line
 // end.
 std::istream& ReadListEntry(std::istream& in, ListEntry& entry);
+
+// Opens a list or configuration file for reading (binary; ReadLine drops the
+// CR of CR LF). Never creates a file; refuses folders, FIFOs and devices.
+bool OpenListFile(const std::string& path, std::ifstream* in, Status* why);
+
+// Writes every record of the list, in list order, to `path` through an
+// atomic output file: an existing file is replaced only when all was written.
+bool WriteListFile(const BuildList& list, const std::string& path, Status* why);
 
 }  // namespace quarrion

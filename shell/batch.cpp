@@ -1,23 +1,225 @@
+// The four batch modes: the default build, make configuration (-mconfig),
+// the relational build (-rconfig, -vppath) and the NSIS delete list (-mdlist).
+// Each runs once and returns the exit status. Every file is written through
+// an atomic output file, so a failure never leaves a half-written file behind
+// and an existing file of that name keeps its contents.
+#include <fstream>
+#include <string>
+
+#include "buildlist/add_file.h"
+#include "buildlist/dir_import.h"
+#include "buildlist/list_file.h"
+#include "host/host.h"
 #include "shell/modes.h"
+#include "vp/reader.h"
+#include "vp/writer.h"
 
 namespace quarrion {
+namespace {
 
-// Placeholder bodies: the batch modes are built in their own change.
+constexpr char kDataDirectoryPrompt[] =
+    "Enter Data Directory Location (ie c:\\games\\starhold\\data)";
+constexpr char kArchiveNamePrompt[] = "VP output Filename (no whitespace): ";
 
-int RunDeleteList(const StartupOptions&, Console& console) {
-  return NotAvailable(console, "The NSIS delete list mode (-mdlist)");
+// "could not write <target>: <reason>", naming the target once even when the
+// reason already begins with it.
+std::string WriteError(const std::string& target, const Status& why) {
+  if (why.message.rfind(target + ":", 0) == 0) return "could not write " + why.message;
+  return "could not write " + target + ": " + why.message;
 }
 
-int RunRelationalBuild(const StartupOptions&, BuildList&, Console& console) {
-  return NotAvailable(console, "The relational build (-rconfig)");
+// Asks for the data directory (blanks allowed). False when input ended
+// before an answer came.
+bool AskDataDirectory(Console& console, std::string* directory) {
+  console.Line(kDataDirectoryPrompt);
+  console.Prompt("#:");
+  console.Lines(*directory);
+  if (console.in.fail() && directory->empty()) {
+    console.Error("no data directory given (end of input)");
+    return false;
+  }
+  return true;
 }
 
-int RunMakeConfig(const StartupOptions&, BuildList&, Console& console) {
-  return NotAvailable(console, "Making a configuration file (-mconfig)");
+// The archive name: -o when given, otherwise one word typed at the prompt.
+bool ChooseArchiveName(const StartupOptions& options, Console& console, std::string* name) {
+  if (options.given & kGivenOutput) {
+    *name = options.outputFile;
+    return true;
+  }
+  console.Prompt(kArchiveNamePrompt);
+  if (!console.Word(*name)) {
+    console.Error("no archive name given (end of input)");
+    return false;
+  }
+  return true;
 }
 
-int RunDefaultBuild(const StartupOptions&, BuildList&, Console& console) {
-  return NotAvailable(console, "The default build (-dir, -o)");
+// Imports the data directory named by -dir, or asks for it. Prints the error
+// and returns false when the directory cannot be listed.
+bool ImportForBuild(const StartupOptions& options, BuildList& list, Console& console,
+                    ImportStats* stats) {
+  Status why;
+  if (options.given & kGivenDir) {
+    if (!ImportDataDirectory(list, options.directory, console.out, console.err, stats, &why)) {
+      console.Error(why.message);
+      return false;
+    }
+    return true;
+  }
+  std::string directory;
+  if (!AskDataDirectory(console, &directory)) return false;
+  console.Line();
+  console.Line("Importing Directory: \"" + directory + "\"");
+  if (!ImportDataDirectory(list, directory, console.out, console.err, stats, &why)) {
+    console.Error(why.message);
+    return false;
+  }
+  console.Line();
+  console.Line();
+  return true;
+}
+
+// Writes the list as an archive named `target`. Prints the error and
+// returns false when the archive cannot be written.
+bool WriteArchive(BuildList& list, const std::string& target, Console& console,
+                  SourceArchives* archives) {
+  host::AtomicOutputFile out;
+  Status why;
+  if (!out.Create(target, &why) || !WriteVp(list, out, console.out, &why, archives) ||
+      !out.Commit(&why)) {
+    console.Error(WriteError(target, why));
+    return false;
+  }
+  return true;
+}
+
+// Where a relational configuration entry's bytes come from: a VP source
+// reference as it stands (moved to the -vppath folder when given), otherwise
+// the base directory, the folder and the name joined as they stand.
+std::string RelationalSource(const StartupOptions& options, const ListEntry& entry,
+                             const std::string& directory) {
+  if (!IsVpSourceReference(entry.path)) {
+    return directory + "\\" + entry.folder + "\\" + entry.name;
+  }
+  if (!(options.given & kGivenVppath)) return entry.path;
+  // The reference is moved before it is added, so that the archive is looked
+  // up where it will be read from.
+  BuildList one;
+  one.files.emplace_back();
+  one.files[0].path = entry.path;
+  SetVpPath(one, options.vpPath);
+  return one.files[0].path;
+}
+
+// What follows the source in the "Add Failed!" line: the words for a file
+// that does not exist, or the reason it could not be added.
+std::string AddFailureText(const Status& why) {
+  switch (why.code) {
+    case Code::kNotFound:
+      return " Does Not Exist!";
+    case Code::kNotRegular:
+      return " Is Not A Regular File!";
+    case Code::kTooLarge:
+      return " Is Too Large (2 GiB Or More)!";
+    case Code::kNameTooLong:
+      return " Has A Name Longer Than 31 Characters!";
+    case Code::kNotVpArchive:
+      return " Is Not In A VP Archive!";
+    case Code::kNoSuchEntry:
+      return " Is Not In Its VP Archive!";
+    case Code::kOutOfRange:
+      return " Lies Outside Its VP Archive!";
+    default:
+      return " Could Not Be Read!";
+  }
+}
+
+}  // namespace
+
+int RunDefaultBuild(const StartupOptions& options, BuildList& list, Console& console) {
+  ImportStats stats;
+  if (!ImportForBuild(options, list, console, &stats)) return 1;
+  console.Line("Writing VP ->");
+  std::string target;
+  if (!ChooseArchiveName(options, console, &target)) return 1;
+  if (!WriteArchive(list, target, console, nullptr)) return 1;
+  return stats.skipped > 0 ? 1 : 0;
+}
+
+int RunMakeConfig(const StartupOptions& options, BuildList& list, Console& console) {
+  ImportStats stats;
+  if (!ImportForBuild(options, list, console, &stats)) return 1;
+  Status why;
+  if (!WriteListFile(list, options.configFile, &why)) {
+    console.Error(WriteError(options.configFile, why));
+    return 1;
+  }
+  return stats.skipped > 0 ? 1 : 0;
+}
+
+int RunRelationalBuild(const StartupOptions& options, BuildList& list, Console& console) {
+  console.Line("Relational Config Mode");
+  std::string directory = options.directory;
+  if (!(options.given & kGivenDir) && !AskDataDirectory(console, &directory)) return 1;
+
+  std::ifstream config;
+  Status why;
+  if (!OpenListFile(options.configFile, &config, &why)) {
+    console.Error("cannot read configuration file " + options.configFile + ": " + why.message);
+    return 1;
+  }
+  console.Line("Importing Relational Config with base directory: " + directory);
+
+  // One directory read per source archive for the adds and the write alike.
+  SourceArchives archives;
+  ListEntry entry;
+  while (ReadListEntry(config, entry)) {
+    const std::string source = RelationalSource(options, entry, directory);
+    if (!AddFile(list, entry.name, source, entry.folder, &why, &archives)) {
+      console.Prompt("Add Failed! File \"" + source + "\"" + AddFailureText(why));
+      return 1;
+    }
+  }
+  if (config.bad()) {
+    console.Error("could not read configuration file " + options.configFile);
+    return 1;
+  }
+  config.close();
+
+  std::string target;
+  if (!ChooseArchiveName(options, console, &target)) return 1;
+  return WriteArchive(list, target, console, &archives) ? 0 : 1;
+}
+
+int RunDeleteList(const StartupOptions& options, Console& console) {
+  console.Line("Making NSIS Delete List (" + options.outputFile + ") from config file (" +
+               options.configFile + ")");
+  std::ifstream config;
+  Status why;
+  if (!OpenListFile(options.configFile, &config, &why)) {
+    console.Error("cannot read configuration file " + options.configFile + ": " + why.message);
+    return 1;
+  }
+  host::AtomicOutputFile out;
+  if (!out.Create(options.outputFile, &why)) {
+    console.Error(WriteError(options.outputFile, why));
+    return 1;
+  }
+  std::string text;
+  ListEntry entry;
+  while (ReadListEntry(config, entry)) {
+    text += "  delete \"$INSTDIR\\" + entry.folder + "\\" + entry.name + "\"\r\n";
+  }
+  if (config.bad()) {
+    console.Error("could not read configuration file " + options.configFile);
+    return 1;
+  }
+  if (!out.Write(text, &why) || !out.Commit(&why)) {
+    console.Error(WriteError(options.outputFile, why));
+    return 1;
+  }
+  return 0;
 }
 
 }  // namespace quarrion

@@ -1,0 +1,269 @@
+// The batch modes, run through the real program: prompts, messages, exit
+// statuses and the files they write.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "test_util.h"
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
+namespace quarrion {
+namespace {
+
+using testing::FileExists;
+using testing::ReadFile;
+using testing::RunQuarrionBinary;
+using testing::RunResult;
+using testing::TempDir;
+using testing::WriteFile;
+
+const char kShortBanner[] = "Quarrion 1.6 - VP archive builder\n\n";
+
+// A data directory whose walk order does not depend on the host's listing:
+// one file and one subfolder per folder.
+class BatchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteFile(dir_.Join("game/data/a.tbl"), "table");
+    WriteFile(dir_.Join("game/data/maps/c.pof"), "model bytes");
+    testing::SetMTime(dir_.Join("game/data/a.tbl"), 1000000000);
+    testing::SetMTime(dir_.Join("game/data/maps/c.pof"), 1100000000);
+  }
+  std::string Data() const { return dir_.Join("game/data"); }
+  std::string Game() const { return dir_.Join("game"); }
+
+  TempDir dir_;
+};
+
+TEST_F(BatchTest, DefaultBuildWithDirAndOutputAsksNothing) {
+  const std::string out = dir_.Join("out.vp");
+  RunResult r = RunQuarrionBinary({"-dir", Data(), "-o", out});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, std::string(kShortBanner) + "Adding directory: " + Data() +
+                       "\nAdding directory: " + Data() +
+                       "\\maps\nWriting VP ->\ndata\ndata\\maps\n\n");
+  EXPECT_EQ(r.err, "");
+  const std::string vp = ReadFile(out);
+  // header, 5 + 11 data bytes, folder data, a.tbl, folder maps, c.pof
+  ASSERT_EQ(vp.size(), 16u + 16u + 4 * 44u);
+  EXPECT_EQ(vp.substr(0, 4), "VPVP");
+  EXPECT_EQ(testing::Int32At(vp, 12), 4);
+  EXPECT_EQ(vp.substr(16, 16), "tablemodel bytes");
+  EXPECT_EQ(testing::Int32At(vp, 32 + 44 + 40), 1000000000);  // a.tbl's time
+}
+
+TEST_F(BatchTest, DefaultBuildPromptsForDirectoryAndName) {
+  RunResult r = RunQuarrionBinary({}, Data() + "\nout.vp ignored words\n", dir_.path());
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string expected =
+      "Enter Data Directory Location (ie c:\\games\\starhold\\data)\n#:\n"
+      "Importing Directory: \"" +
+      Data() +
+      "\"\n"
+      "Adding directory: " +
+      Data() + "\nAdding directory: " + Data() +
+      "\\maps\n\n\n"
+      "Writing VP ->\nVP output Filename (no whitespace): data\ndata\\maps\n\n";
+  ASSERT_GE(r.out.size(), expected.size());
+  // The long banner comes first: no option was given.
+  EXPECT_NE(r.out.find("# VP to VP Copy and oldinterface now available\n\n\n"), std::string::npos);
+  EXPECT_EQ(r.out.substr(r.out.size() - expected.size()), expected);
+  // The typed name stops at the first blank.
+  EXPECT_TRUE(FileExists(dir_.Join("out.vp")));
+}
+
+TEST_F(BatchTest, EndOfInputAtAPromptStopsWithAnError) {
+  RunResult r = RunQuarrionBinary({"-o", dir_.Join("out.vp")}, "");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("end of input"), std::string::npos);
+  r = RunQuarrionBinary({"-dir", Data()}, "", dir_.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(testing::ListTree(dir_.path()).size(), 5u);  // nothing new
+}
+
+TEST_F(BatchTest, MissingDataDirectoryIsAnErrorAndWritesNothing) {
+  const std::string out = dir_.Join("out.vp");
+  WriteFile(out, "keep me");
+  for (const char* mode : {"-o", "-mconfig"}) {
+    RunResult r = RunQuarrionBinary({"-dir", dir_.Join("nowhere"), mode, out});
+    EXPECT_EQ(r.status, 1) << mode;
+    EXPECT_NE(r.err.find(dir_.Join("nowhere")), std::string::npos);
+    EXPECT_EQ(ReadFile(out), "keep me");
+  }
+}
+
+#if !defined(_WIN32)
+TEST_F(BatchTest, SkippedFilesStillWriteTheArchiveButExitOne) {
+  ASSERT_EQ(::mkfifo((Data() + "/pipe").c_str(), 0600), 0);
+  const std::string out = dir_.Join("out.vp");
+  RunResult r = RunQuarrionBinary({"-dir", Data(), "-o", out});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("pipe"), std::string::npos);
+  EXPECT_EQ(ReadFile(out).size(), 16u + 16u + 4 * 44u);
+}
+
+TEST_F(BatchTest, OutputThatCannotBeWrittenIsAnError) {
+  RunResult r = RunQuarrionBinary({"-dir", Data(), "-o", dir_.Join("no/such/folder/x.vp")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("could not write " + dir_.Join("no/such/folder/x.vp")), std::string::npos);
+}
+#endif
+
+TEST_F(BatchTest, ConfigurationRoundTripGivesTheSameArchive) {
+  WriteFile(Data() + "/maps/d.pof", "second model");
+  const std::string cfg = dir_.Join("game.cfg");
+  RunResult r = RunQuarrionBinary({"-dir", Data(), "-mconfig", cfg});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string config = ReadFile(cfg);
+  EXPECT_EQ(config.find("a.tbl\r\n" + Data() + "\\a.tbl\r\ndata\r\n"), 0u);
+  EXPECT_NE(config.find("c.pof\r\n" + Data() + "\\maps\\c.pof\r\ndata\\maps\r\n"),
+            std::string::npos);
+
+  ASSERT_EQ(RunQuarrionBinary({"-dir", Data(), "-o", dir_.Join("direct.vp")}).status, 0);
+  r = RunQuarrionBinary({"-rconfig", cfg, "-dir", Game(), "-o", dir_.Join("relational.vp")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, std::string(kShortBanner) +
+                       "Relational Config Mode\nImporting Relational Config with base directory: " +
+                       Game() + "\ndata\ndata\\maps\n\n");
+  EXPECT_EQ(ReadFile(dir_.Join("relational.vp")), ReadFile(dir_.Join("direct.vp")));
+}
+
+TEST_F(BatchTest, RelationalBuildJoinsBaseFolderAndNameIgnoringTheOldPath) {
+  const std::string cfg = dir_.Join("r.cfg");
+  WriteFile(cfg, "c.pof\nc:\\old\\place\\c.pof\ndata\\maps\n");
+  RunResult r =
+      RunQuarrionBinary({"-rconfig", cfg, "-o", dir_.Join("r.vp")}, Game() + "\n", dir_.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Relational Config Mode\n"
+                       "Enter Data Directory Location (ie c:\\games\\starhold\\data)\n#:"
+                       "Importing Relational Config with base directory: " +
+                       Game() + "\n"),
+            std::string::npos);
+  const std::string vp = ReadFile(dir_.Join("r.vp"));
+  EXPECT_EQ(vp.substr(16, 11), "model bytes");
+}
+
+TEST_F(BatchTest, RelationalBuildStopsOnAFileItCannotAdd) {
+  const std::string cfg = dir_.Join("r.cfg");
+  const std::string out = dir_.Join("r.vp");
+  WriteFile(out, "old archive");
+  // An empty folder line gives two backslashes in a row.
+  WriteFile(cfg, "c.pof\nx\ndata\\maps\nlost.tbl\nx\n\nc.pof\nx\ndata\\maps\n");
+  RunResult r = RunQuarrionBinary({"-rconfig", cfg, "-dir", Game(), "-o", out});
+  EXPECT_EQ(r.status, 1);
+  const std::string failed = "Add Failed! File \"" + Game() + "\\\\lost.tbl\" Does Not Exist!";
+  ASSERT_GE(r.out.size(), failed.size());
+  EXPECT_EQ(r.out.substr(r.out.size() - failed.size()), failed);  // no line end after it
+  EXPECT_EQ(ReadFile(out), "old archive");
+
+  // A refusal for another reason says that reason instead.
+  WriteFile(cfg, std::string(32, 'n') + "\nx\ndata\n");
+  WriteFile(Data() + "/" + std::string(32, 'n'), "long name");
+  r = RunQuarrionBinary({"-rconfig", cfg, "-dir", Game(), "-o", out});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("Add Failed! File \"" + Game() + "\\data\\" + std::string(32, 'n') + "\" "),
+            std::string::npos);
+  EXPECT_EQ(r.out.find("Does Not Exist!"), std::string::npos);
+  EXPECT_EQ(ReadFile(out), "old archive");
+}
+
+TEST_F(BatchTest, ReferencesAreKeptOrMovedByVpPath) {
+  const std::string packs = dir_.Join("packs");
+  WriteFile(packs + "/keep", "");
+  ASSERT_EQ(RunQuarrionBinary({"-dir", Data(), "-o", packs + "/pack.vp"}).status, 0);
+  const std::string cfg = dir_.Join("r.cfg");
+
+  // Kept as written, whatever the base directory.
+  WriteFile(cfg, "c.pof\n" + packs + "/pack.vp:c.pof\ndata\\models\n");
+  RunResult r = RunQuarrionBinary({"-rconfig", cfg, "-dir", "/nowhere", "-o", dir_.Join("k.vp")});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(ReadFile(dir_.Join("k.vp")).substr(16, 11), "model bytes");
+
+  // Moved to the -vppath folder before it is added; a failure shows the moved path.
+  WriteFile(cfg, "c.pof\nd:\\vps\\pack.vp:c.pof\ndata\\models\n");
+  r = RunQuarrionBinary(
+      {"-rconfig", cfg, "-dir", "/nowhere", "-vppath", packs, "-o", dir_.Join("m.vp")});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(ReadFile(dir_.Join("m.vp")), ReadFile(dir_.Join("k.vp")));
+
+  r = RunQuarrionBinary(
+      {"-rconfig", cfg, "-vppath", dir_.Join("elsewhere"), "-dir", "/x", "-o", dir_.Join("f.vp")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("Add Failed! File \"" + dir_.Join("elsewhere") + "\\pack.vp:c.pof\""),
+            std::string::npos);
+  EXPECT_FALSE(FileExists(dir_.Join("f.vp")));
+}
+
+TEST_F(BatchTest, DeleteListBytes) {
+  const std::string cfg = dir_.Join("d.cfg");
+  WriteFile(cfg, "a.txt\nignored\\path\ndata\r\nb.txt\nx\n\r\nfighter.pof\n\ndata\\models\nhalf\n");
+  const std::string out = dir_.Join("del.nsh");
+  RunResult r = RunQuarrionBinary({"-mdlist", cfg, out});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, std::string(kShortBanner) + "Making NSIS Delete List (" + out +
+                       ") from config file (" + cfg + ")\n");
+  EXPECT_EQ(ReadFile(out),
+            "  delete \"$INSTDIR\\data\\a.txt\"\r\n"
+            "  delete \"$INSTDIR\\\\b.txt\"\r\n"
+            "  delete \"$INSTDIR\\data\\models\\fighter.pof\"\r\n");
+}
+
+TEST_F(BatchTest, ConfigurationThatCannotBeReadIsAnErrorAndCreatesNothing) {
+  for (std::vector<std::string> args :
+       {std::vector<std::string>{"-mdlist", dir_.Join("none.cfg"), dir_.Join("out.nsh")},
+        std::vector<std::string>{"-rconfig", dir_.Join("none.cfg"), "-dir", Game(), "-o",
+                                 dir_.Join("out.vp")}}) {
+    RunResult r = RunQuarrionBinary(args);
+    EXPECT_EQ(r.status, 1) << args[0];
+    EXPECT_NE(r.err.find(dir_.Join("none.cfg")), std::string::npos);
+    EXPECT_FALSE(FileExists(dir_.Join("none.cfg")));
+    EXPECT_FALSE(FileExists(dir_.Join("out.nsh")));
+    EXPECT_FALSE(FileExists(dir_.Join("out.vp")));
+  }
+}
+
+TEST_F(BatchTest, WriterRefusalKeepsTheExistingArchive) {
+  const std::string cfg = dir_.Join("r.cfg");
+  const std::string out = dir_.Join("r.vp");
+  WriteFile(out, "old archive");
+  // A doubled backslash makes an empty folder component, which cannot be stored.
+  WriteFile(cfg, "a.tbl\nx\ndata\\\\\n");
+  WriteFile(Data() + "/a.tbl", "table");
+  RunResult r = RunQuarrionBinary({"-rconfig", cfg, "-dir", Game(), "-o", out});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("could not write " + out), std::string::npos);
+  EXPECT_EQ(ReadFile(out), "old archive");
+}
+
+// The delete list is meant for an installer script: check that a real
+// installer compiler accepts it.
+TEST_F(BatchTest, DeleteListCompilesInAnInstallerScript) {
+  if (std::system("makensis -VERSION > /dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "makensis is not installed; the installer check did not run";
+  }
+  const std::string cfg = dir_.Join("game.cfg");
+  ASSERT_EQ(RunQuarrionBinary({"-dir", Data(), "-mconfig", cfg}).status, 0);
+  ASSERT_EQ(RunQuarrionBinary({"-mdlist", cfg, dir_.Join("delete.nsh")}).status, 0);
+  WriteFile(dir_.Join("setup.nsi"),
+            "Name \"quarrion test\"\r\n"
+            "OutFile \"qtest.exe\"\r\n"
+            "InstallDir \"$TEMP\\quarrion-test\"\r\n"
+            "RequestExecutionLevel user\r\n"
+            "Section \"Install\"\r\n"
+            "  SetOutPath \"$INSTDIR\"\r\n"
+            "  WriteUninstaller \"$INSTDIR\\remove-qtest.exe\"\r\n"
+            "SectionEnd\r\n"
+            "Section \"Uninstall\"\r\n"
+            "!include \"delete.nsh\"\r\n"
+            "  Delete \"$INSTDIR\\remove-qtest.exe\"\r\n"
+            "SectionEnd\r\n");
+  const std::string cmd = "cd '" + dir_.path() + "' && makensis -V1 -WX setup.nsi > log.txt 2>&1";
+  EXPECT_EQ(std::system(cmd.c_str()), 0) << ReadFile(dir_.Join("log.txt"));
+  EXPECT_TRUE(FileExists(dir_.Join("qtest.exe")));
+}
+
+}  // namespace
+}  // namespace quarrion
