@@ -46,6 +46,10 @@ class VpReader {
   // index outside the directory or data that lie outside the file.
   std::int32_t ReadEntry(std::int32_t index, std::vector<char>* out, Status* why = nullptr);
 
+  // True when the entry's offset and size are not negative and its data end
+  // within the archive file.
+  bool EntryDataInFile(const VpDirEntry& entry) const;
+
   const VpHeader& header() const { return header_; }
   const std::vector<VpDirEntry>& entries() const { return entries_; }
   const std::string& archivePath() const { return archivePath_; }
@@ -75,7 +79,8 @@ class VpReader {
 class SourceArchives {
  public:
   // The reader for `archivePath`, or nullptr with the reason when the archive
-  // cannot be opened or is not a VP archive.
+  // cannot be opened (the host's code, kNotFound for a missing file) or is
+  // not a VP archive (kNotVpArchive). One stat per call notices a change.
   VpReader* Get(const std::string& archivePath, Status* why);
 
   void Clear() { readers_.clear(); }
