@@ -1,17 +1,115 @@
 #include "buildlist/add_file.h"
 
+#include <utility>
+
+#include "host/host.h"
 #include "vp/reader.h"
 
 namespace quarrion {
+namespace {
 
-// Placeholder bodies: adding files is built in its own change.
-
-bool AddFile(BuildList&, const std::string&, const std::string& path, const std::string&,
-             Status* why, SourceArchives*) {
-  if (why != nullptr) *why = Status::Error(Code::kIoError, path + ": adding files is not available in this build");
+// Stores `status` in `why` when the caller asked for it; always false, so a
+// refusal reads `return Refuse(why, ...)`.
+bool Refuse(Status* why, Status status) {
+  if (why != nullptr) *why = std::move(status);
   return false;
 }
 
-void SetVpPath(BuildList&, std::string) {}
+// A failure reported by a lower layer, restated with `path` in front. The
+// lower layer's message begins with the name it was given; that part is
+// replaced so the caller sees "<path>: <reason>" for every refusal.
+Status Restate(const Status& inner, const std::string& innerName, const std::string& path,
+               const std::string& context) {
+  std::string reason = inner.message;
+  const std::string prefix = innerName + ": ";
+  if (reason.compare(0, prefix.size(), prefix) == 0) reason.erase(0, prefix.size());
+  return Status::Error(inner.code, path + ": " + context + reason);
+}
+
+// Size and time of a file inside a source archive.
+bool StatReference(FileRecord* record, const std::string& name, const std::string& path,
+                   SourceArchives* archives, Status* why) {
+  const std::string archivePath(VpArchivePath(path));
+  // Without a cache of the caller's, the archive is read for this call alone.
+  SourceArchives once;
+  if (archives == nullptr) archives = &once;
+  Status inner;
+  VpReader* reader = archives->Get(archivePath, &inner);
+  if (reader == nullptr) {
+    return Refuse(why, Restate(inner, archivePath, path, "archive " + archivePath + ": "));
+  }
+
+  const std::int32_t i = reader->Find(name);
+  if (i < 0) {
+    return Refuse(why,
+                  Status::Error(Code::kNoSuchEntry, path + ": archive " + archivePath +
+                                                        " holds no file named \"" + name + "\""));
+  }
+  const VpDirEntry& e = reader->entries()[static_cast<std::size_t>(i)];
+  // The writer copies exactly these bytes later; data that the archive does
+  // not hold could only give a short or corrupt copy.
+  if (!reader->EntryDataInFile(e)) {
+    return Refuse(why,
+                  Status::Error(Code::kOutOfRange, path + ": the data of \"" + name +
+                                                       "\" lie outside archive " + archivePath));
+  }
+  record->size = e.size;
+  record->entry.timestamp = e.timestamp;
+  return true;
+}
+
+// Size and time of a file on disk. The file is opened (and closed again) so
+// that one that cannot be read is refused now rather than when the archive
+// is written; folders, FIFOs and devices are refused without being opened.
+bool StatDiskFile(FileRecord* record, const std::string& path, Status* why) {
+  host::InputFile file;
+  if (!file.Open(path, why)) return false;
+  if (file.size() > kMaxOffset) {
+    return Refuse(why, Status::Error(Code::kTooLarge, path + ": " + std::to_string(file.size()) +
+                                                          " bytes, too large (2 GiB or more)"));
+  }
+  record->size = static_cast<std::int32_t>(file.size());
+  record->entry.timestamp = host::ClampTime(file.info().mtime);
+  return true;
+}
+
+}  // namespace
+
+bool AddFile(BuildList& list, const std::string& name, const std::string& path,
+             const std::string& folder, Status* why, SourceArchives* archives) {
+  FileRecord record;
+  if (!SetEntryName(&record.entry, name)) {
+    return Refuse(why, Status::Error(Code::kNameTooLong,
+                                     path + ": name \"" + name + "\" is longer than 31 bytes"));
+  }
+  const bool added = IsVpSourceReference(path) ? StatReference(&record, name, path, archives, why)
+                                               : StatDiskFile(&record, path, why);
+  if (!added) return false;
+  record.path = path;
+  record.folder = folder;
+  list.files.push_back(std::move(record));
+  return true;
+}
+
+std::string_view AddFailureReason(const Status& why, std::string_view path) {
+  std::string_view message = why.message;
+  if (message.size() >= path.size() + 2 && message.substr(0, path.size()) == path &&
+      message.substr(path.size(), 2) == ": ") {
+    message.remove_prefix(path.size() + 2);
+  }
+  return message;
+}
+
+void SetVpPath(BuildList& list, std::string folder) {
+  if (folder.empty() || folder.back() != '\\') folder += '\\';
+  for (FileRecord& record : list.files) {
+    if (!IsVpSourceReference(record.path)) continue;
+    // The file name of the archive (with the inner name) starts after the
+    // last separator; a path without one is moved whole.
+    std::size_t start = record.path.size();
+    while (start > 0 && !host::IsPathSeparator(record.path[start - 1])) --start;
+    record.path = folder + record.path.substr(start);
+  }
+}
 
 }  // namespace quarrion

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "buildlist/build_list.h"
 #include "host/status.h"
@@ -20,8 +21,17 @@ class SourceArchives;
 bool AddFile(BuildList& list, const std::string& name, const std::string& path,
              const std::string& folder, Status* why = nullptr, SourceArchives* archives = nullptr);
 
+// Every refusal of AddFile has the message "<path>: <reason>", with `path` as
+// given to it. This is the reason alone, for a line that names the file
+// itself ("Add Failed! File \"<path>\" <reason>"). The code tells the kinds
+// apart: kNameTooLong, kNotFound, kNotRegular, kTooLarge, kIoError for a file
+// on disk; kNotFound or kIoError (the archive), kNotVpArchive, kNoSuchEntry,
+// kOutOfRange for a VP source reference.
+std::string_view AddFailureReason(const Status& why, std::string_view path);
+
 // Moves every VP source reference of the list into `folder`: the part of the
-// path after its last separator is put behind the folder and one backslash.
+// path after its last separator (backslash or slash) is put behind the
+// folder, which gets a backslash appended unless it already ends with one.
 void SetVpPath(BuildList& list, std::string folder);
 
 }  // namespace quarrion
