@@ -1,12 +1,172 @@
 #include "buildlist/dir_import.h"
 
-namespace quarrion {
+#include <algorithm>
+#include <utility>
 
-// Placeholder body: directory import is built in its own change.
-bool ImportDataDirectory(BuildList&, const std::string& dataDirectory, std::ostream&,
-                         std::ostream&, ImportStats*, Status* why) {
-  if (why != nullptr) *why = Status::Error(Code::kIoError, dataDirectory + ": directory import is not available in this build");
-  return false;
+#include "buildlist/add_file.h"
+#include "host/host.h"
+#include "vp/format.h"
+#include "vp/reader.h"
+
+namespace quarrion {
+namespace {
+
+// Version-control folders of this name are never packed.
+constexpr const char kCvsFolder[] = "CVS";
+
+struct Subfolder {
+  std::string name;
+  host::FileInfo info;
+};
+
+// One listing of `dirPath` and one status per entry: the names that are not
+// folders, and the subfolders with their identity.
+bool SplitFolder(const std::string& dirPath, std::vector<std::string>* files,
+                 std::vector<Subfolder>* subfolders, Status* why) {
+  files->clear();
+  subfolders->clear();
+  std::vector<std::string> names;
+  if (!host::ListFolder(dirPath, &names, why)) return false;
+  for (std::string& name : names) {
+    host::FileInfo info;
+    // An entry whose status cannot be read (a broken link, say) goes to the
+    // files, where AddFile refuses it with the reason.
+    if (host::StatPath(dirPath + '\\' + name, &info, nullptr) &&
+        info.kind == host::FileKind::kFolder) {
+      if (name != kCvsFolder) subfolders->push_back(Subfolder{std::move(name), info});
+    } else {
+      files->push_back(std::move(name));
+    }
+  }
+  return true;
+}
+
+class Walk {
+ public:
+  Walk(BuildList& list, std::ostream& out, std::ostream& warn, ImportStats* stats)
+      : list_(list), out_(out), warn_(warn), stats_(stats) {}
+
+  // Walks `dirPath`, whose listing has already been split.
+  void Folder(const std::string& dirPath, const std::string& folder,
+              const std::vector<std::string>& files, const std::vector<Subfolder>& subfolders) {
+    for (const std::string& name : files) {
+      Status why;
+      if (AddFile(list_, name, dirPath + '\\' + name, folder, &why, &archives_)) {
+        ++stats_->added;
+      } else {
+        Skip(why.message);
+      }
+    }
+    for (const Subfolder& sub : subfolders) {
+      const std::string subPath = dirPath + '\\' + sub.name;
+      if (sub.name.size() > kMaxNameLength) {
+        Skip(subPath + ": folder name is longer than 31 bytes");
+        continue;
+      }
+      if (IsAncestor(sub.info)) {
+        Skip(subPath + ": leads back to a folder that is being imported");
+        continue;
+      }
+      Enter(subPath, folder + '\\' + sub.name, sub.info);
+    }
+  }
+
+  void Enter(const std::string& dirPath, const std::string& folder, const host::FileInfo& info) {
+    Announce(dirPath);
+    std::vector<std::string> files;
+    std::vector<Subfolder> subfolders;
+    Status why;
+    if (!SplitFolder(dirPath, &files, &subfolders, &why)) {
+      Skip(why.message);
+      return;
+    }
+    ancestors_.push_back(info);
+    Folder(dirPath, folder, files, subfolders);
+    ancestors_.pop_back();
+  }
+
+  void Announce(const std::string& dirPath) {
+    out_ << "Adding directory: " << dirPath << '\n';
+    out_.flush();
+  }
+
+  void PushAncestor(const host::FileInfo& info) { ancestors_.push_back(info); }
+
+ private:
+  bool IsAncestor(const host::FileInfo& info) const {
+    return std::any_of(ancestors_.begin(), ancestors_.end(), [&](const host::FileInfo& a) {
+      return a.device == info.device && a.inode == info.inode;
+    });
+  }
+
+  void Skip(const std::string& message) {
+    ++stats_->skipped;
+    out_.flush();
+    warn_ << "quarrion: warning: " << message << ", skipped\n";
+    warn_.flush();
+  }
+
+  BuildList& list_;
+  std::ostream& out_;
+  std::ostream& warn_;
+  ImportStats* stats_;
+  // The folders from the top down to the one being walked.
+  std::vector<host::FileInfo> ancestors_;
+  // References met in the tree ("x.vp:name" file names) read each archive once.
+  SourceArchives archives_;
+};
+
+}  // namespace
+
+bool ImportDirectory(BuildList& list, const std::string& dirPath, const std::string& folder,
+                     std::ostream& out, std::ostream& warn, ImportStats* stats, Status* why) {
+  ImportStats local;
+  if (stats == nullptr) stats = &local;
+
+  host::FileInfo info;
+  if (!host::StatPath(dirPath, &info, why)) return false;
+  if (info.kind != host::FileKind::kFolder) {
+    if (why != nullptr) *why = Status::Error(Code::kNotRegular, dirPath + ": not a folder");
+    return false;
+  }
+  std::vector<std::string> files;
+  std::vector<Subfolder> subfolders;
+  if (!SplitFolder(dirPath, &files, &subfolders, why)) return false;
+
+  Walk walk(list, out, warn, stats);
+  walk.Announce(dirPath);
+  walk.PushAncestor(info);
+  walk.Folder(dirPath, folder, files, subfolders);
+  return true;
+}
+
+bool ImportDataDirectory(BuildList& list, const std::string& dataDirectory, std::ostream& out,
+                         std::ostream& warn, ImportStats* stats, Status* why) {
+  return ImportDirectory(list, dataDirectory, "data", out, warn, stats, why);
+}
+
+bool ListEntries(const std::string& dirPath, std::vector<std::string>* names, Status* why) {
+  return host::ListFolder(dirPath, names, why);
+}
+
+bool ListDirectory(const std::string& dirPath, std::vector<std::string>* files,
+                   std::vector<std::string>* subfolders, Status* why) {
+  std::vector<Subfolder> found;
+  if (!SplitFolder(dirPath, files, &found, why)) {
+    subfolders->clear();
+    return false;
+  }
+  subfolders->clear();
+  subfolders->reserve(found.size());
+  for (Subfolder& sub : found) subfolders->push_back(std::move(sub.name));
+  return true;
+}
+
+std::vector<std::string> ListSubfolders(const std::string& dirPath) {
+  std::vector<std::string> files;
+  std::vector<std::string> subfolders;
+  ListDirectory(dirPath, &files, &subfolders);
+  return subfolders;
 }
 
 }  // namespace quarrion

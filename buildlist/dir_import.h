@@ -26,4 +26,31 @@ struct ImportStats {
 bool ImportDataDirectory(BuildList& list, const std::string& dataDirectory, std::ostream& out,
                          std::ostream& warn, ImportStats* stats = nullptr, Status* why = nullptr);
 
+// The same walk with any archive folder for the top: a folder's own files
+// (in listing order) enter the list before anything from its subfolders,
+// which are walked depth-first in listing order. Paths and folders are joined
+// with one backslash and never normalised. Below the top, a folder that
+// cannot be listed, a file AddFile refuses, a subfolder whose name is longer
+// than 31 bytes (with its tree) and a link back to a folder being walked are
+// each skipped with the warning line "quarrion: warning: <message>, skipped";
+// folders named "CVS" are left out silently.
+bool ImportDirectory(BuildList& list, const std::string& dirPath, const std::string& folder,
+                     std::ostream& out, std::ostream& warn, ImportStats* stats = nullptr,
+                     Status* why = nullptr);
+
+// All entry names of `dirPath` but "." and "..", in the host's order. False
+// (with the reason) when the folder cannot be listed.
+bool ListEntries(const std::string& dirPath, std::vector<std::string>* names,
+                 Status* why = nullptr);
+
+// The entries of `dirPath` split into subfolders (links to folders included)
+// and everything else, each in listing order, from one listing. Folders named
+// "CVS" are in neither list. False when the folder cannot be listed.
+bool ListDirectory(const std::string& dirPath, std::vector<std::string>* files,
+                   std::vector<std::string>* subfolders, Status* why = nullptr);
+
+// The subfolder names of `dirPath` in listing order, "CVS" left out; none
+// when the folder cannot be listed.
+std::vector<std::string> ListSubfolders(const std::string& dirPath);
+
 }  // namespace quarrion
