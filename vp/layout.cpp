@@ -1,8 +1,63 @@
 #include "vp/layout.h"
 
-namespace quarrion {
+#include <algorithm>
+#include <cstring>
+#include <numeric>
+#include <string_view>
+#include <utility>
 
-// Placeholder bodies: the layout is built in its own change.
+namespace quarrion {
+namespace {
+
+// Byte-wise comparison as unsigned values; a prefix sorts first.
+int CompareBytes(std::string_view a, std::string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  if (n > 0) {
+    int c = std::memcmp(a.data(), b.data(), n);
+    if (c != 0) return c;
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
+
+// Records compare by folder, then by name, with no case folding.
+int CompareRecords(const FileRecord& a, const FileRecord& b) {
+  int c = CompareBytes(a.folder, b.folder);
+  return c != 0 ? c : CompareBytes(a.name(), b.name());
+}
+
+// Dense ranks of the records' keys: equal (folder, name) pairs get equal
+// ranks, and a greater key a greater rank. Computing them once keeps the
+// string comparisons out of the tournament below.
+std::vector<std::uint32_t> KeyRanks(const std::vector<FileRecord>& files) {
+  std::vector<std::uint32_t> byKey(files.size());
+  std::iota(byKey.begin(), byKey.end(), 0u);
+  std::sort(byKey.begin(), byKey.end(), [&files](std::uint32_t a, std::uint32_t b) {
+    return CompareRecords(files[a], files[b]) < 0;
+  });
+  std::vector<std::uint32_t> rank(files.size());
+  std::uint32_t current = 0;
+  for (std::size_t i = 0; i < byKey.size(); ++i) {
+    if (i > 0 && CompareRecords(files[byKey[i - 1]], files[byKey[i]]) != 0) ++current;
+    rank[byKey[i]] = current;
+  }
+  return rank;
+}
+
+// Counters are summed in 64 bits and stored saturated; a list whose values
+// do not fit is refused by CheckLayout before anything is written.
+std::int32_t Saturate(std::int64_t value) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, 0, kMaxOffset));
+}
+
+std::string RecordLabel(const FileRecord& r) {
+  std::string label = r.folder;
+  if (!label.empty()) label += '\\';
+  label += r.name();
+  return label;
+}
+
+}  // namespace
 
 std::int32_t SplitPath(std::string text, char separator, std::vector<std::string>* parts) {
   parts->assign(1, std::string());
@@ -16,13 +71,131 @@ std::int32_t SplitPath(std::string text, char separator, std::vector<std::string
   return static_cast<std::int32_t>(parts->size());
 }
 
-void SortFiles(BuildList&) {}
+// The order is the one a selection sort gives that, for m = n .. 1, takes
+// the greatest of the first m records (the lowest position among equal
+// ones) and swaps it with position m-1. Equal records thereby end in an
+// order that depends on the swaps, so the same swaps are replayed here, but
+// each maximum is found in O(log n) with a tournament tree over positions:
+// every inner node holds the winning position of its two children, the
+// left (lower) position winning ties.
+void SortFiles(BuildList& list) {
+  std::vector<FileRecord>& files = list.files;
+  const std::size_t n = files.size();
+  if (n < 2) return;
 
-void LayoutTree(BuildList&) {}
+  const std::vector<std::uint32_t> rank = KeyRanks(files);
+  // at[p]: the original index of the record now standing at position p.
+  std::vector<std::uint32_t> at(n);
+  std::iota(at.begin(), at.end(), 0u);
 
-bool CheckLayout(const BuildList&, Status* why) {
-  if (why != nullptr) *why = Status::Error(Code::kIoError, "writing archives is not available in this build");
-  return false;
+  constexpr std::uint32_t kNone = 0xffffffffu;  // a retired position
+  std::size_t leaves = 1;
+  while (leaves < n) leaves *= 2;
+  std::vector<std::uint32_t> tree(2 * leaves, kNone);
+  auto better = [&](std::uint32_t left, std::uint32_t right) {
+    if (left == kNone) return right;
+    if (right == kNone) return left;
+    return rank[at[right]] > rank[at[left]] ? right : left;
+  };
+  for (std::size_t p = 0; p < n; ++p) tree[leaves + p] = static_cast<std::uint32_t>(p);
+  for (std::size_t i = leaves - 1; i > 0; --i) tree[i] = better(tree[2 * i], tree[2 * i + 1]);
+  auto replay = [&](std::size_t p) {
+    for (std::size_t i = (leaves + p) / 2; i > 0; i /= 2) {
+      tree[i] = better(tree[2 * i], tree[2 * i + 1]);
+    }
+  };
+
+  for (std::size_t m = n; m > 0; --m) {
+    const std::size_t b = tree[1];
+    const std::size_t last = m - 1;
+    std::swap(at[b], at[last]);
+    tree[leaves + last] = kNone;
+    replay(last);
+    if (b != last) replay(b);
+  }
+
+  std::vector<FileRecord> sorted;
+  sorted.reserve(n);
+  for (std::uint32_t from : at) sorted.push_back(std::move(files[from]));
+  files = std::move(sorted);
+}
+
+void LayoutTree(BuildList& list) {
+  SortFiles(list);
+  list.dirs.clear();
+  list.fileCount = Saturate(static_cast<std::int64_t>(list.files.size()));
+  list.dataSize = 0;
+
+  std::int64_t dirEntryCount = 0;
+  std::int64_t dataSize = 0;
+  // Records at the archive's root (empty folder) sort first and open no
+  // folder, so the previous folder starts out empty.
+  std::string_view prev;
+  for (FileRecord& r : list.files) {
+    if (r.folder != prev) {
+      DirNode node;
+      node.folder = r.folder;
+      node.depth = SplitPath(r.folder, '\\', &node.parts);
+      dirEntryCount += 2 * static_cast<std::int64_t>(node.depth);
+      // The provisional count assumes a folder that extends the previous one
+      // (a plain byte prefix) reuses its entries. The writer counts exactly.
+      if (!prev.empty() && r.folder.starts_with(prev)) {
+        dirEntryCount -= 2 * static_cast<std::int64_t>(list.dirs.back().depth);
+      }
+      list.dirs.push_back(std::move(node));
+    }
+    prev = r.folder;
+    r.entry.offset = Saturate(dataSize + static_cast<std::int64_t>(kHeaderSize));
+    dataSize += r.size;
+    r.entry.size = r.size;
+  }
+
+  list.dataSize = dataSize;
+  list.dirEntryCount = Saturate(dirEntryCount);
+  list.header.dirEntries = Saturate(dirEntryCount + list.fileCount + 1);
+  list.header.dirOffset = Saturate(dataSize + static_cast<std::int64_t>(kHeaderSize));
+}
+
+bool CheckLayout(const BuildList& list, Status* why) {
+  auto refuse = [why](Code code, const FileRecord& r, const std::string& reason) {
+    if (why != nullptr) *why = Status::Error(code, RecordLabel(r) + ": " + reason);
+    return false;
+  };
+
+  std::int64_t end = static_cast<std::int64_t>(kHeaderSize);
+  const std::string* prev = nullptr;
+  for (const FileRecord& r : list.files) {
+    if (r.size < 0) return refuse(Code::kTooLarge, r, "negative size");
+    end += r.size;
+    if (end > kMaxOffset) {
+      return refuse(Code::kTooLarge, r,
+                    "the archive would pass 2147483647 bytes (its data would end at byte " +
+                        std::to_string(end) + ")");
+    }
+
+    if (prev != nullptr && r.folder == *prev) continue;
+    prev = &r.folder;
+    if (r.folder.empty()) continue;  // the archive's root
+    std::vector<std::string> parts;
+    SplitPath(r.folder, '\\', &parts);
+    for (const std::string& part : parts) {
+      if (part.empty()) {
+        return refuse(Code::kBadFolder, r,
+                      "the folder \"" + r.folder + "\" has an empty component");
+      }
+      if (part.size() > kMaxNameLength) {
+        return refuse(Code::kNameTooLong, r,
+                      "the folder component \"" + part + "\" is longer than 31 bytes");
+      }
+      // A reader takes any entry of size 0 and time 0 whose name begins
+      // with ".." for an up entry, so such a folder could not be read back.
+      if (part.starts_with("..")) {
+        return refuse(Code::kBadFolder, r,
+                      "the folder component \"" + part + "\" begins with \"..\"");
+      }
+    }
+  }
+  return true;
 }
 
 }  // namespace quarrion

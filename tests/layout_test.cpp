@@ -1,0 +1,214 @@
+#include "vp/layout.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace quarrion {
+namespace {
+
+FileRecord Record(const std::string& folder, const std::string& name, std::int32_t size = 1,
+                  const std::string& path = "") {
+  FileRecord r;
+  r.folder = folder;
+  EXPECT_TRUE(SetEntryName(&r.entry, name));
+  r.size = size;
+  r.path = path;
+  return r;
+}
+
+std::vector<std::string> Paths(const BuildList& list) {
+  std::vector<std::string> out;
+  for (const FileRecord& r : list.files) out.push_back(r.path);
+  return out;
+}
+
+std::vector<std::string> Labels(const BuildList& list) {
+  std::vector<std::string> out;
+  for (const FileRecord& r : list.files) out.push_back(r.folder + "|" + std::string(r.name()));
+  return out;
+}
+
+// The selection sort the order is defined by, written out plainly.
+bool BytesLess(std::string_view a, std::string_view b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+  });
+}
+
+bool Less(const FileRecord& a, const FileRecord& b) {
+  if (a.folder != b.folder) return BytesLess(a.folder, b.folder);
+  return BytesLess(a.name(), b.name());
+}
+
+void ReferenceSort(std::vector<FileRecord>& files) {
+  for (std::size_t m = files.size(); m > 0; --m) {
+    std::size_t b = 0;
+    for (std::size_t j = 0; j < m; ++j) {
+      if (Less(files[b], files[j])) b = j;
+    }
+    std::swap(files[b], files[m - 1]);
+  }
+}
+
+TEST(LayoutTest, SplitPathKeepsEmptyComponents) {
+  std::vector<std::string> parts;
+  EXPECT_EQ(SplitPath("data\\maps", '\\', &parts), 2);
+  EXPECT_EQ(parts, (std::vector<std::string>{"data", "maps"}));
+  EXPECT_EQ(SplitPath("data\\", '\\', &parts), 2);
+  EXPECT_EQ(parts, (std::vector<std::string>{"data", ""}));
+  EXPECT_EQ(SplitPath("", '\\', &parts), 1);
+  EXPECT_EQ(parts, (std::vector<std::string>{""}));
+}
+
+TEST(LayoutTest, OrderMatchesTheSelectionSortOnRandomLists) {
+  // Few distinct folders and names, so that equal records are common; bytes
+  // above 0x7f, blanks and upper case test the unsigned, case-sensitive order.
+  const std::vector<std::string> folders = {
+      "",           "data",          "data\\maps", "data\\maps x",
+      "data\\Maps", "data\\maps\\x", "d\xe9ta",    "data\\m"};
+  const std::vector<std::string> names = {"a", "B", "a.pof", "ab", "\xff", "A", "b b", ""};
+  std::mt19937 rng(12345);
+  for (int round = 0; round < 3000; ++round) {
+    std::size_t n = (round % 100 == 0) ? 400 + rng() % 200 : rng() % 40;
+    BuildList list;
+    for (std::size_t i = 0; i < n; ++i) {
+      list.files.push_back(Record(folders[rng() % folders.size()], names[rng() % names.size()], 1,
+                                  std::to_string(i)));
+    }
+    std::vector<FileRecord> expected = list.files;
+    ReferenceSort(expected);
+    SortFiles(list);
+    ASSERT_EQ(list.files.size(), expected.size());
+    for (std::size_t i = 0; i < n; ++i) {
+      ASSERT_EQ(list.files[i].path, expected[i].path) << "round " << round << " position " << i;
+    }
+  }
+}
+
+TEST(LayoutTest, EqualRecordsEndInSelectionSortOrder) {
+  BuildList list;
+  for (const char* path : {"first", "second", "third"}) {
+    list.files.push_back(Record("data", "same", 1, path));
+  }
+  SortFiles(list);
+  EXPECT_EQ(Paths(list), (std::vector<std::string>{"second", "third", "first"}));
+}
+
+TEST(LayoutTest, BytesCompareUnsignedWithoutCaseFolding) {
+  BuildList list;
+  list.files = {Record("data\\maps\\x", "f"), Record("data\\maps x", "f"),
+                Record("data\\maps", "a"),    Record("data\\maps", "B"),
+                Record("data\\Maps", "z"),    Record("data\\maps", "\xe9")};
+  LayoutTree(list);
+  EXPECT_EQ(Labels(list),
+            (std::vector<std::string>{"data\\Maps|z", "data\\maps|B", "data\\maps|a",
+                                      "data\\maps|\xe9", "data\\maps x|f", "data\\maps\\x|f"}));
+}
+
+TEST(LayoutTest, FoldersOffsetsAndCounters) {
+  BuildList list;
+  list.files = {Record("data\\tables", "t", 10), Record("data", "d", 20),
+                Record("data\\maps", "m", 30)};
+  LayoutTree(list);
+  EXPECT_EQ(Labels(list), (std::vector<std::string>{"data|d", "data\\maps|m", "data\\tables|t"}));
+  EXPECT_EQ(list.files[0].entry.offset, 16);
+  EXPECT_EQ(list.files[1].entry.offset, 36);
+  EXPECT_EQ(list.files[2].entry.offset, 66);
+  EXPECT_EQ(list.files[2].entry.size, 10);
+  ASSERT_EQ(list.dirs.size(), 3u);
+  EXPECT_EQ(list.dirs[1].folder, "data\\maps");
+  EXPECT_EQ(list.dirs[1].parts, (std::vector<std::string>{"data", "maps"}));
+  EXPECT_EQ(list.dirs[0].depth, 1);
+  EXPECT_EQ(list.dirs[1].depth, 2);
+  EXPECT_EQ(list.dirs[2].depth, 2);
+  // data: +2; data\maps extends data: +4 - 2; data\tables: +4.
+  EXPECT_EQ(list.dirEntryCount, 8);
+  EXPECT_EQ(list.fileCount, 3);
+  EXPECT_EQ(list.dataSize, 60);
+  EXPECT_EQ(list.header.dirOffset, 76);
+  EXPECT_EQ(list.header.dirEntries, 8 + 3 + 1);
+
+  // A second layout of the unchanged list gives the same result.
+  LayoutTree(list);
+  EXPECT_EQ(Labels(list), (std::vector<std::string>{"data|d", "data\\maps|m", "data\\tables|t"}));
+  EXPECT_EQ(list.dirs.size(), 3u);
+  EXPECT_EQ(list.dirEntryCount, 8);
+  EXPECT_EQ(list.files[2].entry.offset, 66);
+}
+
+TEST(LayoutTest, EmptyListAndRootRecords) {
+  BuildList empty;
+  LayoutTree(empty);
+  EXPECT_EQ(empty.fileCount, 0);
+  EXPECT_EQ(empty.dataSize, 0);
+  EXPECT_TRUE(empty.dirs.empty());
+  EXPECT_EQ(empty.header.dirOffset, 16);
+  EXPECT_EQ(empty.header.dirEntries, 1);
+
+  BuildList list;
+  list.files = {Record("data", "d", 3), Record("", "root", 5), Record("", "a", 7)};
+  LayoutTree(list);
+  EXPECT_EQ(Labels(list), (std::vector<std::string>{"|a", "|root", "data|d"}));
+  ASSERT_EQ(list.dirs.size(), 1u);
+  EXPECT_EQ(list.dirs[0].folder, "data");
+  EXPECT_EQ(list.dirEntryCount, 2);
+  EXPECT_EQ(list.files[2].entry.offset, 28);
+  EXPECT_TRUE(CheckLayout(list, nullptr));
+}
+
+TEST(LayoutTest, RefusesFoldersTheDirectoryCannotHold) {
+  const std::string longPart(32, 'x');
+  struct Case {
+    std::string folder;
+    Code code;
+    std::string words;
+  };
+  const std::vector<Case> cases = {
+      {"\\data", Code::kBadFolder, "has an empty component"},
+      {"data\\", Code::kBadFolder, "has an empty component"},
+      {"data\\\\maps", Code::kBadFolder, "has an empty component"},
+      {"data\\" + longPart, Code::kNameTooLong, "is longer than 31 bytes"},
+      {"data\\..", Code::kBadFolder, "begins with \"..\""},
+      {"..hidden", Code::kBadFolder, "begins with \"..\""},
+  };
+  for (const Case& c : cases) {
+    BuildList list;
+    list.files = {Record("data", "fine"), Record(c.folder, "x.pof")};
+    LayoutTree(list);
+    Status why;
+    EXPECT_FALSE(CheckLayout(list, &why)) << c.folder;
+    EXPECT_EQ(why.code, c.code) << c.folder;
+    EXPECT_EQ(why.message.rfind(c.folder + "\\x.pof: ", 0), 0u) << why.message;
+    EXPECT_NE(why.message.find(c.words), std::string::npos) << why.message;
+  }
+
+  BuildList fits;
+  fits.files = {Record("data\\" + std::string(31, 'x') + "\\.x", "a")};
+  LayoutTree(fits);
+  EXPECT_TRUE(CheckLayout(fits, nullptr));
+}
+
+TEST(LayoutTest, RefusesAnArchivePastTwoGigabytes) {
+  // Data ending exactly at 2^31-1 still fit; one byte more does not.
+  BuildList list;
+  list.files = {Record("data", "a", 0x40000000), Record("data", "b", 0x3fffffff - 16)};
+  LayoutTree(list);
+  EXPECT_TRUE(CheckLayout(list, nullptr));
+  EXPECT_EQ(list.header.dirOffset, 0x7fffffff);
+
+  list.files.push_back(Record("data", "c", 1));
+  list.files.push_back(Record("data", "d", 5));
+  LayoutTree(list);
+  Status why;
+  EXPECT_FALSE(CheckLayout(list, &why));
+  EXPECT_EQ(why.code, Code::kTooLarge);
+  EXPECT_EQ(why.message.rfind("data\\c: ", 0), 0u) << why.message;
+  EXPECT_EQ(list.dataSize, 0x80000000LL - 16 + 5);
+}
+
+}  // namespace
+}  // namespace quarrion
