@@ -1,11 +1,158 @@
 #include "vp/writer.h"
 
-namespace quarrion {
+#include <string>
+#include <string_view>
+#include <vector>
 
-// Placeholder body: the writer is built in its own change.
-bool WriteVp(BuildList&, host::AtomicOutputFile& out, std::ostream&, Status* why, SourceArchives*) {
-  if (why != nullptr) *why = Status::Error(Code::kIoError, out.target() + ": writing archives is not available in this build");
-  return false;
+#include "vp/coding.h"
+#include "vp/format.h"
+#include "vp/layout.h"
+#include "vp/reader.h"
+
+namespace quarrion {
+namespace {
+
+// The directory is collected in memory and handed to the output in chunks
+// of about this size.
+constexpr std::size_t kDirectoryChunk = 256 * 1024;
+
+// Copies the `size` bytes of a file on disk. The file must still have the
+// length it had when it was added: the offsets of everything after it were
+// computed from that length.
+bool CopyDiskFile(const FileRecord& r, host::AtomicOutputFile& out, Status* why) {
+  host::InputFile src;
+  if (!src.Open(r.path, why)) return false;
+  if (src.size() != r.size) {
+    *why = Status::Error(Code::kChanged, r.path + ": changed since it was added (now " +
+                                             std::to_string(src.size()) + " bytes, was " +
+                                             std::to_string(r.size) + ")");
+    return false;
+  }
+  return out.CopyFrom(src, 0, r.size, why);
+}
+
+// Copies the data of the record's entry out of the source archive the
+// reference names, the first entry of the record's name in its directory.
+bool CopyArchivedFile(const FileRecord& r, host::AtomicOutputFile& out, SourceArchives& archives,
+                      Status* why) {
+  VpReader* reader = archives.Get(std::string(VpArchivePath(r.path)), why);
+  if (reader == nullptr) return false;
+  const std::int32_t index = reader->Find(r.name());
+  if (index < 0) {
+    *why = Status::Error(Code::kNoSuchEntry, r.path + ": the archive holds no entry named \"" +
+                                                 std::string(r.name()) + "\"");
+    return false;
+  }
+  const VpDirEntry& e = reader->entries()[static_cast<std::size_t>(index)];
+  if (e.size != r.size) {
+    *why = Status::Error(Code::kChanged, r.path + ": changed since it was added (now " +
+                                             std::to_string(e.size) + " bytes, was " +
+                                             std::to_string(r.size) + ")");
+    return false;
+  }
+  if (e.offset < 0 || static_cast<std::int64_t>(e.offset) + e.size > reader->fileSize()) {
+    *why = Status::Error(Code::kOutOfRange,
+                         r.path + ": the data run past the end of the source archive");
+    return false;
+  }
+  return out.CopyFrom(reader->file(), e.offset, e.size, why);
+}
+
+// The number of leading components two folders share.
+std::size_t CommonParts(const std::vector<std::string>& a, const std::vector<std::string>& b) {
+  std::size_t c = 0;
+  while (c < a.size() && c < b.size() && a[c] == b[c]) ++c;
+  return c;
+}
+
+// Writes the directory: at every change of folder, up entries out of the
+// folders the next one does not share and folder entries into the new ones,
+// then the file entries. Records at the archive's root stand before the
+// first folder entry. Folder and up entries carry the end of the data of the
+// first record of the folder they lead to (the entries that open the first
+// folder included). Returns the number of entries written, or -1.
+std::int64_t WriteDirectory(const BuildList& list, host::AtomicOutputFile& out, Status* why) {
+  static const std::vector<std::string> kRoot;
+  const std::vector<std::string>* current = &kRoot;
+  std::string_view currentFolder;
+  std::size_t next = 0;  // index into list.dirs of the folder that comes next
+
+  std::string chunk;
+  chunk.reserve(kDirectoryChunk + 64 * kDirEntrySize);
+  std::int64_t written = 0;
+  for (const FileRecord& r : list.files) {
+    if (r.folder != currentFolder) {
+      const DirNode& node = list.dirs[next++];
+      const std::int32_t offset = r.entry.offset + r.size;
+      const std::size_t common = CommonParts(*current, node.parts);
+      for (std::size_t k = common; k < current->size(); ++k) WriteUpEntry(&chunk, offset);
+      for (std::size_t k = common; k < node.parts.size(); ++k) {
+        WriteFolderEntry(&chunk, node.parts[k], offset);
+      }
+      written += static_cast<std::int64_t>(current->size() - common + node.parts.size() - common);
+      current = &node.parts;
+      currentFolder = node.folder;
+    }
+    WriteEntry(&chunk, r.entry);
+    ++written;
+    if (chunk.size() >= kDirectoryChunk) {
+      if (!out.Write(chunk, why)) return -1;
+      chunk.clear();
+    }
+  }
+  if (!out.Write(chunk, why)) return -1;
+  return written;
+}
+
+}  // namespace
+
+bool WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& console, Status* why,
+             SourceArchives* archives) {
+  Status ignored;
+  if (why == nullptr) why = &ignored;
+  if (list.files.empty()) return true;
+
+  LayoutTree(list);
+  if (!CheckLayout(list, why)) return false;
+
+  std::string header;
+  WriteHeader(&header, list.header);
+  if (!out.Write(header, why)) return false;
+
+  // Data pass. Each source archive is opened once for the whole write.
+  SourceArchives local;
+  SourceArchives& sources = archives != nullptr ? *archives : local;
+  std::string_view printed;
+  for (const FileRecord& r : list.files) {
+    const bool copied = IsVpSourceReference(r.path) ? CopyArchivedFile(r, out, sources, why)
+                                                    : CopyDiskFile(r, out, why);
+    if (!copied) return false;
+    if (r.folder != printed) {
+      printed = r.folder;
+      console << printed << '\n';
+      console.flush();
+    }
+  }
+  console << '\n';
+  console.flush();
+  if (out.position() != list.header.dirOffset) {
+    *why =
+        Status::Error(Code::kIoError,
+                      out.target() + ": the data area came out " +
+                          std::to_string(out.position() - static_cast<std::int64_t>(kHeaderSize)) +
+                          " bytes long instead of " + std::to_string(list.dataSize));
+    return false;
+  }
+
+  const std::int64_t entries = WriteDirectory(list, out, why);
+  if (entries < 0) return false;
+  if (entries > kMaxOffset) {
+    *why = Status::Error(Code::kTooLarge, out.target() + ": too many directory entries");
+    return false;
+  }
+  char count[4];
+  EncodeInt32(count, static_cast<std::int32_t>(entries));
+  return out.WriteAt(12, count, sizeof count, why);
 }
 
 }  // namespace quarrion

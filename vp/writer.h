@@ -17,7 +17,9 @@ class SourceArchives;
 // line. An empty list writes nothing. False, with the reason naming the
 // record or source, when the list is refused or a source or the output fails;
 // the caller then discards `out`. Source archives are read through
-// `archives` when given, otherwise through a set made for this write.
+// `archives` when given, otherwise through a set made for this write (closed
+// again before WriteVp returns). A caller that passes its own set closes it
+// (Clear) before committing, since some hosts cannot replace an open file.
 bool WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& console,
              Status* why = nullptr, SourceArchives* archives = nullptr);
 
