@@ -1,20 +1,495 @@
+// Looking into archives: -list prints the files, -verify checks the bytes
+// and reports every problem, -extract writes the files into a folder.
+#include "shell/inspect.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "host/extract.h"
+#include "host/host.h"
 #include "shell/modes.h"
+#include "vp/reader.h"
 
 namespace quarrion {
+namespace {
 
-// Placeholder bodies: listing, verifying and extracting archives are built
-// in their own change.
+// Directory entries are read in slices of this many.
+constexpr std::size_t kEntriesPerRead = 4096;
 
-int RunListArchive(const StartupOptions&, Console& console) {
-  return NotAvailable(console, "Listing an archive (-list)");
+std::string Counted(std::int64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-int RunVerifyArchive(const StartupOptions&, Console& console) {
-  return NotAvailable(console, "Verifying an archive (-verify)");
+// "<what> <path>: <reason>", naming the path once even when the reason
+// already begins with it.
+std::string Failure(const std::string& what, const std::string& path, const Status& why) {
+  if (why.message.rfind(path + ":", 0) == 0) return what + " " + why.message;
+  return what + " " + path + ": " + why.message;
 }
 
-int RunExtractArchive(const StartupOptions&, Console& console) {
-  return NotAvailable(console, "Extracting an archive (-extract)");
+// Opens the archive for -list and -extract. Prints the error and returns
+// false when it cannot be opened or is not a VP archive.
+bool OpenArchive(const std::string& path, VpReader* reader, Console& console) {
+  Status why;
+  if (!reader->Open(path, &why)) {
+    console.Error(Failure("cannot open archive", path, why));
+    return false;
+  }
+  if (reader->loadResult() == -1) {
+    console.Error(path + ": not a VP archive (it does not begin with \"VPVP\")");
+    return false;
+  }
+  if (reader->loadResult() == -2) {
+    console.Error(path + ": not a VP archive of version 2 (version " +
+                  std::to_string(reader->header().version) + ")");
+    return false;
+  }
+  return true;
+}
+
+// ---- -verify -----------------------------------------------------------------
+
+struct DataSpan {
+  std::int64_t offset = 0;
+  std::int64_t end = 0;
+  std::size_t index = 0;
+  std::string path;
+};
+
+// Reports every problem of an archive file into `problems`. False (with the
+// reason) only when the file could not be read.
+class ArchiveCheck {
+ public:
+  ArchiveCheck(host::InputFile& file, std::vector<std::string>* problems)
+      : file_(file), problems_(*problems) {}
+
+  bool Run(Status* why);
+
+  std::int64_t files() const { return files_; }
+  std::int64_t bytes() const { return bytes_; }
+
+ private:
+  void Problem(std::string text) { problems_.push_back(std::move(text)); }
+  void Entry(std::size_t i, const std::string& path, const std::string& text) {
+    Problem("entry " + std::to_string(i) + " (" + Printable(path) + "): " + text);
+  }
+  void CheckEntry(std::size_t i, const VpDirEntry& e);
+  void CheckOverlaps();
+
+  host::InputFile& file_;
+  std::vector<std::string>& problems_;
+  std::int64_t dirOffset_ = 0;
+  FolderWalk walk_;
+  std::vector<DataSpan> spans_;
+  std::int64_t files_ = 0;
+  std::int64_t bytes_ = 0;
+};
+
+bool ArchiveCheck::Run(Status* why) {
+  const std::int64_t size = file_.size();
+  if (size < static_cast<std::int64_t>(kHeaderSize)) {
+    Problem("the file is " + Counted(size, "byte", "bytes") + " long, shorter than the " +
+            std::to_string(kHeaderSize) + "-byte header");
+    return true;
+  }
+  char raw[kHeaderSize];
+  std::size_t got = 0;
+  if (!file_.ReadAt(0, raw, kHeaderSize, &got, why)) return false;
+  if (got < kHeaderSize) {
+    *why = Status::Error(Code::kChanged, file_.path() + ": ended early (changed while read?)");
+    return false;
+  }
+  const VpHeader header = DecodeHeader(raw);
+  if (!MagicMatches(header.magic)) {
+    Problem("the file does not begin with \"VPVP\"");
+    return true;
+  }
+  if (header.version != kVpVersion) {
+    Problem("the version is " + std::to_string(header.version) + ", not 2");
+    return true;
+  }
+
+  dirOffset_ = header.dirOffset;
+  if (dirOffset_ < static_cast<std::int64_t>(kHeaderSize) || dirOffset_ > size) {
+    Problem("the directory offset " + std::to_string(dirOffset_) +
+            " lies outside the file (after the header, up to its end at " + std::to_string(size) +
+            ")");
+    return true;
+  }
+  std::int64_t count = header.dirEntries;
+  if (count < 0) {
+    Problem("the entry count " + std::to_string(count) + " is negative");
+    count = 0;
+  }
+  // Never more entries than the file holds, whatever the header says.
+  const std::int64_t room = (size - dirOffset_) / static_cast<std::int64_t>(kDirEntrySize);
+  if (count > room) {
+    Problem("the header counts " + Counted(count, "entry", "entries") + ", but only " +
+            std::to_string(room) + " fit between the directory offset and the end of the file");
+    count = room;
+  } else if (const std::int64_t after =
+                 size - dirOffset_ - count * static_cast<std::int64_t>(kDirEntrySize);
+             after > 0 && header.dirEntries >= 0) {
+    Problem("the file holds " + Counted(after, "byte", "bytes") +
+            " after the last directory entry");
+  }
+
+  std::vector<char> buf;
+  std::int64_t read = 0;
+  while (read < count) {
+    const std::size_t n = static_cast<std::size_t>(
+        std::min<std::int64_t>(count - read, static_cast<std::int64_t>(kEntriesPerRead)));
+    buf.resize(n * kDirEntrySize);
+    if (!file_.ReadAt(dirOffset_ + read * static_cast<std::int64_t>(kDirEntrySize), buf.data(),
+                      buf.size(), &got, why)) {
+      return false;
+    }
+    if (got < buf.size()) {
+      *why = Status::Error(Code::kChanged, file_.path() + ": ended early (changed while read?)");
+      return false;
+    }
+    for (std::size_t k = 0; k < n; ++k) {
+      CheckEntry(static_cast<std::size_t>(read) + k,
+                 DecodeDirEntry(buf.data() + k * kDirEntrySize));
+    }
+    read += static_cast<std::int64_t>(n);
+  }
+  CheckOverlaps();
+  return true;
+}
+
+void ArchiveCheck::CheckEntry(std::size_t i, const VpDirEntry& e) {
+  const std::string_view name = EntryName(e);
+  const bool terminated = name.size() < kNameFieldSize;
+  switch (walk_.Next(e)) {
+    case FolderWalk::Step::kStrayUp:
+      Problem("entry " + std::to_string(i) + " (..): closes no open folder");
+      return;
+    case FolderWalk::Step::kClose:
+      return;
+    case FolderWalk::Step::kOpen: {
+      const std::string path = walk_.Current();
+      if (!terminated) Entry(i, path, "the name is not terminated within 32 bytes");
+      if (std::string why = PlainNameProblem(name); !why.empty()) {
+        Entry(i, path, QuotedName(name) + " " + why);
+      }
+      return;
+    }
+    case FolderWalk::Step::kFile:
+      break;
+  }
+  const std::string path = walk_.PathOf(name);
+  if (!terminated) Entry(i, path, "the name is not terminated within 32 bytes");
+  if (std::string why = PlainNameProblem(name); !why.empty()) {
+    Entry(i, path, QuotedName(name) + " " + why);
+  }
+  ++files_;
+  if (e.size < 0) {
+    Entry(i, path, "the size " + std::to_string(e.size) + " is negative");
+    return;
+  }
+  bytes_ += e.size;
+  const std::int64_t begin = e.offset;
+  const std::int64_t end = begin + e.size;
+  if (begin < static_cast<std::int64_t>(kHeaderSize) || end > dirOffset_) {
+    Entry(i, path,
+          "the data (offset " + std::to_string(begin) + ", " + Counted(e.size, "byte", "bytes") +
+              ") lie outside the data area (offset " + std::to_string(kHeaderSize) + " up to " +
+              std::to_string(dirOffset_) + ")");
+    return;
+  }
+  if (e.size > 0) spans_.push_back(DataSpan{begin, end, i, path});
+}
+
+// Every file whose data begin before the data of an earlier-placed file end.
+void ArchiveCheck::CheckOverlaps() {
+  std::sort(spans_.begin(), spans_.end(), [](const DataSpan& a, const DataSpan& b) {
+    return a.offset != b.offset ? a.offset < b.offset : a.index < b.index;
+  });
+  const DataSpan* reach = nullptr;  // the span that reaches furthest so far
+  for (const DataSpan& s : spans_) {
+    if (reach != nullptr && s.offset < reach->end) {
+      Entry(s.index, s.path,
+            "the data overlap those of entry " + std::to_string(reach->index) + " (" +
+                Printable(reach->path) + ")");
+    }
+    if (reach == nullptr || s.end > reach->end) reach = &s;
+  }
+}
+
+// ---- -extract ----------------------------------------------------------------
+
+// One open folder of the walk: its name, why it is refused (empty when it is
+// a plain name), and its folder on disk once a file needs it.
+struct OpenFolder {
+  std::string name;
+  std::string refusal;
+  host::ExtractFolder folder;
+  Status failure;  // set when the folder could not be made or opened
+};
+
+// Why a name may not be written on this host, "" when it may.
+std::string ExtractNameProblem(std::string_view name) {
+  std::string why = PlainNameProblem(name);
+  if (why.empty()) why = host::HostNameProblem(name);
+  return why.empty() ? why : QuotedName(name) + " " + why;
+}
+
+class Extraction {
+ public:
+  Extraction(VpReader& reader, host::ExtractFolder& root, Console& console)
+      : reader_(reader), root_(root), console_(console) {}
+
+  void Run();
+
+  std::int64_t written() const { return written_; }
+  std::int64_t bytes() const { return bytes_; }
+  std::int64_t refused() const { return refused_; }
+  std::int64_t failed() const { return failed_; }
+
+ private:
+  void File(const VpDirEntry& e);
+  // The folder on disk of the innermost open folder, made and opened as
+  // needed; nullptr with the reason when that fails.
+  const host::ExtractFolder* Target(Status* why);
+
+  VpReader& reader_;
+  host::ExtractFolder& root_;
+  Console& console_;
+  FolderWalk walk_;
+  std::vector<OpenFolder> open_;
+  std::int64_t written_ = 0;
+  std::int64_t bytes_ = 0;
+  std::int64_t refused_ = 0;
+  std::int64_t failed_ = 0;
+};
+
+void Extraction::Run() {
+  for (std::size_t i = 0; i < reader_.entries().size(); ++i) {
+    const VpDirEntry& e = reader_.entries()[i];
+    switch (walk_.Next(e)) {
+      case FolderWalk::Step::kOpen:
+        open_.push_back(OpenFolder{walk_.folders().back(), ExtractNameProblem(EntryName(e)),
+                                   host::ExtractFolder(), Status::Ok()});
+        break;
+      case FolderWalk::Step::kClose:
+        open_.pop_back();
+        break;
+      case FolderWalk::Step::kStrayUp:
+        // Read as staying at the top: never above the target folder.
+        console_.Error("ignored entry " + std::to_string(i) + " (..): it closes no open folder");
+        ++refused_;
+        break;
+      case FolderWalk::Step::kFile:
+        File(e);
+        break;
+    }
+  }
+}
+
+const host::ExtractFolder* Extraction::Target(Status* why) {
+  const host::ExtractFolder* parent = &root_;
+  for (OpenFolder& f : open_) {
+    if (!f.failure.ok()) {
+      *why = f.failure;
+      return nullptr;
+    }
+    if (!f.folder.is_open() && !parent->OpenChild(f.name, &f.folder, &f.failure)) {
+      *why = f.failure;
+      return nullptr;
+    }
+    parent = &f.folder;
+  }
+  return parent;
+}
+
+void Extraction::File(const VpDirEntry& e) {
+  const std::string_view name = EntryName(e);
+  const std::string shown = Printable(walk_.PathOf(name));
+  std::string refusal;
+  for (const OpenFolder& f : open_) {
+    if (!f.refusal.empty()) {
+      refusal = f.refusal;
+      break;
+    }
+  }
+  if (refusal.empty()) refusal = ExtractNameProblem(name);
+  if (!refusal.empty()) {
+    console_.Error("refused " + shown + ": " + refusal);
+    ++refused_;
+    return;
+  }
+  if (!reader_.EntryDataInFile(e)) {
+    console_.Error("could not extract " + shown + ": its data lie outside the archive");
+    ++failed_;
+    return;
+  }
+  Status why;
+  const host::ExtractFolder* target = Target(&why);
+  if (target == nullptr ||
+      !target->WriteFile(std::string(name), reader_.file(), e.offset, e.size, e.timestamp, &why)) {
+    console_.Error("could not extract " + shown + ": " + Printable(why.message));
+    ++failed_;
+    return;
+  }
+  ++written_;
+  bytes_ += e.size;
+}
+
+}  // namespace
+
+// ---- shared pieces -------------------------------------------------------------
+
+FolderWalk::Step FolderWalk::Next(const VpDirEntry& entry) {
+  switch (ClassifyEntry(entry)) {
+    case EntryKind::kFile:
+      return Step::kFile;
+    case EntryKind::kFolder:
+      folders_.emplace_back(EntryName(entry));
+      return Step::kOpen;
+    case EntryKind::kUp:
+      if (folders_.empty()) return Step::kStrayUp;
+      folders_.pop_back();
+      return Step::kClose;
+  }
+  return Step::kFile;
+}
+
+std::string FolderWalk::Current() const {
+  std::string path;
+  for (std::size_t i = 0; i < folders_.size(); ++i) {
+    if (i > 0) path += '\\';
+    path += folders_[i];
+  }
+  return path;
+}
+
+std::string FolderWalk::PathOf(std::string_view name) const {
+  std::string path = Current();
+  if (!folders_.empty()) path += '\\';
+  path += name;
+  return path;
+}
+
+std::string PlainNameProblem(std::string_view name) {
+  if (name.empty()) return "is empty";
+  if (name == ".") return "names the current folder";
+  if (name == "..") return "names the parent folder";
+  for (char c : name) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (c == '/') return "holds a slash";
+    if (c == '\\') return "holds a backslash";
+    if (c == ':') return "holds a colon";
+    if (u < 0x20 || u == 0x7f) return "holds a control character";
+  }
+  return {};
+}
+
+std::string Printable(std::string_view text) {
+  std::string shown(text);
+  for (char& c : shown) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7f) c = '?';
+  }
+  return shown;
+}
+
+std::string QuotedName(std::string_view name) { return "\"" + Printable(name) + "\""; }
+
+std::string UtcTimeText(std::int64_t seconds) {
+  // Days and seconds of the day, then the civil date of the day count
+  // (the proleptic Gregorian calendar, valid far beyond the int32 range).
+  std::int64_t days = seconds / 86400;
+  std::int64_t rest = seconds % 86400;
+  if (rest < 0) {
+    rest += 86400;
+    --days;
+  }
+  const std::int64_t z = days + 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const std::int64_t doe = z - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
+  const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld",
+                static_cast<long long>(year), static_cast<long long>(month),
+                static_cast<long long>(day), static_cast<long long>(rest / 3600),
+                static_cast<long long>(rest / 60 % 60), static_cast<long long>(rest % 60));
+  return text;
+}
+
+// ---- the modes -------------------------------------------------------------------
+
+int RunListArchive(const StartupOptions& options, Console& console) {
+  VpReader reader;
+  if (!OpenArchive(options.archiveFile, &reader, console)) return 1;
+  FolderWalk walk;
+  std::int64_t files = 0;
+  std::int64_t bytes = 0;
+  for (const VpDirEntry& e : reader.entries()) {
+    if (walk.Next(e) != FolderWalk::Step::kFile) continue;
+    char size[16];
+    std::snprintf(size, sizeof size, "%10ld", static_cast<long>(e.size));
+    console.Line(std::string(size) + "  " + UtcTimeText(e.timestamp) + "  " +
+                 Printable(walk.PathOf(EntryName(e))));
+    ++files;
+    bytes += e.size;
+  }
+  console.Line(Counted(files, "file", "files") + ", " + Counted(bytes, "byte", "bytes"));
+  return 0;
+}
+
+int RunVerifyArchive(const StartupOptions& options, Console& console) {
+  const std::string& path = options.archiveFile;
+  host::InputFile file;
+  Status why;
+  if (!file.Open(path, &why)) {
+    console.Error(Failure("cannot open archive", path, why));
+    return 1;
+  }
+  std::vector<std::string> problems;
+  ArchiveCheck check(file, &problems);
+  if (!check.Run(&why)) {
+    console.Error(Failure("could not read archive", path, why));
+    return 1;
+  }
+  for (const std::string& p : problems) console.Line(p);
+  if (problems.empty()) {
+    console.Line(path + " is sound: " + Counted(check.files(), "file", "files") + ", " +
+                 Counted(check.bytes(), "byte", "bytes"));
+    return 0;
+  }
+  console.Line(path + ": " +
+               Counted(static_cast<std::int64_t>(problems.size()), "problem", "problems") +
+               " found");
+  return 1;
+}
+
+int RunExtractArchive(const StartupOptions& options, Console& console) {
+  VpReader reader;
+  if (!OpenArchive(options.archiveFile, &reader, console)) return 1;
+  host::ExtractFolder root;
+  Status why;
+  if (!root.OpenRoot(options.extractDir, &why)) {
+    console.Error(Failure("cannot extract into", options.extractDir, why));
+    return 1;
+  }
+  Extraction extraction(reader, root, console);
+  extraction.Run();
+  console.Line("Extracted " + Counted(extraction.written(), "file", "files") + " (" +
+               Counted(extraction.bytes(), "byte", "bytes") + ") into " + options.extractDir);
+  if (extraction.refused() > 0 || extraction.failed() > 0) {
+    console.Error("not everything was extracted: " + std::to_string(extraction.refused()) +
+                  " refused, " + std::to_string(extraction.failed()) + " failed");
+    return 1;
+  }
+  return 0;
 }
 
 }  // namespace quarrion

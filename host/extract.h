@@ -1,0 +1,62 @@
+// What extracting an archive needs of the host: folders held open while
+// files are written into them, walked one name at a time without following
+// symbolic links, so that no name an archive carries and no link planted in
+// the target can send a write outside the target folder.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "host/host.h"
+#include "host/status.h"
+
+namespace quarrion::host {
+
+// An open folder below which files are extracted.
+class ExtractFolder {
+ public:
+  ExtractFolder() = default;
+  ~ExtractFolder();
+  ExtractFolder(const ExtractFolder&) = delete;
+  ExtractFolder& operator=(const ExtractFolder&) = delete;
+  ExtractFolder(ExtractFolder&& other) noexcept;
+  ExtractFolder& operator=(ExtractFolder&& other) noexcept;
+
+  // Opens the target folder `path`, creating it and its missing parents.
+  // The path is the user's choice and may pass through links.
+  bool OpenRoot(const std::string& path, Status* err);
+
+  // Opens the folder `name` directly inside this one into `child`, creating
+  // it when missing. `name` must be one plain name. A symbolic link (or, on
+  // Windows, any reparse point) is refused, never followed, and so is
+  // anything else that is not a folder.
+  bool OpenChild(const std::string& name, ExtractFolder* child, Status* err) const;
+
+  // Writes the file `name` in this folder: `length` bytes of `src` from
+  // `offset`, modification time `mtime` (seconds since 1970 UTC). The bytes
+  // go to a new temporary file in this folder that replaces `name` in one
+  // rename when complete; an existing file or link of that name is replaced,
+  // never written through, and a failed write leaves it as it was.
+  bool WriteFile(const std::string& name, InputFile& src, std::int64_t offset, std::int64_t length,
+                 std::int64_t mtime, Status* err) const;
+
+  bool is_open() const { return handle_ != kInvalid; }
+  // The folder's path, for messages.
+  const std::string& path() const { return path_; }
+
+ private:
+  void Close();
+
+  static constexpr std::intptr_t kInvalid = -1;
+  std::intptr_t handle_ = kInvalid;
+  std::string path_;
+};
+
+// Why `name`, a name that holds no separator, cannot name a file or folder
+// on this host, or "" when it can. Nothing on POSIX; on Windows the device
+// names (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without an extension),
+// names ending in a dot or blank, and the characters < > " | ? *.
+std::string HostNameProblem(std::string_view name);
+
+}  // namespace quarrion::host

@@ -1,0 +1,261 @@
+// Extraction on POSIX: every folder is an open descriptor, and each name is
+// opened relative to its parent's descriptor with O_NOFOLLOW, so a path is
+// never resolved again from the top and a symbolic link is never followed.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "host/extract.h"
+
+namespace quarrion::host {
+namespace {
+
+constexpr std::size_t kCopyBufferSize = 128 * 1024;
+constexpr int kTempAttempts = 100;
+
+std::string Reason(int e) {
+  switch (e) {
+    case ENOENT:
+      return "no such file or folder";
+    case ENOTDIR:
+      return "a part of the path is not a folder";
+    case EACCES:
+    case EPERM:
+      return "permission denied";
+    case EISDIR:
+      return "a folder of that name is in the way";
+    case ENOTEMPTY:
+    case EEXIST:
+      return "a folder of that name is in the way";
+    case ENOSPC:
+      return "no space left on the device";
+    case EDQUOT:
+      return "disk quota exceeded";
+    case EROFS:
+      return "read-only file system";
+    default:
+      return std::strerror(e);
+  }
+}
+
+Status Errno(const std::string& path, int e) {
+  Code code = (e == ENOENT) ? Code::kNotFound : Code::kIoError;
+  return Status::Error(code, path + ": " + Reason(e));
+}
+
+void Fail(Status* err, Status s) {
+  if (err != nullptr) *err = std::move(s);
+}
+
+// One component, never a path: the shell checks names before they get here,
+// and this check keeps the host layer safe on its own.
+bool IsSingleName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         name.find('\0') == std::string::npos;
+}
+
+bool WriteAll(int fd, const char* p, std::size_t n, const std::string& path, Status* err) {
+  while (n > 0) {
+    ssize_t w = ::write(fd, p, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      Fail(err, Errno(path, errno));
+      return false;
+    }
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+// A name for the temporary file beside `name`: hidden, and unlikely to meet
+// an entry of the archive.
+std::string TempName(const std::string& name) {
+  static std::mt19937_64 rng(
+      std::random_device{}() ^
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+      static_cast<std::uint64_t>(::getpid()));
+  static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string t = "." + name + ".tmp-";
+  for (int i = 0; i < 8; ++i) t += kChars[rng() % (sizeof kChars - 1)];
+  return t;
+}
+
+// Removes the temporary file unless it was renamed into place.
+class TempGuard {
+ public:
+  TempGuard(int dir, std::string name) : dir_(dir), name_(std::move(name)) {}
+  ~TempGuard() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!name_.empty()) ::unlinkat(dir_, name_.c_str(), 0);
+  }
+  TempGuard(const TempGuard&) = delete;
+  TempGuard& operator=(const TempGuard&) = delete;
+
+  int fd_ = -1;
+  void Keep() { name_.clear(); }
+
+ private:
+  int dir_;
+  std::string name_;
+};
+
+}  // namespace
+
+ExtractFolder::~ExtractFolder() { Close(); }
+
+ExtractFolder::ExtractFolder(ExtractFolder&& other) noexcept
+    : handle_(other.handle_), path_(std::move(other.path_)) {
+  other.handle_ = kInvalid;
+}
+
+ExtractFolder& ExtractFolder::operator=(ExtractFolder&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    path_ = std::move(other.path_);
+    other.handle_ = kInvalid;
+  }
+  return *this;
+}
+
+void ExtractFolder::Close() {
+  if (handle_ != kInvalid) {
+    ::close(static_cast<int>(handle_));
+    handle_ = kInvalid;
+  }
+}
+
+bool ExtractFolder::OpenRoot(const std::string& path, Status* err) {
+  Close();
+  path_ = path;
+  const std::string native = NativePath(path);
+  if (native.empty()) {
+    Fail(err, Status::Error(Code::kNotFound, "no target folder given"));
+    return false;
+  }
+  // Create the folders on the way; the open below tells whether it worked.
+  for (std::size_t i = 1; i <= native.size(); ++i) {
+    if (i == native.size() || native[i] == '/') {
+      if (native[i - 1] == '/') continue;
+      ::mkdir(native.substr(0, i).c_str(), 0777);
+    }
+  }
+  int fd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    Fail(err, Errno(path, errno));
+    return false;
+  }
+  handle_ = fd;
+  return true;
+}
+
+bool ExtractFolder::OpenChild(const std::string& name, ExtractFolder* child, Status* err) const {
+  const std::string shown = path_ + "/" + name;
+  if (!IsSingleName(name)) {
+    Fail(err, Status::Error(Code::kBadFolder, shown + ": not a plain folder name"));
+    return false;
+  }
+  const int dir = static_cast<int>(handle_);
+  const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  int fd = ::openat(dir, name.c_str(), flags);
+  if (fd < 0 && errno == ENOENT) {
+    if (::mkdirat(dir, name.c_str(), 0777) != 0 && errno != EEXIST) {
+      Fail(err, Errno(shown, errno));
+      return false;
+    }
+    fd = ::openat(dir, name.c_str(), flags);
+  }
+  if (fd < 0) {
+    // Linux and macOS say ELOOP for a link, FreeBSD EMLINK; ENOTDIR for a
+    // file in the way.
+    if (errno == ELOOP || errno == EMLINK || errno == ENOTDIR) {
+      Fail(err, Status::Error(Code::kNotRegular,
+                              shown + ": a symbolic link or not a folder (not followed)"));
+    } else {
+      Fail(err, Errno(shown, errno));
+    }
+    return false;
+  }
+  child->Close();
+  child->handle_ = fd;
+  child->path_ = shown;
+  return true;
+}
+
+bool ExtractFolder::WriteFile(const std::string& name, InputFile& src, std::int64_t offset,
+                              std::int64_t length, std::int64_t mtime, Status* err) const {
+  const std::string shown = path_ + "/" + name;
+  if (!IsSingleName(name)) {
+    Fail(err, Status::Error(Code::kBadFolder, shown + ": not a plain file name"));
+    return false;
+  }
+  const int dir = static_cast<int>(handle_);
+
+  // O_EXCL never follows a link and never opens what is already there.
+  std::string tempName;
+  int fd = -1;
+  for (int attempt = 0; attempt < kTempAttempts && fd < 0; ++attempt) {
+    tempName = TempName(name);
+    fd =
+        ::openat(dir, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) {
+    Fail(err, Errno(shown, errno));
+    return false;
+  }
+  TempGuard temp(dir, tempName);
+  temp.fd_ = fd;
+
+  std::vector<char> buf(static_cast<std::size_t>(
+      std::min<std::int64_t>(std::max<std::int64_t>(length, 1), kCopyBufferSize)));
+  std::int64_t done = 0;
+  while (done < length) {
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::int64_t>(length - done, buf.size()));
+    std::size_t got = 0;
+    if (!src.ReadAt(offset + done, buf.data(), want, &got, err)) return false;
+    if (got == 0) {
+      Fail(err, Status::Error(Code::kChanged, src.path() + ": ended early"));
+      return false;
+    }
+    if (!WriteAll(fd, buf.data(), got, shown, err)) return false;
+    done += static_cast<std::int64_t>(got);
+  }
+
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;  // the access time stays "now"
+  times[1].tv_sec = static_cast<time_t>(mtime);
+  times[1].tv_nsec = 0;
+  if (::futimens(fd, times) != 0) {
+    Fail(err, Errno(shown, errno));
+    return false;
+  }
+  temp.fd_ = -1;
+  if (::close(fd) != 0) {
+    Fail(err, Errno(shown, errno));
+    return false;
+  }
+  // The rename replaces a file or link of that name; it never follows one.
+  if (::renameat(dir, tempName.c_str(), dir, name.c_str()) != 0) {
+    Fail(err, Errno(shown, errno));
+    return false;
+  }
+  temp.Keep();
+  return true;
+}
+
+std::string HostNameProblem(std::string_view) { return {}; }
+
+}  // namespace quarrion::host

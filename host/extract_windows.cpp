@@ -1,0 +1,287 @@
+// Extraction on Windows. Each folder on the way is opened without following
+// reparse points (symbolic links, junctions, mount points) and held open
+// without FILE_SHARE_DELETE, so it can be neither a link nor be renamed or
+// replaced by one while files are written below it; a path built from held
+// folders therefore always reaches the folder that was checked.
+#include <windows.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "host/extract.h"
+
+namespace quarrion::host {
+namespace {
+
+constexpr std::size_t kCopyBufferSize = 128 * 1024;
+constexpr int kTempAttempts = 100;
+constexpr std::int64_t kUnixEpochInFileTime = 116444736000000000LL;
+constexpr std::int64_t kFileTimeTicksPerSecond = 10000000LL;
+
+HANDLE AsHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+std::intptr_t FromHandle(HANDLE h) { return reinterpret_cast<std::intptr_t>(h); }
+
+std::string Reason(DWORD e) {
+  switch (e) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return "no such file or folder";
+    case ERROR_ACCESS_DENIED:
+      return "permission denied";
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return "in use by another program";
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return "no space left on the device";
+    case ERROR_FILENAME_EXCED_RANGE:
+      return "path too long";
+    case ERROR_INVALID_NAME:
+      return "not a valid name";
+    default:
+      return "system error " + std::to_string(e);
+  }
+}
+
+Status Win32Error(const std::string& path, DWORD e) {
+  Code code =
+      (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND) ? Code::kNotFound : Code::kIoError;
+  return Status::Error(code, path + ": " + Reason(e));
+}
+
+void Fail(Status* err, Status s) {
+  if (err != nullptr) *err = std::move(s);
+}
+
+bool IsSingleName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of(std::string("/\\:\0", 4)) == std::string::npos &&
+         HostNameProblem(name).empty();
+}
+
+char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Opens a folder for holding: no reparse point followed, and no one may
+// delete or rename it while the handle is open.
+HANDLE OpenHeldFolder(const std::string& path) {
+  return ::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+std::string TempName(const std::string& name) {
+  static std::mt19937_64 rng(
+      std::random_device{}() ^
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+      static_cast<std::uint64_t>(::GetCurrentProcessId()));
+  static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string t = name + ".tmp-";
+  for (int i = 0; i < 8; ++i) t += kChars[rng() % (sizeof kChars - 1)];
+  return t;
+}
+
+}  // namespace
+
+ExtractFolder::~ExtractFolder() { Close(); }
+
+ExtractFolder::ExtractFolder(ExtractFolder&& other) noexcept
+    : handle_(other.handle_), path_(std::move(other.path_)) {
+  other.handle_ = kInvalid;
+}
+
+ExtractFolder& ExtractFolder::operator=(ExtractFolder&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    path_ = std::move(other.path_);
+    other.handle_ = kInvalid;
+  }
+  return *this;
+}
+
+void ExtractFolder::Close() {
+  if (handle_ != kInvalid) {
+    ::CloseHandle(AsHandle(handle_));
+    handle_ = kInvalid;
+  }
+}
+
+bool ExtractFolder::OpenRoot(const std::string& path, Status* err) {
+  Close();
+  path_ = path;
+  if (path.empty()) {
+    Fail(err, Status::Error(Code::kNotFound, "no target folder given"));
+    return false;
+  }
+  // Create the folders on the way; the open below tells whether it worked.
+  for (std::size_t i = 1; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == '\\' || path[i] == '/') {
+      if (path[i - 1] == '\\' || path[i - 1] == '/' || path[i - 1] == ':') continue;
+      ::CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
+    }
+  }
+  // The target itself may be reached through links: the user named it.
+  HANDLE h = ::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    Fail(err, Win32Error(path, ::GetLastError()));
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION fi;
+  if (!::GetFileInformationByHandle(h, &fi) || !(fi.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    ::CloseHandle(h);
+    Fail(err, Status::Error(Code::kNotRegular, path + ": not a folder"));
+    return false;
+  }
+  handle_ = FromHandle(h);
+  // Below the target every path is built from here.
+  if (!path_.empty() && path_.back() != '\\' && path_.back() != '/') path_ += '\\';
+  return true;
+}
+
+bool ExtractFolder::OpenChild(const std::string& name, ExtractFolder* child, Status* err) const {
+  const std::string full = path_ + name;
+  if (!IsSingleName(name)) {
+    Fail(err, Status::Error(Code::kBadFolder, full + ": not a plain folder name"));
+    return false;
+  }
+  if (!::CreateDirectoryA(full.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+    Fail(err, Win32Error(full, ::GetLastError()));
+    return false;
+  }
+  HANDLE h = OpenHeldFolder(full);
+  if (h == INVALID_HANDLE_VALUE) {
+    Fail(err, Win32Error(full, ::GetLastError()));
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION fi;
+  if (!::GetFileInformationByHandle(h, &fi) || !(fi.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      (fi.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    ::CloseHandle(h);
+    Fail(err, Status::Error(Code::kNotRegular,
+                            full + ": a symbolic link or not a folder (not followed)"));
+    return false;
+  }
+  child->Close();
+  child->handle_ = FromHandle(h);
+  child->path_ = full + "\\";
+  return true;
+}
+
+bool ExtractFolder::WriteFile(const std::string& name, InputFile& src, std::int64_t offset,
+                              std::int64_t length, std::int64_t mtime, Status* err) const {
+  const std::string target = path_ + name;
+  if (!IsSingleName(name)) {
+    Fail(err, Status::Error(Code::kBadFolder, target + ": not a plain file name"));
+    return false;
+  }
+  // CREATE_NEW never opens what is already there, link or file.
+  std::string temp;
+  HANDLE h = INVALID_HANDLE_VALUE;
+  DWORD lastError = 0;
+  for (int attempt = 0; attempt < kTempAttempts && h == INVALID_HANDLE_VALUE; ++attempt) {
+    temp = path_ + TempName(name);
+    h = ::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      lastError = ::GetLastError();
+      if (lastError != ERROR_FILE_EXISTS && lastError != ERROR_ALREADY_EXISTS) break;
+    }
+  }
+  if (h == INVALID_HANDLE_VALUE) {
+    Fail(err, Win32Error(target, lastError));
+    return false;
+  }
+  auto discard = [&]() {
+    if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+    ::DeleteFileA(temp.c_str());
+  };
+
+  std::vector<char> buf(static_cast<std::size_t>(
+      std::min<std::int64_t>(std::max<std::int64_t>(length, 1), kCopyBufferSize)));
+  std::int64_t done = 0;
+  while (done < length) {
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::int64_t>(length - done, buf.size()));
+    std::size_t got = 0;
+    if (!src.ReadAt(offset + done, buf.data(), want, &got, err)) {
+      discard();
+      return false;
+    }
+    if (got == 0) {
+      Fail(err, Status::Error(Code::kChanged, src.path() + ": ended early"));
+      discard();
+      return false;
+    }
+    DWORD wrote = 0;
+    if (!::WriteFile(h, buf.data(), static_cast<DWORD>(got), &wrote, nullptr) || wrote != got) {
+      Fail(err, Win32Error(target, ::GetLastError()));
+      discard();
+      return false;
+    }
+    done += static_cast<std::int64_t>(got);
+  }
+
+  const std::int64_t ticks = mtime * kFileTimeTicksPerSecond + kUnixEpochInFileTime;
+  FILETIME ft;
+  ft.dwLowDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) & 0xffffffffu);
+  ft.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) >> 32);
+  if (!::SetFileTime(h, nullptr, nullptr, &ft)) {
+    Fail(err, Win32Error(target, ::GetLastError()));
+    discard();
+    return false;
+  }
+  const BOOL closed = ::CloseHandle(h);
+  h = INVALID_HANDLE_VALUE;
+  if (!closed) {
+    Fail(err, Win32Error(target, ::GetLastError()));
+    discard();
+    return false;
+  }
+  // The rename replaces a file or link of that name; it never follows one.
+  if (!::MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    const DWORD e = ::GetLastError();
+    Fail(err, e == ERROR_ACCESS_DENIED
+                  ? Status::Error(Code::kIoError,
+                                  target + ": permission denied, or a folder of that name is in "
+                                           "the way")
+                  : Win32Error(target, e));
+    discard();
+    return false;
+  }
+  return true;
+}
+
+std::string HostNameProblem(std::string_view name) {
+  if (name.find_first_of("<>\"|?*") != std::string_view::npos) {
+    return "holds a character Windows does not allow in names";
+  }
+  if (!name.empty() && (name.back() == '.' || name.back() == ' ')) {
+    return "ends in a dot or blank, which Windows drops";
+  }
+  // A device name stays a device with any extension and with blanks before
+  // the extension: "nul", "NUL.txt", "Com1 .log".
+  std::string base(name.substr(0, name.find('.')));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (char& c : base) c = Upper(c);
+  static const std::array<const char*, 6> kDevices = {"CON", "PRN",    "AUX",
+                                                      "NUL", "CONIN$", "CONOUT$"};
+  for (const char* d : kDevices) {
+    if (base == d) return "is a device name on Windows";
+  }
+  if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0)) {
+    // COM1-9 and LPT1-9, and the superscript digits 1, 2, 3 of the ANSI code page.
+    const char d = base[3];
+    if ((d >= '1' && d <= '9') || d == '\xB9' || d == '\xB2' || d == '\xB3') {
+      return "is a device name on Windows";
+    }
+  }
+  return {};
+}
+
+}  // namespace quarrion::host
