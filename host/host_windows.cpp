@@ -1,0 +1,502 @@
+// The host layer on Windows, through the ANSI Win32 calls. Paths are used as
+// given: backslashes, slashes and drive letters all mean what Windows makes
+// of them.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "host/host.h"
+
+namespace quarrion::host {
+namespace {
+
+constexpr std::size_t kCopyBufferSize = 128 * 1024;
+// The most one ReadFile or WriteFile call is asked to move (it counts in a
+// DWORD).
+constexpr std::size_t kMaxIoChunk = std::size_t{1} << 30;
+
+// 100-nanosecond intervals between 1601-01-01 (FILETIME) and 1970-01-01.
+constexpr std::int64_t kUnixEpochInFileTime = 116444736000000000LL;
+constexpr std::int64_t kFileTimeTicksPerSecond = 10000000LL;
+
+HANDLE AsHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+std::intptr_t FromHandle(HANDLE h) { return reinterpret_cast<std::intptr_t>(h); }
+
+bool IsNotFoundError(DWORD e) {
+  return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND || e == ERROR_INVALID_NAME ||
+         e == ERROR_BAD_NETPATH || e == ERROR_BAD_PATHNAME || e == ERROR_INVALID_DRIVE ||
+         e == ERROR_DIRECTORY;
+}
+
+// The reason for a Win32 error code, in this tool's own words where they
+// matter and in the system's words otherwise.
+std::string Reason(DWORD e) {
+  switch (e) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_BAD_NETPATH:
+    case ERROR_INVALID_DRIVE:
+      return "no such file or folder";
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+      return "not a valid path";
+    case ERROR_DIRECTORY:
+      return "a part of the path is not a folder";
+    case ERROR_ACCESS_DENIED:
+      return "permission denied";
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return "in use by another program";
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return "no space left on the device";
+    case ERROR_FILENAME_EXCED_RANGE:
+      return "path too long";
+    default:
+      break;
+  }
+  char text[512];
+  DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, e,
+                             0, text, sizeof text, nullptr);
+  while (n > 0 &&
+         (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ' || text[n - 1] == '.')) {
+    --n;
+  }
+  if (n == 0) return "system error " + std::to_string(e);
+  return std::string(text, n);
+}
+
+Status Win32Error(const std::string& path, DWORD e) {
+  Code code = IsNotFoundError(e) ? Code::kNotFound : Code::kIoError;
+  return Status::Error(code, path + ": " + Reason(e));
+}
+
+void Fail(Status* err, Status s) {
+  if (err != nullptr) *err = std::move(s);
+}
+
+std::int64_t FileTimeTicks(const FILETIME& ft) {
+  return static_cast<std::int64_t>((static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) |
+                                   ft.dwLowDateTime);
+}
+
+// Seconds since 1970 (rounded down, as POSIX hosts report them) and the
+// nanoseconds within that second.
+void SetTimeFromFileTime(const FILETIME& ft, FileInfo* info) {
+  std::int64_t ticks = FileTimeTicks(ft) - kUnixEpochInFileTime;
+  std::int64_t seconds = ticks / kFileTimeTicksPerSecond;
+  std::int64_t rest = ticks % kFileTimeTicksPerSecond;
+  if (rest < 0) {
+    rest += kFileTimeTicksPerSecond;
+    --seconds;
+  }
+  info->mtime = seconds;
+  info->mtimeNsec = rest * 100;
+}
+
+// Everything FileInfo holds, from an open handle. False when the handle is
+// not a file or folder on a disk.
+bool InfoFromHandle(HANDLE h, FileInfo* info) {
+  *info = FileInfo{};
+  if (::GetFileType(h) != FILE_TYPE_DISK) {
+    info->kind = FileKind::kOther;
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION fi;
+  if (!::GetFileInformationByHandle(h, &fi)) {
+    info->kind = FileKind::kOther;
+    return false;
+  }
+  info->kind = (fi.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? FileKind::kFolder
+               : (fi.dwFileAttributes & FILE_ATTRIBUTE_DEVICE)  ? FileKind::kOther
+                                                                : FileKind::kRegular;
+  info->size = static_cast<std::int64_t>((static_cast<std::uint64_t>(fi.nFileSizeHigh) << 32) |
+                                         fi.nFileSizeLow);
+  SetTimeFromFileTime(fi.ftLastWriteTime, info);
+  info->device = fi.dwVolumeSerialNumber;
+  info->inode = (static_cast<std::uint64_t>(fi.nFileIndexHigh) << 32) | fi.nFileIndexLow;
+  return true;
+}
+
+// Attributes of `path` without opening it: INVALID_FILE_ATTRIBUTES (with
+// the last error set) when it cannot be asked.
+DWORD Attributes(const std::string& path) {
+  if (path.empty()) {
+    ::SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return ::GetFileAttributesA(path.c_str());
+}
+
+// Writes all of `n` bytes at `offset`. Every write names its offset, so a
+// WriteAt never disturbs where the next append goes.
+bool WriteAllAt(HANDLE h, std::int64_t offset, const char* p, std::size_t n,
+                const std::string& path, Status* err) {
+  while (n > 0) {
+    DWORD want = static_cast<DWORD>(std::min(n, kMaxIoChunk));
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset) & 0xffffffffu);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+    DWORD wrote = 0;
+    if (!::WriteFile(h, p, want, &wrote, &at)) {
+      Fail(err, Win32Error(path, ::GetLastError()));
+      return false;
+    }
+    if (wrote == 0) {
+      Fail(err, Win32Error(path, ERROR_WRITE_FAULT));
+      return false;
+    }
+    p += wrote;
+    n -= wrote;
+    offset += wrote;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string NativePath(std::string_view path) { return std::string(path); }
+
+bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool StatPath(const std::string& path, FileInfo* info, Status* err) {
+  *info = FileInfo{};
+  // Ask before opening, so a missing path costs no open and nothing that is
+  // plainly a device gets opened.
+  DWORD attrs = Attributes(path);
+  if (attrs == INVALID_FILE_ATTRIBUTES) {
+    Fail(err, Win32Error(path, ::GetLastError()));
+    return false;
+  }
+  if (attrs & FILE_ATTRIBUTE_DEVICE) {
+    info->kind = FileKind::kOther;
+    return true;
+  }
+  // Opening for attributes only follows symbolic links and junctions, and
+  // gives the file's identity; folders need the backup-semantics flag.
+  HANDLE h = ::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    Fail(err, Win32Error(path, ::GetLastError()));
+    return false;
+  }
+  InfoFromHandle(h, info);
+  ::CloseHandle(h);
+  return true;
+}
+
+bool IsFolder(const std::string& path) {
+  DWORD attrs = Attributes(path);
+  if (attrs == INVALID_FILE_ATTRIBUTES) return false;
+  if (attrs & FILE_ATTRIBUTE_REPARSE_POINT) {
+    // A link: what counts is what it leads to.
+    FileInfo info;
+    return StatPath(path, &info, nullptr) && info.kind == FileKind::kFolder;
+  }
+  return (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool ListFolder(const std::string& path, std::vector<std::string>* names, Status* err) {
+  names->clear();
+  if (path.empty()) {
+    Fail(err, Win32Error(path, ERROR_PATH_NOT_FOUND));
+    return false;
+  }
+  // "dir\*"; a path that already ends in a separator or is a bare drive
+  // ("C:", its current folder) takes the asterisk directly.
+  std::string pattern = path;
+  const char last = pattern.back();
+  if (!IsPathSeparator(last) && last != ':') pattern += '\\';
+  pattern += '*';
+
+  WIN32_FIND_DATAA found;
+  HANDLE search = ::FindFirstFileA(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    DWORD e = ::GetLastError();
+    // Nothing matched: an empty folder (a drive's root has no "." entry),
+    // unless the folder itself is missing.
+    if (e == ERROR_FILE_NOT_FOUND && IsFolder(path)) return true;
+    Fail(err, Win32Error(path, e));
+    return false;
+  }
+  do {
+    const char* n = found.cFileName;
+    if (std::string_view(n) == "." || std::string_view(n) == "..") continue;
+    names->emplace_back(n);
+  } while (::FindNextFileA(search, &found));
+  DWORD e = ::GetLastError();
+  ::FindClose(search);
+  if (e != ERROR_NO_MORE_FILES) {
+    names->clear();
+    Fail(err, Win32Error(path, e));
+    return false;
+  }
+  return true;
+}
+
+std::int64_t NowSeconds() {
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  return (FileTimeTicks(now) - kUnixEpochInFileTime) / kFileTimeTicksPerSecond;
+}
+
+std::int32_t ClampTime(std::int64_t seconds) {
+  if (seconds < 0) return 0;
+  if (seconds > 0x7fffffff) return 0x7fffffff;
+  return static_cast<std::int32_t>(seconds);
+}
+
+bool StderrIsTerminal() {
+  DWORD mode = 0;
+  return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+// ---- InputFile -------------------------------------------------------------
+
+InputFile::~InputFile() { Close(); }
+
+InputFile::InputFile(InputFile&& other) noexcept
+    : handle_(other.handle_), path_(std::move(other.path_)), info_(other.info_) {
+  other.handle_ = kInvalid;
+}
+
+InputFile& InputFile::operator=(InputFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    path_ = std::move(other.path_);
+    info_ = other.info_;
+    other.handle_ = kInvalid;
+  }
+  return *this;
+}
+
+bool InputFile::Open(const std::string& path, Status* err) {
+  Close();
+  path_ = path;
+  // Look before opening: folders and devices are never opened.
+  DWORD attrs = Attributes(path);
+  if (attrs == INVALID_FILE_ATTRIBUTES) {
+    Fail(err, Win32Error(path, ::GetLastError()));
+    return false;
+  }
+  if (attrs & FILE_ATTRIBUTE_DIRECTORY) {
+    Fail(err, Status::Error(Code::kNotRegular, path + ": is a folder, not a file"));
+    return false;
+  }
+  if (attrs & FILE_ATTRIBUTE_DEVICE) {
+    Fail(err, Status::Error(Code::kNotRegular, path + ": not a regular file"));
+    return false;
+  }
+  // Sharing delete lets an archive being read be replaced by the one being
+  // written, as a rename over an open file does on POSIX hosts.
+  HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    Fail(err, Win32Error(path, ::GetLastError()));
+    return false;
+  }
+  // The path may name a device ("NUL", "COM1") or a pipe; only files on a
+  // disk are read.
+  FileInfo info;
+  if (!InfoFromHandle(h, &info) || info.kind != FileKind::kRegular) {
+    ::CloseHandle(h);
+    Fail(err, Status::Error(Code::kNotRegular,
+                            path + (info.kind == FileKind::kFolder ? ": is a folder, not a file"
+                                                                   : ": not a regular file")));
+    return false;
+  }
+  handle_ = FromHandle(h);
+  info_ = info;
+  return true;
+}
+
+void InputFile::Close() {
+  if (handle_ != kInvalid) {
+    ::CloseHandle(AsHandle(handle_));
+    handle_ = kInvalid;
+  }
+}
+
+bool InputFile::ReadAt(std::int64_t offset, void* buf, std::size_t n, std::size_t* got,
+                       Status* err) {
+  *got = 0;
+  if (handle_ == kInvalid) {
+    Fail(err, Status::Error(Code::kIoError, path_ + ": not open for reading"));
+    return false;
+  }
+  char* p = static_cast<char*>(buf);
+  while (*got < n) {
+    const std::uint64_t at = static_cast<std::uint64_t>(offset) + *got;
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(at & 0xffffffffu);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    DWORD want = static_cast<DWORD>(std::min(n - *got, kMaxIoChunk));
+    DWORD read = 0;
+    if (!::ReadFile(AsHandle(handle_), p + *got, want, &read, &where)) {
+      DWORD e = ::GetLastError();
+      if (e == ERROR_HANDLE_EOF) break;
+      Fail(err, Win32Error(path_, e));
+      return false;
+    }
+    if (read == 0) break;
+    *got += read;
+  }
+  return true;
+}
+
+// ---- AtomicOutputFile ------------------------------------------------------
+
+AtomicOutputFile::~AtomicOutputFile() { Discard(); }
+
+bool AtomicOutputFile::Create(const std::string& target, Status* err) {
+  Discard();
+  target_ = target;
+  buffer_.clear();
+  position_ = 0;
+  flushed_ = 0;
+  DWORD attrs = Attributes(target);
+  if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY)) {
+    Fail(err, Status::Error(Code::kNotRegular, target + ": is a folder"));
+    return false;
+  }
+  // The temporary file lives beside the target so that the rename stays on
+  // one volume and replaces the target in one step. Its name is unique to
+  // this process and attempt; CREATE_NEW never takes over an existing file.
+  static unsigned attempt = 0;
+  for (int tries = 0;; ++tries) {
+    char suffix[64];
+    std::snprintf(suffix, sizeof suffix, ".tmp-%lu-%u",
+                  static_cast<unsigned long>(::GetCurrentProcessId()), ++attempt);
+    std::string name = target + suffix;
+    HANDLE h = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      handle_ = FromHandle(h);
+      tempPath_ = name;
+      break;
+    }
+    DWORD e = ::GetLastError();
+    if ((e != ERROR_FILE_EXISTS && e != ERROR_ALREADY_EXISTS) || tries >= 100) {
+      Fail(err, Win32Error(target, e));
+      return false;
+    }
+  }
+  buffer_.reserve(kCopyBufferSize);
+  return true;
+}
+
+bool AtomicOutputFile::FlushBuffer(Status* err) {
+  if (buffer_.empty()) return true;
+  if (!WriteAllAt(AsHandle(handle_), flushed_, buffer_.data(), buffer_.size(), target_, err)) {
+    return false;
+  }
+  flushed_ += static_cast<std::int64_t>(buffer_.size());
+  buffer_.clear();
+  return true;
+}
+
+bool AtomicOutputFile::Write(const void* data, std::size_t n, Status* err) {
+  if (handle_ == kInvalid) {
+    Fail(err, Status::Error(Code::kIoError, target_ + ": not open for writing"));
+    return false;
+  }
+  const char* p = static_cast<const char*>(data);
+  if (buffer_.size() + n > kCopyBufferSize) {
+    if (!FlushBuffer(err)) return false;
+    if (n >= kCopyBufferSize) {
+      if (!WriteAllAt(AsHandle(handle_), flushed_, p, n, target_, err)) return false;
+      flushed_ += static_cast<std::int64_t>(n);
+      position_ += static_cast<std::int64_t>(n);
+      return true;
+    }
+  }
+  buffer_.append(p, n);
+  position_ += static_cast<std::int64_t>(n);
+  return true;
+}
+
+bool AtomicOutputFile::CopyFrom(InputFile& src, std::int64_t offset, std::int64_t length,
+                                Status* err) {
+  if (handle_ == kInvalid) {
+    Fail(err, Status::Error(Code::kIoError, target_ + ": not open for writing"));
+    return false;
+  }
+  // Windows has no file-to-file copy for part of a file, so the data pass
+  // through the write buffer: small files gather into large writes.
+  std::int64_t done = 0;
+  while (done < length) {
+    if (buffer_.size() >= kCopyBufferSize && !FlushBuffer(err)) return false;
+    const std::size_t had = buffer_.size();
+    const std::size_t want = static_cast<std::size_t>(
+        std::min<std::int64_t>(length - done, static_cast<std::int64_t>(kCopyBufferSize - had)));
+    buffer_.resize(had + want);
+    std::size_t got = 0;
+    bool read = src.ReadAt(offset + done, buffer_.data() + had, want, &got, err);
+    buffer_.resize(had + got);
+    position_ += static_cast<std::int64_t>(got);
+    done += static_cast<std::int64_t>(got);
+    if (!read) return false;
+    if (got < want) break;  // the source ended early
+  }
+  if (done < length) {
+    Fail(err, Status::Error(Code::kChanged, src.path() + ": delivered " + std::to_string(done) +
+                                                " of " + std::to_string(length) +
+                                                " bytes (changed since it was added?)"));
+    return false;
+  }
+  return true;
+}
+
+bool AtomicOutputFile::WriteAt(std::int64_t offset, const void* data, std::size_t n, Status* err) {
+  if (handle_ == kInvalid) {
+    Fail(err, Status::Error(Code::kIoError, target_ + ": not open for writing"));
+    return false;
+  }
+  if (!FlushBuffer(err)) return false;
+  return WriteAllAt(AsHandle(handle_), offset, static_cast<const char*>(data), n, target_, err);
+}
+
+bool AtomicOutputFile::Commit(Status* err) {
+  if (handle_ == kInvalid) {
+    Fail(err, Status::Error(Code::kIoError, target_ + ": not open for writing"));
+    return false;
+  }
+  if (!FlushBuffer(err)) {
+    Discard();
+    return false;
+  }
+  // Windows cannot rename a file it holds open: close first, and check it.
+  HANDLE h = AsHandle(handle_);
+  handle_ = kInvalid;
+  if (!::CloseHandle(h)) {
+    Fail(err, Win32Error(target_, ::GetLastError()));
+    Discard();
+    return false;
+  }
+  if (!::MoveFileExA(tempPath_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    Fail(err, Win32Error(target_, ::GetLastError()));
+    Discard();
+    return false;
+  }
+  tempPath_.clear();
+  return true;
+}
+
+void AtomicOutputFile::Discard() {
+  if (handle_ != kInvalid) {
+    ::CloseHandle(AsHandle(handle_));
+    handle_ = kInvalid;
+  }
+  if (!tempPath_.empty()) {
+    ::DeleteFileA(tempPath_.c_str());
+    tempPath_.clear();
+  }
+  buffer_.clear();
+}
+
+}  // namespace quarrion::host
