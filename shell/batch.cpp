@@ -4,6 +4,7 @@
 // an atomic output file, so a failure never leaves a half-written file behind
 // and an existing file of that name keeps its contents.
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "buildlist/add_file.h"
@@ -11,6 +12,7 @@
 #include "buildlist/list_file.h"
 #include "host/host.h"
 #include "shell/modes.h"
+#include "shell/progress.h"
 #include "vp/reader.h"
 #include "vp/writer.h"
 
@@ -86,8 +88,11 @@ bool WriteArchive(BuildList& list, const std::string& target, Console& console,
                   SourceArchives* archives) {
   host::AtomicOutputFile out;
   Status why;
-  if (!out.Create(target, &why) || !WriteVp(list, out, console.out, &why, archives) ||
-      !out.Commit(&why)) {
+  // A live progress line when standard error is a terminal.
+  std::unique_ptr<ProgressLine> progress = MakeProgressLine(console.err);
+  if (!out.Create(target, &why) ||
+      !WriteVp(list, out, console.out, &why, archives, progress.get()) || !out.Commit(&why)) {
+    if (progress != nullptr) progress->Finish();
     console.Error(WriteError(target, why));
     return false;
   }

@@ -107,7 +107,7 @@ std::int64_t WriteDirectory(const BuildList& list, host::AtomicOutputFile& out, 
 }  // namespace
 
 bool WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& console, Status* why,
-             SourceArchives* archives) {
+             SourceArchives* archives, WriteProgress* progress) {
   Status ignored;
   if (why == nullptr) why = &ignored;
   if (list.files.empty()) return true;
@@ -123,16 +123,26 @@ bool WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& console
   SourceArchives local;
   SourceArchives& sources = archives != nullptr ? *archives : local;
   std::string_view printed;
+  std::int64_t doneBytes = 0;
+  std::int64_t doneFiles = 0;
+  if (progress != nullptr) {
+    progress->Begin(list.dataSize, static_cast<std::int64_t>(list.files.size()));
+  }
   for (const FileRecord& r : list.files) {
     const bool copied = IsVpSourceReference(r.path) ? CopyArchivedFile(r, out, sources, why)
                                                     : CopyDiskFile(r, out, why);
     if (!copied) return false;
     if (r.folder != printed) {
       printed = r.folder;
+      if (progress != nullptr) progress->Hide();
       console << printed << '\n';
       console.flush();
     }
+    doneBytes += r.size;
+    ++doneFiles;
+    if (progress != nullptr) progress->Advance(doneBytes, doneFiles);
   }
+  if (progress != nullptr) progress->Hide();
   console << '\n';
   console.flush();
   if (out.position() != list.header.dirOffset) {

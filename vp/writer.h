@@ -1,6 +1,7 @@
 // The VP writer: lays the build list out and writes the whole archive.
 #pragma once
 
+#include <cstdint>
 #include <ostream>
 
 #include "buildlist/build_list.h"
@@ -11,6 +12,19 @@ namespace quarrion {
 
 class SourceArchives;
 
+// Told how the data pass of a write advances, for a progress display.
+class WriteProgress {
+ public:
+  virtual ~WriteProgress() = default;
+  // Before the first file's data: what the pass will copy.
+  virtual void Begin(std::int64_t totalBytes, std::int64_t totalFiles) = 0;
+  // After each file's data: the bytes and files copied so far.
+  virtual void Advance(std::int64_t doneBytes, std::int64_t doneFiles) = 0;
+  // Before the writer prints a console line, which must not land on the
+  // progress display; the next Advance may show it again.
+  virtual void Hide() = 0;
+};
+
 // Writes the archive into `out` (created, not yet committed): header, every
 // file's data, the directory with folder and up entries, and the final entry
 // count. Prints each folder to `console` as its data is copied, then an empty
@@ -20,7 +34,9 @@ class SourceArchives;
 // `archives` when given, otherwise through a set made for this write (closed
 // again before WriteVp returns). A caller that passes its own set closes it
 // (Clear) before committing, since some hosts cannot replace an open file.
+// `progress`, when given, follows the data pass.
 bool WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& console,
-             Status* why = nullptr, SourceArchives* archives = nullptr);
+             Status* why = nullptr, SourceArchives* archives = nullptr,
+             WriteProgress* progress = nullptr);
 
 }  // namespace quarrion
