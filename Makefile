@@ -10,7 +10,7 @@ BUILD_DIR ?= build
 TEST_DIR ?= build/test
 ASAN_DIR ?= build/asan
 
-.PHONY: all release run test test-plain test-asan clean
+.PHONY: all release run test test-plain test-asan fuzz clean
 
 all: release
 
@@ -34,6 +34,26 @@ test-asan:
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	$(CTEST) --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
+
+# Every fuzz/<name>_fuzzer.cpp, built with clang under the sanitizers and run
+# for FUZZ_SECONDS each from its seeds in fuzz/corpus/<name>/. New inputs
+# collect in $(FUZZ_DIR)/corpus/<name>, crashes in $(FUZZ_DIR)/artifacts/<name>.
+FUZZ_DIR ?= build/fuzz
+FUZZ_CXX ?= clang++
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?= $(patsubst fuzz/%_fuzzer.cpp,%,$(wildcard fuzz/*_fuzzer.cpp))
+
+fuzz:
+	$(CMAKE) -S . -B $(FUZZ_DIR) -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DQUARRION_TESTS=OFF -DQUARRION_FUZZ=ON
+	$(CMAKE) --build $(FUZZ_DIR) -j $(JOBS) --target $(addsuffix _fuzzer,$(FUZZ_TARGETS))
+	@set -e; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_DIR)/corpus/$$t $(FUZZ_DIR)/artifacts/$$t; \
+	  echo "== $${t}_fuzzer for $(FUZZ_SECONDS) s"; \
+	  ./$(FUZZ_DIR)/fuzz/$${t}_fuzzer -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=$(FUZZ_DIR)/artifacts/$$t/ $(FUZZ_DIR)/corpus/$$t \
+	    $$(test -d fuzz/corpus/$$t && echo fuzz/corpus/$$t); \
+	done
 
 clean:
 	rm -rf build

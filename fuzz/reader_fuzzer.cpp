@@ -1,0 +1,123 @@
+// Arbitrary bytes as a VP archive: the reader must load, look up and read
+// them without reading or allocating beyond the file, and its answers must
+// agree with each other. The bytes live in an in-memory file (a temporary
+// file where the host has none), opened by path like any archive, and are
+// also reached through a VP source reference so AddFile and the archive
+// cache see them.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "buildlist/add_file.h"
+#include "buildlist/build_list.h"
+#include "vp/format.h"
+#include "vp/reader.h"
+
+namespace {
+
+using namespace quarrion;
+
+struct Backing {
+  int fd = -1;
+  std::string path;       // opens the bytes
+  std::string reference;  // an archive path ending in ".vp" that leads to them
+};
+
+Backing MakeBacking() {
+  Backing b;
+  std::string dir = "/tmp";
+  if (const char* t = std::getenv("TMPDIR")) dir = t;
+  std::string link = dir + "/quarrion-fuzz-" + std::to_string(::getpid()) + ".vp";
+#if defined(__linux__)
+  b.fd = ::memfd_create("archive", MFD_CLOEXEC);
+  if (b.fd >= 0) b.path = "/proc/self/fd/" + std::to_string(b.fd);
+#endif
+  if (b.fd < 0) {
+    b.path = dir + "/quarrion-fuzz-" + std::to_string(::getpid()) + ".bin";
+    b.fd = ::open(b.path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (b.fd < 0) std::abort();
+  }
+  ::unlink(link.c_str());
+  if (::symlink(b.path.c_str(), link.c_str()) != 0) std::abort();
+  b.reference = link;
+  return b;
+}
+
+// A broken promise of the reader: say which, then crash so libFuzzer keeps
+// the input.
+void Fail(const char* what, int line) {
+  std::fprintf(stderr, "reader_fuzzer.cpp:%d: check failed: %s\n", line, what);
+  std::abort();
+}
+#define Check(cond) ((cond) ? (void)0 : Fail(#cond, __LINE__))
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const Backing backing = MakeBacking();
+  if (::ftruncate(backing.fd, 0) != 0) std::abort();
+  if (size > 0 && ::pwrite(backing.fd, data, size, 0) != static_cast<ssize_t>(size)) std::abort();
+
+  VpReader reader;
+  Check(reader.Open(backing.path));
+  const std::int32_t loaded = reader.loadResult();
+  Check(loaded >= -2);
+  Check(reader.entries().size() == static_cast<std::size_t>(loaded > 0 ? loaded : 0));
+  Check(reader.header().dirEntries == static_cast<std::int32_t>(reader.entries().size()));
+  // No more entries than the file has room for after the header.
+  Check(reader.entries().size() * kDirEntrySize <= size);
+
+  // Every entry is found by its own name, at its index or at an earlier one
+  // of the same name, and read only when its data lie inside the file.
+  const char* input = reinterpret_cast<const char*>(data);
+  std::vector<char> bytes;
+  const auto& entries = reader.entries();
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const std::string name(EntryName(entries[i]));
+    std::string upper = name;
+    for (char& c : upper) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+    const std::int32_t found = reader.Find(name);
+    Check(found >= 0 && static_cast<std::size_t>(found) <= i);
+    Check(reader.Find(upper) == found);
+    const std::int32_t got = reader.ReadEntry(static_cast<std::int32_t>(i), &bytes);
+    if (reader.EntryDataInFile(entries[i])) {
+      Check(got == entries[i].size && bytes.size() == static_cast<std::size_t>(got));
+      Check(std::equal(bytes.begin(), bytes.end(), input + entries[i].offset));
+    } else {
+      Check(got == -1 && bytes.empty());
+    }
+  }
+  Check(reader.ReadEntry(static_cast<std::int32_t>(entries.size()), &bytes) == -1);
+
+  // A name taken from the tail of the input, whatever it holds.
+  const std::size_t tail = size < kNameFieldSize + 8 ? size : kNameFieldSize + 8;
+  const std::string probe(input + size - tail, tail);
+  const std::int32_t probed = reader.Find(probe);
+  Check(probed >= -1 && probed < static_cast<std::int32_t>(entries.size()));
+
+  // The same bytes as the source archive of a reference.
+  SourceArchives archives;
+  BuildList list;
+  for (const std::string& name :
+       {probe, entries.empty() ? std::string() : std::string(EntryName(entries.back()))}) {
+    Status why;
+    const std::size_t before = list.files.size();
+    const bool added = AddFile(list, name, backing.reference + ":" + name, "data", &why, &archives);
+    Check(list.files.size() == before + (added ? 1 : 0));
+    if (added) {
+      const std::int32_t i = reader.Find(name);
+      Check(i >= 0 && list.files.back().size == entries[static_cast<std::size_t>(i)].size);
+    } else {
+      Check(!why.message.empty());
+    }
+  }
+  return 0;
+}
