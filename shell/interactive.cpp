@@ -1,10 +1,197 @@
+// The interactive command loop (-oldinterface): the user builds the list by
+// hand with two-letter commands and writes it as an archive or a list file.
+// Each file command opens its file on the name just typed and is done with
+// it before the next prompt; archives and list files are written through an
+// atomic output file, so a failed write keeps an existing file as it was.
+#include <fstream>
+#include <string>
+#include <string_view>
+
+#include "buildlist/add_file.h"
+#include "buildlist/dir_import.h"
+#include "buildlist/list_file.h"
+#include "host/host.h"
 #include "shell/modes.h"
+#include "vp/layout.h"
+#include "vp/reader.h"
+#include "vp/writer.h"
 
 namespace quarrion {
+namespace {
 
-// Placeholder body: the command loop is built in its own change.
-void InteractiveLoop(BuildList&, Console& console) {
-  NotAvailable(console, "The interactive mode (-oldinterface)");
+constexpr std::string_view kMenu[] = {
+    "Enter Command: [qu]it, [ad]d file, [re]move file, [im]port directory structure",
+    "[wr]ite vp, [re]set internal list",
+    "[lo]ad list from file, write [li]st to file",
+    "import files from [vp]",
+};
+constexpr char kListNamePrompt[] = "Enter List Filename: ";
+constexpr char kFileNamePrompt[] = "Enter name of file (like example.txt): ";
+
+// "<what> <file>: <reason>", naming the file once even when the reason
+// already begins with it.
+std::string FileError(const std::string& what, const std::string& file, const Status& why) {
+  if (why.message.rfind(file + ":", 0) == 0) return what + " " + why.message;
+  return what + " " + file + ": " + why.message;
+}
+
+// Reads the one-word answer to a prompt. At the end of input the command
+// cannot go on: says so (naming what was missing) and returns false.
+bool Answer(Console& console, std::string* word, std::string_view what) {
+  if (console.Word(*word)) return true;
+  console.Error("no " + std::string(what) + " given (end of input)");
+  return false;
+}
+
+// "im": a data directory tree, filed under the archive folder data. The path
+// is the rest of the line, blanks and all.
+void ImportDirectoryCommand(BuildList& list, Console& console) {
+  console.Prompt("Enter data directory location (ie j:\\games\\tidewater\\data): ");
+  std::string directory;
+  console.Lines(directory);
+  if (console.in.fail() && directory.empty()) {
+    console.Error("no data directory given (end of input)");
+    return;
+  }
+  console.Line();
+  console.Line("Importing Directory: \"" + directory + "\"");
+  Status why;
+  if (!ImportDataDirectory(list, directory, console.out, console.err, nullptr, &why)) {
+    console.Error(why.message);
+  }
+  console.Line();
+  console.Line();
+}
+
+// "li": the list as a list file, one "#" per record once it is written.
+void WriteListCommand(const BuildList& list, Console& console) {
+  console.Prompt(kListNamePrompt);
+  std::string name;
+  if (!Answer(console, &name, "list file name")) return;
+  Status why;
+  if (!WriteListFile(list, name, &why)) {
+    console.Line();
+    console.Error(FileError("could not write", name, why));
+    return;
+  }
+  console.Line(std::string(list.size(), '#'));
+  console.Line();
+}
+
+// "lo": adds every entry of a list file. A rejected entry is announced and
+// waits for any word before the load goes on.
+void LoadListCommand(BuildList& list, Console& console) {
+  console.Prompt(kListNamePrompt);
+  std::string name;
+  if (!Answer(console, &name, "list file name")) return;
+  std::ifstream file;
+  Status why;
+  if (!OpenListFile(name, &file, &why)) {
+    console.Error(FileError("cannot read list file", name, why));
+    console.Line();
+    return;
+  }
+  SourceArchives archives;  // each source archive's directory is read once
+  ListEntry entry;
+  while (ReadListEntry(file, entry)) {
+    if (AddFile(list, entry.name, entry.path, entry.folder, &why, &archives)) {
+      console.Line("Added: " + entry.name + " to " + entry.folder);
+      continue;
+    }
+    console.Line("An Unkown error has occured while attempting to add " + entry.name + " to " +
+                 entry.folder);
+    console.Error("could not add " + why.message);
+    std::string pause;
+    if (!console.Word(pause)) {
+      console.Error("end of input: the rest of " + name + " was not loaded");
+      break;
+    }
+  }
+  if (file.bad()) console.Error("could not read list file " + name);
+  file.close();
+  console.Line();
+}
+
+// "wr": the list as an archive, laid out first.
+void WriteArchiveCommand(BuildList& list, Console& console) {
+  console.Prompt("VP output Filename: ");
+  std::string name;
+  if (!Answer(console, &name, "archive name")) return;
+  host::AtomicOutputFile out;
+  SourceArchives archives;
+  Status why;
+  bool written = out.Create(name, &why) && WriteVp(list, out, console.out, &why, &archives);
+  // Source archives are closed before the rename: some hosts cannot replace
+  // an open file, and the output may replace one of its own sources.
+  archives.Clear();
+  written = written && out.Commit(&why);
+  if (!written) {
+    console.Error(FileError("could not write", name, why));
+    return;
+  }
+  console.Line("VP Written!");
+}
+
+// "ad": one file from its three typed values. A refusal is reported on the
+// error stream only; the dialogue itself prints nothing more.
+void AddFileCommand(BuildList& list, Console& console) {
+  std::string name, path, folder;
+  console.Line(kFileNamePrompt);
+  if (!Answer(console, &name, "file name")) return;
+  console.Line("Enter aboslutely location of on disc (c:\\example.txt):");
+  if (!Answer(console, &path, "source path")) return;
+  console.Line("Enter files directory under data\\ (ie voice\\special):");
+  if (!Answer(console, &folder, "folder")) return;
+  Status why;
+  if (!AddFile(list, name, path, folder, &why)) console.Error("could not add " + why.message);
+}
+
+// "rm": removes the record of that name and folder.
+void RemoveFileCommand(BuildList& list, Console& console) {
+  std::string name, folder;
+  console.Prompt(kFileNamePrompt);
+  if (!Answer(console, &name, "file name")) return;
+  console.Prompt("Enter files directory under data\\ (ie voice\\special)");
+  if (!Answer(console, &folder, "folder")) return;
+  if (!RemoveFile(list, name, folder)) {
+    console.Line("Couldn't remove file, either it isn't in the list or check your capitalization.");
+  }
+}
+
+}  // namespace
+
+void InteractiveLoop(BuildList& list, Console& console) {
+  std::string command;
+  while (command != "qu") {
+    for (std::string_view line : kMenu) console.Line(line);
+    console.Prompt("Cmd: ");
+    // The end of input ends the session as "qu" would.
+    if (!console.Word(command)) break;
+    // One character after the word is dropped: the line end, or the blank
+    // before answers typed ahead on the same line.
+    console.in.get();
+
+    // Whole, case-sensitive words only.
+    if (command == "im") {
+      ImportDirectoryCommand(list, console);
+    } else if (command == "so") {
+      LayoutTree(list);
+    } else if (command == "li") {
+      WriteListCommand(list, console);
+    } else if (command == "lo") {
+      LoadListCommand(list, console);
+    } else if (command == "wr") {
+      WriteArchiveCommand(list, console);
+    } else if (command == "re") {
+      list.Reset();
+    } else if (command == "ad") {
+      AddFileCommand(list, console);
+    } else if (command == "vp") {
+      ImportFromVp(list, console);
+    } else if (command == "rm") {
+      RemoveFileCommand(list, console);
+    }
+  }
 }
 
 }  // namespace quarrion
