@@ -1,9 +1,11 @@
 #include "vp/layout.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <numeric>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 
 namespace quarrion {
@@ -20,26 +22,57 @@ int CompareBytes(std::string_view a, std::string_view b) {
   return a.size() < b.size() ? -1 : 1;
 }
 
-// Records compare by folder, then by name, with no case folding.
-int CompareRecords(const FileRecord& a, const FileRecord& b) {
-  int c = CompareBytes(a.folder, b.folder);
-  return c != 0 ? c : CompareBytes(a.name(), b.name());
-}
-
 // Dense ranks of the records' keys: equal (folder, name) pairs get equal
-// ranks, and a greater key a greater rank. Computing them once keeps the
-// string comparisons out of the tournament below.
+// ranks, and a greater key a greater rank. The folders are ranked first
+// (a list has few distinct ones), then the records are sorted on compact
+// keys that hold the folder's rank and a copy of the name, so that the sort
+// neither chases string pointers nor builds strings.
 std::vector<std::uint32_t> KeyRanks(const std::vector<FileRecord>& files) {
-  std::vector<std::uint32_t> byKey(files.size());
-  std::iota(byKey.begin(), byKey.end(), 0u);
-  std::sort(byKey.begin(), byKey.end(), [&files](std::uint32_t a, std::uint32_t b) {
-    return CompareRecords(files[a], files[b]) < 0;
+  std::unordered_map<std::string_view, std::uint32_t> folderIds;
+  std::vector<std::string_view> folders;
+  std::vector<std::uint32_t> folderOf(files.size());
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    auto [it, added] =
+        folderIds.try_emplace(files[i].folder, static_cast<std::uint32_t>(folders.size()));
+    if (added) folders.push_back(files[i].folder);
+    folderOf[i] = it->second;
+  }
+  std::vector<std::uint32_t> byFolder(folders.size());
+  std::iota(byFolder.begin(), byFolder.end(), 0u);
+  std::sort(byFolder.begin(), byFolder.end(), [&folders](std::uint32_t a, std::uint32_t b) {
+    return CompareBytes(folders[a], folders[b]) < 0;
   });
+  std::vector<std::uint32_t> folderRank(folders.size());
+  for (std::size_t r = 0; r < byFolder.size(); ++r) {
+    folderRank[byFolder[r]] = static_cast<std::uint32_t>(r);
+  }
+
+  struct Key {
+    std::uint32_t folder;
+    std::uint32_t index;
+    std::uint8_t nameLength;
+    std::array<char, kNameFieldSize> name;
+  };
+  auto compare = [](const Key& a, const Key& b) {
+    if (a.folder != b.folder) return a.folder < b.folder ? -1 : 1;
+    return CompareBytes(std::string_view(a.name.data(), a.nameLength),
+                        std::string_view(b.name.data(), b.nameLength));
+  };
+  std::vector<Key> keys(files.size());
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    keys[i].folder = folderRank[folderOf[i]];
+    keys[i].index = static_cast<std::uint32_t>(i);
+    keys[i].name = files[i].entry.name;
+    keys[i].nameLength = static_cast<std::uint8_t>(files[i].name().size());
+  }
+  std::sort(keys.begin(), keys.end(),
+            [&compare](const Key& a, const Key& b) { return compare(a, b) < 0; });
+
   std::vector<std::uint32_t> rank(files.size());
   std::uint32_t current = 0;
-  for (std::size_t i = 0; i < byKey.size(); ++i) {
-    if (i > 0 && CompareRecords(files[byKey[i - 1]], files[byKey[i]]) != 0) ++current;
-    rank[byKey[i]] = current;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    if (i > 0 && compare(keys[i - 1], keys[i]) != 0) ++current;
+    rank[keys[i].index] = current;
   }
   return rank;
 }
@@ -75,9 +108,11 @@ std::int32_t SplitPath(std::string text, char separator, std::vector<std::string
 // the greatest of the first m records (the lowest position among equal
 // ones) and swaps it with position m-1. Equal records thereby end in an
 // order that depends on the swaps, so the same swaps are replayed here, but
-// each maximum is found in O(log n) with a tournament tree over positions:
-// every inner node holds the winning position of its two children, the
-// left (lower) position winning ties.
+// each maximum is found in O(log n) with a tournament tree over positions.
+// A node holds its winner as one number, the key's rank in the high half
+// and the complement of the position in the low half, so the greater of
+// two numbers is the greater key and, among equal keys, the lower position.
+// A retired position holds 0, which every record beats.
 void SortFiles(BuildList& list) {
   std::vector<FileRecord>& files = list.files;
   const std::size_t n = files.size();
@@ -88,30 +123,29 @@ void SortFiles(BuildList& list) {
   std::vector<std::uint32_t> at(n);
   std::iota(at.begin(), at.end(), 0u);
 
-  constexpr std::uint32_t kNone = 0xffffffffu;  // a retired position
   std::size_t leaves = 1;
   while (leaves < n) leaves *= 2;
-  std::vector<std::uint32_t> tree(2 * leaves, kNone);
-  auto better = [&](std::uint32_t left, std::uint32_t right) {
-    if (left == kNone) return right;
-    if (right == kNone) return left;
-    return rank[at[right]] > rank[at[left]] ? right : left;
+  std::vector<std::uint64_t> tree(2 * leaves, 0);
+  auto entry = [&](std::size_t p) {
+    return (static_cast<std::uint64_t>(rank[at[p]]) << 32) | static_cast<std::uint32_t>(~p);
   };
-  for (std::size_t p = 0; p < n; ++p) tree[leaves + p] = static_cast<std::uint32_t>(p);
-  for (std::size_t i = leaves - 1; i > 0; --i) tree[i] = better(tree[2 * i], tree[2 * i + 1]);
+  for (std::size_t p = 0; p < n; ++p) tree[leaves + p] = entry(p);
+  for (std::size_t i = leaves - 1; i > 0; --i) tree[i] = std::max(tree[2 * i], tree[2 * i + 1]);
   auto replay = [&](std::size_t p) {
     for (std::size_t i = (leaves + p) / 2; i > 0; i /= 2) {
-      tree[i] = better(tree[2 * i], tree[2 * i + 1]);
+      tree[i] = std::max(tree[2 * i], tree[2 * i + 1]);
     }
   };
 
-  for (std::size_t m = n; m > 0; --m) {
-    const std::size_t b = tree[1];
-    const std::size_t last = m - 1;
+  for (std::size_t last = n; last-- > 0;) {
+    const std::size_t b = ~static_cast<std::uint32_t>(tree[1]);
     std::swap(at[b], at[last]);
-    tree[leaves + last] = kNone;
+    tree[leaves + last] = 0;
     replay(last);
-    if (b != last) replay(b);
+    if (b != last) {
+      tree[leaves + b] = entry(b);
+      replay(b);
+    }
   }
 
   std::vector<FileRecord> sorted;
