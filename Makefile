@@ -10,7 +10,7 @@ BUILD_DIR ?= build
 TEST_DIR ?= build/test
 ASAN_DIR ?= build/asan
 
-.PHONY: all release run test test-plain test-asan fuzz clean
+.PHONY: all release run test test-plain test-asan fuzz bench clean
 
 all: release
 
@@ -54,6 +54,15 @@ fuzz:
 	    -artifact_prefix=$(FUZZ_DIR)/artifacts/$$t/ $(FUZZ_DIR)/corpus/$$t \
 	    $$(test -d fuzz/corpus/$$t && echo fuzz/corpus/$$t); \
 	done
+
+# Google Benchmark, in a Release build of its own; BENCH_ARGS go to the
+# benchmark binary (e.g. BENCH_ARGS=--benchmark_filter=Layout).
+BENCH_DIR ?= build/bench
+
+bench:
+	$(CMAKE) -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DQUARRION_BENCH=ON -DQUARRION_TESTS=OFF
+	$(CMAKE) --build $(BENCH_DIR) -j $(JOBS) --target quarrion_bench
+	./$(BENCH_DIR)/bench/quarrion_bench $(BENCH_ARGS)
 
 clean:
 	rm -rf build
