@@ -94,6 +94,9 @@ class Walk {
 
  private:
   bool IsAncestor(const host::FileInfo& info) const {
+    // A host that cannot tell a folder's identity reports zeros; such a
+    // folder is never taken for an ancestor.
+    if (info.device == 0 && info.inode == 0) return false;
     return std::any_of(ancestors_.begin(), ancestors_.end(), [&](const host::FileInfo& a) {
       return a.device == info.device && a.inode == info.inode;
     });
