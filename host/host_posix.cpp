@@ -384,6 +384,17 @@ bool AtomicOutputFile::Commit(Status* err) {
   }
   int fd = static_cast<int>(handle_);
   handle_ = kInvalid;
+  // The data reach the disk before the rename makes them the target, so a
+  // crash right after it cannot leave an empty or partial archive in place
+  // of the old one; a write error the file system reports only now (full
+  // disk on a network file system) is caught here as well.
+  if (::fsync(fd) != 0 && errno != EINVAL) {
+    Fail(err, Errno(target_, errno));
+    ::close(fd);
+    ::unlink(tempPath_.c_str());
+    tempPath_.clear();
+    return false;
+  }
   if (::close(fd) != 0) {
     Fail(err, Errno(target_, errno));
     ::unlink(tempPath_.c_str());
