@@ -148,10 +148,20 @@ void SortFiles(BuildList& list) {
     }
   }
 
-  std::vector<FileRecord> sorted;
-  sorted.reserve(n);
-  for (std::uint32_t from : at) sorted.push_back(std::move(files[from]));
-  files = std::move(sorted);
+  // Put the records in place, cycle by cycle, without a second vector.
+  for (std::size_t start = 0; start < n; ++start) {
+    if (at[start] == start) continue;
+    FileRecord held = std::move(files[start]);
+    std::size_t p = start;
+    while (at[p] != start) {
+      const std::size_t from = at[p];
+      files[p] = std::move(files[from]);
+      at[p] = static_cast<std::uint32_t>(p);
+      p = from;
+    }
+    files[p] = std::move(held);
+    at[p] = static_cast<std::uint32_t>(p);
+  }
 }
 
 void LayoutTree(BuildList& list) {
