@@ -209,7 +209,7 @@ bool CheckLayout(const BuildList& list, Status* why) {
   std::int64_t end = static_cast<std::int64_t>(kHeaderSize);
   const std::string* prev = nullptr;
   for (const FileRecord& r : list.files) {
-    if (r.size < 0) return refuse(Code::kTooLarge, r, "negative size");
+    if (r.size < 0) return refuse(Code::kOutOfRange, r, "negative size");
     end += r.size;
     if (end > kMaxOffset) {
       return refuse(Code::kTooLarge, r,
