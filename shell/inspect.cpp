@@ -25,6 +25,7 @@ std::string Counted(std::int64_t n, const char* one, const char* many) {
 // "<what> <path>: <reason>", naming the path once even when the reason
 // already begins with it.
 std::string Failure(const std::string& what, const std::string& path, const Status& why) {
+  if (path.empty()) return what + ": " + why.message;
   if (why.message.rfind(path + ":", 0) == 0) return what + " " + why.message;
   return what + " " + path + ": " + why.message;
 }

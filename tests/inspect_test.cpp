@@ -126,21 +126,6 @@ TEST(InspectPiecesTest, UtcTimesAcrossTheInt32Range) {
   EXPECT_EQ(UtcTimeText(-2147483647 - 1), "1901-12-13 20:45:52");
 }
 
-TEST(InspectPiecesTest, PlainNames) {
-  for (const char* ok : {"a.tbl", "...", ".hidden", "a b", "x..y", "\xE4\xF6.pof"}) {
-    EXPECT_EQ(PlainNameProblem(ok), "") << ok;
-  }
-  EXPECT_EQ(PlainNameProblem(""), "is empty");
-  EXPECT_EQ(PlainNameProblem("."), "names the current folder");
-  EXPECT_EQ(PlainNameProblem(".."), "names the parent folder");
-  EXPECT_EQ(PlainNameProblem("/etc"), "holds a slash");
-  EXPECT_EQ(PlainNameProblem("..\\x"), "holds a backslash");
-  EXPECT_EQ(PlainNameProblem("C:x"), "holds a colon");
-  EXPECT_EQ(PlainNameProblem("a\tb"), "holds a control character");
-  EXPECT_EQ(PlainNameProblem("a\x7f"), "holds a control character");
-  EXPECT_EQ(QuotedName("a\x1b[2Jb"), "\"a?[2Jb\"");
-}
-
 TEST(InspectPiecesTest, HostNames) {
 #if defined(_WIN32)
   for (const char* bad : {"CON", "con", "nul.txt", "Com1 .log", "LPT9", "aux.tar.gz", "PRN", "a.",
@@ -153,26 +138,6 @@ TEST(InspectPiecesTest, HostNames) {
 #else
   for (const char* ok : {"CON", "nul.txt", "a.", "a?b"}) EXPECT_EQ(host::HostNameProblem(ok), "");
 #endif
-}
-
-TEST(InspectPiecesTest, FolderWalkFollowsFolderAndUpEntries) {
-  FolderWalk walk;
-  auto folder = [](const char* name) { return RawEntry(0, 0, name, 0); };
-  VpDirEntry up = folder("..");
-  EXPECT_EQ(walk.Next(RawEntry(16, 1, "root.txt")), FolderWalk::Step::kFile);
-  EXPECT_EQ(walk.PathOf("root.txt"), "root.txt");
-  EXPECT_EQ(walk.Next(up), FolderWalk::Step::kStrayUp);
-  EXPECT_EQ(walk.Next(folder("data")), FolderWalk::Step::kOpen);
-  EXPECT_EQ(walk.Next(folder("maps")), FolderWalk::Step::kOpen);
-  EXPECT_EQ(walk.Current(), "data\\maps");
-  EXPECT_EQ(walk.PathOf("a.pof"), "data\\maps\\a.pof");
-  EXPECT_EQ(walk.Next(up), FolderWalk::Step::kClose);
-  EXPECT_EQ(walk.PathOf("b"), "data\\b");
-  // Only the first two bytes make an up entry; a zero-length file of time 0
-  // is a folder entry.
-  EXPECT_EQ(walk.Next(folder("..x")), FolderWalk::Step::kClose);
-  EXPECT_EQ(walk.Next(RawEntry(16, 0, "empty", 0)), FolderWalk::Step::kOpen);
-  EXPECT_EQ(walk.Current(), "empty");
 }
 
 // ---- -list -----------------------------------------------------------------
@@ -424,7 +389,12 @@ TEST_F(InspectTest, ExtractIntoAFolderThatIsAFileFails) {
   EXPECT_EQ(t.err.rfind("quarrion: cannot extract into " + dir_.Join("plain") + ":", 0), 0u)
       << t.err;
   EXPECT_EQ(ReadFile(dir_.Join("plain")), "a file");
+
+  t = Extract(dir_.Join("a.vp"), "");
+  EXPECT_EQ(t.status, 1);
+  EXPECT_EQ(t.err, "quarrion: cannot extract into: no target folder given\n");
 }
+
 #if !defined(_WIN32)
 TEST_F(InspectTest, ExtractNeverFollowsAPlantedSymbolicLink) {
   const std::string outside = dir_.Join("outside");
