@@ -100,15 +100,19 @@ std::string_view AddFailureReason(const Status& why, std::string_view path) {
   return message;
 }
 
+std::string MoveVpReference(const std::string& reference, std::string folder) {
+  if (folder.empty() || folder.back() != '\\') folder += '\\';
+  // The file name of the archive (with the inner name) starts after the
+  // last separator; a path without one is moved whole.
+  std::size_t start = reference.size();
+  while (start > 0 && !host::IsPathSeparator(reference[start - 1])) --start;
+  return folder + reference.substr(start);
+}
+
 void SetVpPath(BuildList& list, std::string folder) {
   if (folder.empty() || folder.back() != '\\') folder += '\\';
   for (FileRecord& record : list.files) {
-    if (!IsVpSourceReference(record.path)) continue;
-    // The file name of the archive (with the inner name) starts after the
-    // last separator; a path without one is moved whole.
-    std::size_t start = record.path.size();
-    while (start > 0 && !host::IsPathSeparator(record.path[start - 1])) --start;
-    record.path = folder + record.path.substr(start);
+    if (IsVpSourceReference(record.path)) record.path = MoveVpReference(record.path, folder);
   }
 }
 

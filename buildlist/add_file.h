@@ -29,9 +29,13 @@ bool AddFile(BuildList& list, const std::string& name, const std::string& path,
 // kOutOfRange for a VP source reference.
 std::string_view AddFailureReason(const Status& why, std::string_view path);
 
-// Moves every VP source reference of the list into `folder`: the part of the
-// path after its last separator (backslash or slash) is put behind the
-// folder, which gets a backslash appended unless it already ends with one.
+// A VP source reference moved into `folder`: the part of `reference` after
+// its last separator (backslash or slash) is put behind the folder, which gets
+// a backslash appended unless it already ends with one.
+std::string MoveVpReference(const std::string& reference, std::string folder);
+
+// Moves every VP source reference of the list into `folder`, as
+// MoveVpReference does; records read from disk are left alone.
 void SetVpPath(BuildList& list, std::string folder);
 
 }  // namespace quarrion

@@ -90,8 +90,12 @@ bool WriteArchive(BuildList& list, const std::string& target, Console& console,
   Status why;
   // A live progress line when standard error is a terminal.
   std::unique_ptr<ProgressLine> progress = MakeProgressLine(console.err);
-  if (!out.Create(target, &why) ||
-      !WriteVp(list, out, console.out, &why, archives, progress.get()) || !out.Commit(&why)) {
+  bool ok =
+      out.Create(target, &why) && WriteVp(list, out, console.out, &why, archives, progress.get());
+  // The source archives are closed before the rename: Windows cannot replace
+  // a file that is open, and an archive may be rebuilt over its own source.
+  if (archives != nullptr) archives->Clear();
+  if (!ok || !out.Commit(&why)) {
     if (progress != nullptr) progress->Finish();
     console.Error(WriteError(target, why));
     return false;
@@ -110,11 +114,7 @@ std::string RelationalSource(const StartupOptions& options, const ListEntry& ent
   if (!(options.given & kGivenVppath)) return entry.path;
   // The reference is moved before it is added, so that the archive is looked
   // up where it will be read from.
-  BuildList one;
-  one.files.emplace_back();
-  one.files[0].path = entry.path;
-  SetVpPath(one, options.vpPath);
-  return one.files[0].path;
+  return MoveVpReference(entry.path, options.vpPath);
 }
 
 // What follows the source in the "Add Failed!" line: the words for a file
