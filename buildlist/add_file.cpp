@@ -61,9 +61,9 @@ bool StatReference(FileRecord* record, const std::string& name, const std::strin
 // Size and time of a file on disk. The file is opened (and closed again) so
 // that one that cannot be read is refused now rather than when the archive
 // is written; folders, FIFOs and devices are refused without being opened.
-bool StatDiskFile(FileRecord* record, const std::string& path, Status* why) {
+bool StatDiskFile(FileRecord* record, const std::string& path, bool listedRegular, Status* why) {
   host::InputFile file;
-  if (!file.Open(path, why)) return false;
+  if (!(listedRegular ? file.OpenRegular(path, why) : file.Open(path, why))) return false;
   if (file.size() > kMaxOffset) {
     return Refuse(why, Status::Error(Code::kTooLarge, path + ": " + std::to_string(file.size()) +
                                                           " bytes, too large (2 GiB or more)"));
@@ -76,14 +76,14 @@ bool StatDiskFile(FileRecord* record, const std::string& path, Status* why) {
 }  // namespace
 
 bool AddFile(BuildList& list, const std::string& name, const std::string& path,
-             const std::string& folder, Status* why, SourceArchives* archives) {
+             const std::string& folder, Status* why, SourceArchives* archives, bool listedRegular) {
   FileRecord record;
   if (!SetEntryName(&record.entry, name)) {
     return Refuse(why, Status::Error(Code::kNameTooLong,
                                      path + ": name \"" + name + "\" is longer than 31 bytes"));
   }
   const bool added = IsVpSourceReference(path) ? StatReference(&record, name, path, archives, why)
-                                               : StatDiskFile(&record, path, why);
+                                               : StatDiskFile(&record, path, listedRegular, why);
   if (!added) return false;
   record.path = path;
   record.folder = folder;

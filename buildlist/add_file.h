@@ -17,9 +17,12 @@ class SourceArchives;
 // from the disk or from the source archive's directory. False, with the list
 // unchanged and the reason in `why`, when the file cannot be added. Source
 // archives are looked up in `archives` when given (one directory read per
-// archive), otherwise opened for this call alone.
+// archive), otherwise opened for this call alone. `listedRegular` says that
+// a folder listing has just shown `path` as a plain file, which spares the
+// look before it is opened.
 bool AddFile(BuildList& list, const std::string& name, const std::string& path,
-             const std::string& folder, Status* why = nullptr, SourceArchives* archives = nullptr);
+             const std::string& folder, Status* why = nullptr, SourceArchives* archives = nullptr,
+             bool listedRegular = false);
 
 // Every refusal of AddFile has the message "<path>: <reason>", with `path` as
 // given to it. This is the reason alone, for a line that names the file

@@ -19,15 +19,27 @@ struct Subfolder {
   host::FileInfo info;
 };
 
-// One listing of `dirPath` and one status per entry: the names that are not
-// folders, and the subfolders with their identity.
-bool SplitFolder(const std::string& dirPath, std::vector<std::string>* files,
+struct ListedFile {
+  std::string name;
+  bool regular;  // the listing showed a plain file (no link)
+};
+
+// One listing of `dirPath`: the names that are not folders, and the
+// subfolders with their identity. Entries the listing shows as plain files
+// are taken as they are; every other entry gets one status.
+bool SplitFolder(const std::string& dirPath, std::vector<ListedFile>* files,
                  std::vector<Subfolder>* subfolders, Status* why) {
   files->clear();
   subfolders->clear();
   std::vector<std::string> names;
-  if (!host::ListFolder(dirPath, &names, why)) return false;
-  for (std::string& name : names) {
+  std::vector<host::ListedKind> kinds;
+  if (!host::ListFolder(dirPath, &names, why, &kinds)) return false;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    std::string& name = names[i];
+    if (kinds[i] == host::ListedKind::kRegular) {
+      files->push_back(ListedFile{std::move(name), true});
+      continue;
+    }
     host::FileInfo info;
     // An entry whose status cannot be read (a broken link, say) goes to the
     // files, where AddFile refuses it with the reason.
@@ -35,7 +47,7 @@ bool SplitFolder(const std::string& dirPath, std::vector<std::string>* files,
         info.kind == host::FileKind::kFolder) {
       if (name != kCvsFolder) subfolders->push_back(Subfolder{std::move(name), info});
     } else {
-      files->push_back(std::move(name));
+      files->push_back(ListedFile{std::move(name), false});
     }
   }
   return true;
@@ -48,10 +60,11 @@ class Walk {
 
   // Walks `dirPath`, whose listing has already been split.
   void Folder(const std::string& dirPath, const std::string& folder,
-              const std::vector<std::string>& files, const std::vector<Subfolder>& subfolders) {
-    for (const std::string& name : files) {
+              const std::vector<ListedFile>& files, const std::vector<Subfolder>& subfolders) {
+    for (const ListedFile& file : files) {
       Status why;
-      if (AddFile(list_, name, dirPath + '\\' + name, folder, &why, &archives_)) {
+      if (AddFile(list_, file.name, dirPath + '\\' + file.name, folder, &why, &archives_,
+                  file.regular)) {
         ++stats_->added;
       } else {
         Skip(why.message);
@@ -73,7 +86,7 @@ class Walk {
 
   void Enter(const std::string& dirPath, const std::string& folder, const host::FileInfo& info) {
     Announce(dirPath);
-    std::vector<std::string> files;
+    std::vector<ListedFile> files;
     std::vector<Subfolder> subfolders;
     Status why;
     if (!SplitFolder(dirPath, &files, &subfolders, &why)) {
@@ -132,7 +145,7 @@ bool ImportDirectory(BuildList& list, const std::string& dirPath, const std::str
     if (why != nullptr) *why = Status::Error(Code::kNotRegular, dirPath + ": not a folder");
     return false;
   }
-  std::vector<std::string> files;
+  std::vector<ListedFile> files;
   std::vector<Subfolder> subfolders;
   if (!SplitFolder(dirPath, &files, &subfolders, why)) return false;
 
@@ -154,12 +167,13 @@ bool ListEntries(const std::string& dirPath, std::vector<std::string>* names, St
 
 bool ListDirectory(const std::string& dirPath, std::vector<std::string>* files,
                    std::vector<std::string>* subfolders, Status* why) {
+  std::vector<ListedFile> listed;
   std::vector<Subfolder> found;
-  if (!SplitFolder(dirPath, files, &found, why)) {
-    subfolders->clear();
-    return false;
-  }
+  files->clear();
   subfolders->clear();
+  if (!SplitFolder(dirPath, &listed, &found, why)) return false;
+  files->reserve(listed.size());
+  for (ListedFile& file : listed) files->push_back(std::move(file.name));
   subfolders->reserve(found.size());
   for (Subfolder& sub : found) subfolders->push_back(std::move(sub.name));
   return true;

@@ -41,10 +41,18 @@ bool StatPath(const std::string& path, FileInfo* info, Status* err);
 // True when `path` names a folder (links followed).
 bool IsFolder(const std::string& path);
 
+// What a folder listing tells of an entry without a look at the entry
+// itself: a plain file, a folder, or nothing certain (symbolic links, and
+// hosts or file systems whose listing does not say), to be learned with
+// StatPath.
+enum class ListedKind { kUnknown, kRegular, kFolder };
+
 // The entry names of the folder `path` in the host's order, without "." and
-// "..", hidden entries included. False (with the reason) when the folder
-// cannot be listed.
-bool ListFolder(const std::string& path, std::vector<std::string>* names, Status* err);
+// "..", hidden entries included; with `kinds`, also the kind of each name,
+// in the same order. False (with the reason) when the folder cannot be
+// listed.
+bool ListFolder(const std::string& path, std::vector<std::string>* names, Status* err,
+                std::vector<ListedKind>* kinds = nullptr);
 
 // Seconds since 1970-01-01 UTC.
 std::int64_t NowSeconds();
@@ -67,6 +75,10 @@ class InputFile {
   InputFile& operator=(InputFile&& other) noexcept;
 
   bool Open(const std::string& path, Status* err);
+  // Open for a path that was a regular file a moment ago (in a folder
+  // listing, or when it was added): without the look before opening. What
+  // was swapped in since is still refused, after an open that cannot block.
+  bool OpenRegular(const std::string& path, Status* err);
   void Close();
   bool is_open() const { return handle_ != kInvalid; }
 
@@ -129,8 +141,9 @@ class AtomicOutputFile {
   std::string target_;
   std::string tempPath_;
   std::string buffer_;
-  std::int64_t position_ = 0;   // logical size: file bytes plus buffered bytes
-  std::int64_t flushed_ = 0;    // bytes already in the file
+  std::int64_t position_ = 0;  // logical size: file bytes plus buffered bytes
+  std::int64_t flushed_ = 0;   // bytes already in the file
+  std::int64_t written_ = 0;   // bytes whose write to the disk has begun
 };
 
 }  // namespace quarrion::host

@@ -199,8 +199,10 @@ bool IsFolder(const std::string& path) {
   return (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool ListFolder(const std::string& path, std::vector<std::string>* names, Status* err) {
+bool ListFolder(const std::string& path, std::vector<std::string>* names, Status* err,
+                std::vector<ListedKind>* kinds) {
   names->clear();
+  if (kinds != nullptr) kinds->clear();
   if (path.empty()) {
     Fail(err, Win32Error(path, ERROR_PATH_NOT_FOUND));
     return false;
@@ -226,11 +228,20 @@ bool ListFolder(const std::string& path, std::vector<std::string>* names, Status
     const char* n = found.cFileName;
     if (std::string_view(n) == "." || std::string_view(n) == "..") continue;
     names->emplace_back(n);
+    if (kinds != nullptr) {
+      // A reparse point (a link) is not followed here; its kind is looked up.
+      const DWORD a = found.dwFileAttributes;
+      kinds->push_back((a & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))
+                           ? ListedKind::kUnknown
+                       : (a & FILE_ATTRIBUTE_DIRECTORY) ? ListedKind::kFolder
+                                                        : ListedKind::kRegular);
+    }
   } while (::FindNextFileA(search, &found));
   DWORD e = ::GetLastError();
   ::FindClose(search);
   if (e != ERROR_NO_MORE_FILES) {
     names->clear();
+    if (kinds != nullptr) kinds->clear();
     Fail(err, Win32Error(path, e));
     return false;
   }
@@ -314,6 +325,10 @@ bool InputFile::Open(const std::string& path, Status* err) {
   info_ = info;
   return true;
 }
+
+// This host keeps its look before opening: a device name needs no listing to
+// look like a file ("NUL", "COM1").
+bool InputFile::OpenRegular(const std::string& path, Status* err) { return Open(path, err); }
 
 void InputFile::Close() {
   if (handle_ != kInvalid) {

@@ -18,10 +18,11 @@ constexpr std::size_t kDirectoryChunk = 256 * 1024;
 
 // Copies the `size` bytes of a file on disk. The file must still have the
 // length it had when it was added: the offsets of everything after it were
-// computed from that length.
+// computed from that length. It was a regular file then, so it is opened
+// without a look first (anything swapped in since is still refused).
 bool CopyDiskFile(const FileRecord& r, host::AtomicOutputFile& out, Status* why) {
   host::InputFile src;
-  if (!src.Open(r.path, why)) return false;
+  if (!src.OpenRegular(r.path, why)) return false;
   if (src.size() != r.size) {
     *why = Status::Error(Code::kChanged, r.path + ": changed since it was added (now " +
                                              std::to_string(src.size()) + " bytes, was " +
