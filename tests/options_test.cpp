@@ -1,10 +1,10 @@
+#include "shell/options.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
 
-#include "shell/options.h"
 #include "shell/run.h"
-#include "test_util.h"
 
 namespace quarrion {
 namespace {
@@ -21,115 +21,73 @@ const char kUsage[] =
     "-oldinterface\t\t\t\t\t  Use old interface;\n"
     "-? -h or -help\t\t\t\t      Print Help\n";
 
-struct Parsed {
-  bool ok;
+StartupOptions Parse(std::vector<std::string> args, bool* ok = nullptr) {
   StartupOptions options;
-};
-
-Parsed Parse(std::vector<std::string> args) {
-  Parsed p{};
-  p.ok = ParseCommandLine(args, &p.options);
-  return p;
+  const bool parsed = ParseCommandLine(args, &options);
+  if (ok != nullptr) *ok = parsed;
+  return options;
 }
 
-TEST(UsageTest, TenLinesByteForByteThenTheAddedOptions) {
-  std::ostringstream out;
-  PrintUsage(out);
-  ASSERT_EQ(out.str().substr(0, sizeof(kUsage) - 1), kUsage);
-  // Lines for later options follow the ten, one option each.
-  std::string rest = out.str().substr(sizeof(kUsage) - 1);
-  EXPECT_NE(rest.find("-list <vpfile>"), std::string::npos);
-  EXPECT_NE(rest.find("-verify <vpfile>"), std::string::npos);
-  EXPECT_NE(rest.find("-extract <vpfile> <directory>"), std::string::npos);
-}
-
-TEST(CommandLineTest, HelpWinsOverEverythingAndEndsWithStatusOne) {
-  for (const char* help : {"-h", "-?", "-help"}) {
+TEST(CommandLineTest, UsageKeepsItsTenLinesAndHelpWinsWithStatusOne) {
+  std::ostringstream u;
+  PrintUsage(u);
+  const std::string usage = u.str();
+  ASSERT_EQ(usage.substr(0, sizeof(kUsage) - 1), kUsage);
+  for (const char* added :
+       {"-list <vpfile>", "-verify <vpfile>", "-extract <vpfile> <directory>"}) {
+    EXPECT_NE(usage.find(added, sizeof(kUsage) - 1), std::string::npos) << added;
+  }
+  // Help wins over everything, missing arguments give the usage; no banner.
+  for (std::vector<std::string> args : {std::vector<std::string>{"-dir", "c:\\x", "-h", "-dir"},
+                                        {"-o", "x.vp", "-?"},
+                                        {"-help"},
+                                        {"-rconfig"}}) {
     std::istringstream in;
     std::ostringstream out, err;
-    int status = RunQuarrion({"-dir", "c:\\x", help, "-dir"}, in, out, err);
-    EXPECT_EQ(status, 1) << help;
-    std::string usage;
-    {
-      std::ostringstream u;
-      PrintUsage(u);
-      usage = u.str();
-    }
-    EXPECT_EQ(out.str(), usage) << "no banner before the usage for " << help;
+    EXPECT_EQ(RunQuarrion(args, in, out, err), 1) << args.back();
+    EXPECT_EQ(out.str(), usage) << args.back();
   }
-  // Help words are whole and case-sensitive.
-  EXPECT_TRUE(Parse({"-H", "-helpme", "--help"}).ok);
-}
-
-TEST(CommandLineTest, MissingArgumentsGiveTheUsage) {
-  EXPECT_FALSE(Parse({"-dir"}).ok);
-  EXPECT_FALSE(Parse({"-o", "x.vp", "-mdlist", "a"}).ok);
-  EXPECT_FALSE(Parse({"-extract", "a.vp"}).ok);
-  EXPECT_FALSE(Parse({"-vppath"}).ok);
-
-  std::istringstream in;
-  std::ostringstream out, err;
-  EXPECT_EQ(RunQuarrion({"-rconfig"}, in, out, err), 1);
-  EXPECT_EQ(out.str().substr(0, sizeof(kUsage) - 1), kUsage);
+  bool ok = false;
+  Parse({"-H", "-helpme", "--help"}, &ok);  // help words are whole and case-sensitive
+  EXPECT_TRUE(ok);
+  for (std::vector<std::string> args : {std::vector<std::string>{"-dir"},
+                                        {"-vppath"},
+                                        {"-o", "x.vp", "-mdlist", "a"},
+                                        {"-extract", "a.vp"}}) {
+    Parse(args, &ok);
+    EXPECT_FALSE(ok) << args[0];
+  }
 }
 
 TEST(CommandLineTest, ArgumentsAreTakenLiterallyAndLaterValuesWin) {
-  Parsed p = Parse({"-mdlist", "list.cfg", "out.nsh", "-o", "-h"});
-  ASSERT_TRUE(p.ok);
-  EXPECT_EQ(p.options.outputFile, "-h");
-  EXPECT_EQ(p.options.configFile, "list.cfg");
-  EXPECT_EQ(p.options.given, kGivenMdlist | kGivenOutput);
-  EXPECT_EQ(ChooseMode(p.options), Mode::kDeleteList);
-
-  p = Parse({"-o", "x.vp", "-mdlist", "cfg", "del.txt"});
-  EXPECT_EQ(p.options.outputFile, "del.txt");
-
-  p = Parse({"-rconfig", "a.cfg", "-mconfig", "b.cfg"});
-  EXPECT_EQ(p.options.configFile, "b.cfg");
-  EXPECT_EQ(p.options.given, kGivenRconfig | kGivenMconfig);
-  EXPECT_EQ(ChooseMode(p.options), Mode::kRelationalBuild);
-
-  p = Parse({"-dir", "first", "-dir", "with blank", "-vppath", "-dir"});
-  EXPECT_EQ(p.options.directory, "with blank");
-  EXPECT_EQ(p.options.vpPath, "-dir");
+  StartupOptions o = Parse({"-mdlist", "list.cfg", "out.nsh", "-o", "-h"});
+  EXPECT_EQ(o.outputFile, "-h");
+  EXPECT_EQ(o.configFile, "list.cfg");
+  EXPECT_EQ(o.given, kGivenMdlist | kGivenOutput);
+  // -mdlist shares its output with -o, -rconfig its file with -mconfig.
+  EXPECT_EQ(Parse({"-o", "x.vp", "-mdlist", "cfg", "del.txt"}).outputFile, "del.txt");
+  o = Parse({"-rconfig", "a.cfg", "-mconfig", "b.cfg"});
+  EXPECT_EQ(o.configFile, "b.cfg");
+  EXPECT_EQ(o.given, kGivenRconfig | kGivenMconfig);
+  o = Parse({"-dir", "first", "-dir", "with blank", "-vppath", "-dir"});
+  EXPECT_EQ(o.directory, "with blank");
+  EXPECT_EQ(o.vpPath, "-dir");
+  // Unknown words, and known ones in another case, are skipped.
+  EXPECT_EQ(Parse({"foo", "-DIR", "x", "-o", "a.vp", "bar"}).given, kGivenOutput);
 }
 
-TEST(CommandLineTest, UnknownWordsAreSkippedAndModesChosenInOrder) {
-  Parsed p = Parse({"foo", "-DIR", "x", "-o", "a.vp", "bar"});
-  ASSERT_TRUE(p.ok);
-  EXPECT_EQ(p.options.given, kGivenOutput);
-  EXPECT_EQ(ChooseMode(p.options), Mode::kDefaultBuild);
-
-  EXPECT_EQ(ChooseMode(Parse({"-mconfig", "c", "-dir", "d"}).options), Mode::kMakeConfig);
-  EXPECT_EQ(ChooseMode(Parse({"-rconfig", "c", "-mdlist", "c", "o"}).options), Mode::kDeleteList);
-  EXPECT_EQ(ChooseMode(Parse({"-mdlist", "c", "o", "-oldinterface"}).options), Mode::kInteractive);
-  EXPECT_EQ(ChooseMode(Parse({"-extract", "a.vp", "d", "-verify", "b.vp"}).options), Mode::kVerify);
-  EXPECT_EQ(ChooseMode(Parse({"-verify", "a.vp", "-list", "b.vp"}).options), Mode::kList);
-  EXPECT_EQ(ChooseMode(Parse({"-list", "a.vp", "-oldinterface"}).options), Mode::kInteractive);
-  EXPECT_EQ(ChooseMode(Parse({"-extract", "a.vp", "d", "-rconfig", "x"}).options), Mode::kExtract);
-}
-
-TEST(BannerTest, LongWhenNoOptionWasRecognisedShortOtherwise) {
-  std::ostringstream longOut, shortOut;
-  PrintBanner(longOut, true);
-  PrintBanner(shortOut, false);
-  const std::string l = longOut.str();
-  const std::string s = shortOut.str();
-  EXPECT_NE(l.find("Quarrion"), std::string::npos);
-  EXPECT_NE(l.find("1.6"), std::string::npos);
-  EXPECT_NE(l.find("command-line"), std::string::npos);
-  EXPECT_NE(l.find("\n# VP to VP Copy and oldinterface now available\n\n\n"), std::string::npos);
-  EXPECT_EQ(l.substr(l.size() - 3), "\n\n\n");
-  // One title line, then one empty line.
-  EXPECT_EQ(std::count(s.begin(), s.end(), '\n'), 2);
-  EXPECT_EQ(s.substr(s.size() - 2), "\n\n");
-  EXPECT_NE(s.find("Quarrion 1.6"), std::string::npos);
-}
-
-TEST(ProgramTest, RealBinaryPrintsUsageAndExitsOne) {
-  testing::RunResult r = testing::RunQuarrionBinary({"-o", "x.vp", "-?"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out.substr(0, sizeof(kUsage) - 1), kUsage);
+TEST(CommandLineTest, ModesAreChosenInOrder) {
+  const std::pair<std::vector<std::string>, Mode> cases[] = {
+      {{"-o", "a.vp"}, Mode::kDefaultBuild},
+      {{"-mconfig", "c", "-dir", "d"}, Mode::kMakeConfig},
+      {{"-rconfig", "a.cfg", "-mconfig", "b.cfg"}, Mode::kRelationalBuild},
+      {{"-rconfig", "c", "-mdlist", "c", "o"}, Mode::kDeleteList},
+      {{"-extract", "a.vp", "d", "-rconfig", "x"}, Mode::kExtract},
+      {{"-extract", "a.vp", "d", "-verify", "b.vp"}, Mode::kVerify},
+      {{"-verify", "a.vp", "-list", "b.vp"}, Mode::kList},
+      {{"-list", "a.vp", "-mdlist", "c", "o", "-oldinterface"}, Mode::kInteractive},
+  };
+  for (const auto& [args, mode] : cases) EXPECT_EQ(ChooseMode(Parse(args)), mode) << args[0];
 }
 
 }  // namespace

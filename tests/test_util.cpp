@@ -8,7 +8,11 @@
 #include <random>
 #include <sstream>
 
+#include "host/host.h"
 #include "vp/coding.h"
+#include "vp/format.h"
+#include "vp/reader.h"
+#include "vp/writer.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -215,6 +219,77 @@ std::string SampleDataDir() { return std::string(QUARRION_SOURCE_DIR) + "/exampl
 
 std::int32_t Int32At(const std::string& bytes, std::size_t offset) {
   return DecodeInt32(bytes.data() + offset);
+}
+
+VpDirEntry Entry(std::int32_t offset, std::int32_t size, const std::string& name,
+                 std::int32_t time) {
+  VpDirEntry e;
+  e.offset = offset;
+  e.size = size;
+  std::copy_n(name.begin(), std::min(name.size(), kNameFieldSize), e.name.begin());
+  e.timestamp = time;
+  return e;
+}
+
+FileRecord Record(const std::string& folder, const std::string& name, std::int32_t size,
+                  const std::string& path, std::int32_t time) {
+  FileRecord r;
+  r.folder = folder;
+  r.entry = Entry(0, 0, name, time);
+  r.size = size;
+  r.path = path;
+  return r;
+}
+
+ArchiveBuilder& ArchiveBuilder::File(const std::string& name, const std::string& bytes,
+                                     std::int32_t time) {
+  Add(Entry(DirOffset(), static_cast<std::int32_t>(bytes.size()), name, time));
+  data_ += bytes;
+  return *this;
+}
+
+ArchiveBuilder& ArchiveBuilder::Folder(const std::string& name) {
+  WriteFolderEntry(&dir_, name, DirOffset());
+  ++count_;
+  return *this;
+}
+
+ArchiveBuilder& ArchiveBuilder::Up() {
+  WriteUpEntry(&dir_, DirOffset());
+  ++count_;
+  return *this;
+}
+
+ArchiveBuilder& ArchiveBuilder::Add(const VpDirEntry& entry) {
+  WriteEntry(&dir_, entry);
+  ++count_;
+  return *this;
+}
+
+std::int32_t ArchiveBuilder::DirOffset() const {
+  return static_cast<std::int32_t>(kHeaderSize + data_.size());
+}
+
+std::string ArchiveBuilder::Bytes(std::int32_t version) const {
+  return Bytes(version, DirOffset(), count_);
+}
+
+std::string ArchiveBuilder::Bytes(std::int32_t version, std::int32_t dirOffset,
+                                  std::int32_t count) const {
+  std::string out;
+  WriteHeader(&out, HeaderValues{version, dirOffset, count});
+  return out + data_ + dir_;
+}
+
+bool WriteArchive(BuildList& list, const std::string& target, Status* why, std::string* console,
+                  SourceArchives* archives) {
+  host::AtomicOutputFile out;
+  std::ostringstream shown;
+  bool ok = out.Create(target, why) && WriteVp(list, out, shown, why, archives);
+  if (archives != nullptr) archives->Clear();  // no source open at the rename
+  ok = ok && out.Commit(why);
+  if (console != nullptr) *console = shown.str();
+  return ok;
 }
 
 }  // namespace quarrion::testing

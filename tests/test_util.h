@@ -6,6 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "buildlist/build_list.h"
+#include "host/status.h"
+
+namespace quarrion {
+class SourceArchives;
+}
+
 namespace quarrion::testing {
 
 // A fresh folder under the system's temporary folder, removed with all its
@@ -51,5 +58,39 @@ std::string SampleDataDir();
 
 // Little-endian int32 at `offset` of `bytes`.
 std::int32_t Int32At(const std::string& bytes, std::size_t offset);
+
+// A directory entry whose name is copied as it stands, up to all 32 bytes
+// (no NUL needed), so that malformed names can be built too.
+VpDirEntry Entry(std::int32_t offset, std::int32_t size, const std::string& name,
+                 std::int32_t time = 0);
+
+// A record as AddFile would make it, without touching the disk.
+FileRecord Record(const std::string& folder, const std::string& name, std::int32_t size = 0,
+                  const std::string& path = "", std::int32_t time = 0);
+
+// An archive assembled entry by entry: each file's bytes follow the header
+// back to back, then the directory; the header points at it unless Bytes is
+// given other values.
+class ArchiveBuilder {
+ public:
+  ArchiveBuilder& File(const std::string& name, const std::string& bytes,
+                       std::int32_t time = 1000000000);
+  ArchiveBuilder& Folder(const std::string& name);
+  ArchiveBuilder& Up();
+  ArchiveBuilder& Add(const VpDirEntry& entry);
+  std::int32_t DirOffset() const;
+  std::string Bytes(std::int32_t version = 2) const;
+  std::string Bytes(std::int32_t version, std::int32_t dirOffset, std::int32_t count) const;
+
+ private:
+  std::string data_;
+  std::string dir_;
+  std::int32_t count_ = 0;
+};
+
+// Writes `list` to `target` as the modes do, through the atomic output file;
+// the folder lines the writer prints go to `console` when given.
+bool WriteArchive(BuildList& list, const std::string& target, Status* why,
+                  std::string* console = nullptr, SourceArchives* archives = nullptr);
 
 }  // namespace quarrion::testing
