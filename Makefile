@@ -56,13 +56,19 @@ fuzz:
 	done
 
 # Google Benchmark, in a Release build of its own; BENCH_ARGS go to the
-# benchmark binary (e.g. BENCH_ARGS=--benchmark_filter=Layout).
+# benchmark binary (e.g. BENCH_ARGS=--benchmark_filter=Layout). Then the
+# end-to-end comparison with tar, zip and the copy floor (bench/e2e_bench.sh)
+# on the profiles BENCH_PROFILES, BENCH_RUNS runs each; its corpora stay in
+# $(BENCH_DIR)/corpus for the next run.
 BENCH_DIR ?= build/bench
+BENCH_PROFILES ?= small mixed large many copy
+BENCH_RUNS ?= 5
 
 bench:
 	$(CMAKE) -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DQUARRION_BENCH=ON -DQUARRION_TESTS=OFF
-	$(CMAKE) --build $(BENCH_DIR) -j $(JOBS) --target quarrion_bench
+	$(CMAKE) --build $(BENCH_DIR) -j $(JOBS) --target quarrion_bench quarrion e2e_corpus e2e_floor
 	./$(BENCH_DIR)/bench/quarrion_bench $(BENCH_ARGS)
+	BENCH_PROFILES="$(BENCH_PROFILES)" BENCH_RUNS="$(BENCH_RUNS)" bench/e2e_bench.sh $(BENCH_DIR)
 
 clean:
 	rm -rf build
