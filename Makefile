@@ -10,7 +10,7 @@ BUILD_DIR ?= build
 TEST_DIR ?= build/test
 ASAN_DIR ?= build/asan
 
-.PHONY: all release run test test-plain test-asan fuzz bench clean
+.PHONY: all release run test test-plain test-asan test-windows fuzz bench clean
 
 all: release
 
@@ -69,6 +69,25 @@ bench:
 	$(CMAKE) --build $(BENCH_DIR) -j $(JOBS) --target quarrion_bench quarrion e2e_corpus e2e_floor
 	./$(BENCH_DIR)/bench/quarrion_bench $(BENCH_ARGS)
 	BENCH_PROFILES="$(BENCH_PROFILES)" BENCH_RUNS="$(BENCH_RUNS)" bench/e2e_bench.sh $(BENCH_DIR)
+
+# The Windows build: cross-compiled with MinGW-w64 (static, GoogleTest built
+# from GTEST_SOURCE_DIR) and run under Wine in a prefix of its own: the test
+# binary, then end-to-end runs that compare quarrion.exe's archives and text
+# files byte for byte with the Linux release build's.
+WIN_DIR ?= build-windows
+WINE ?= wine
+GTEST_SOURCE_DIR ?= /usr/src/googletest
+WIN_ENV = WINEPREFIX=$(abspath $(WIN_DIR))/wineprefix WINEDEBUG=-all WINEARCH=win64 \
+	WINEDLLOVERRIDES="mscoree,mshtml="
+
+test-windows: release
+	$(CMAKE) -S . -B $(WIN_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARRION_STATIC=ON -DQUARRION_GTEST_SOURCE_DIR=$(GTEST_SOURCE_DIR)
+	$(CMAKE) --build $(WIN_DIR) -j $(JOBS)
+	@test -d $(WIN_DIR)/wineprefix || { echo "Creating the Wine prefix $(WIN_DIR)/wineprefix"; \
+	  $(WIN_ENV) wineboot -i > $(WIN_DIR)/wineboot.log 2>&1; }
+	$(WIN_ENV) $(WINE) $(WIN_DIR)/quarrion_tests.exe --gtest_brief=1
+	$(WIN_ENV) tests/windows_end_to_end.sh $(WIN_DIR)/quarrion.exe $(BUILD_DIR)/quarrion $(WIN_DIR)/end-to-end
 
 clean:
 	rm -rf build

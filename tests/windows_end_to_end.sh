@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# End-to-end runs of the Windows build under Wine. quarrion.exe packs the
+# sample data given as Windows paths (the Z: drive, a drive letter of its own,
+# a relative path); every archive and text file it writes must equal, byte
+# for byte, what the Linux build writes from the same files.
+#
+#   tests/windows_end_to_end.sh <quarrion.exe> <linux quarrion> <work folder>
+#
+# Expects WINEPREFIX to name an initialised prefix.
+set -euo pipefail
+
+exe=$(realpath "$1")
+linux=$(realpath "$2")
+work=$3
+src=$(cd "$(dirname "$0")/.." && pwd)
+data=$src/examples/data
+
+rm -rf "$work"
+mkdir -p "$work/win" "$work/linux"
+work=$(realpath "$work")
+
+# The Windows form of a Unix path: Wine maps "/" to the drive Z:.
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+# run <name> <expected status> <command...>: output kept in $work/<name>.out.
+# The command runs in the folder $cwd (the current one when empty).
+cwd=
+run() {
+  local name=$1 want=$2
+  shift 2
+  local got=0
+  (cd "${cwd:-.}" && "$@") </dev/null >"$work/$name.out" 2>&1 || got=$?
+  if [ "$got" != "$want" ]; then
+    fail "$name: exit status $got, expected $want"
+    sed 's/^/  | /' "$work/$name.out" >&2
+  fi
+}
+
+same() {
+  if [ ! -f "$1" ] || [ ! -f "$2" ]; then
+    fail "$3: missing $1 or $2"
+  elif ! cmp -s "$1" "$2"; then
+    fail "$3: $1 and $2 differ"
+  fi
+}
+
+# The default build, from an absolute Windows path.
+run linux-build 0 "$linux" -dir "$data" -o "$work/linux/data.vp"
+run win-build 0 wine "$exe" -dir "$(winpath "$data")" -o "$(winpath "$work/win/data.vp")"
+same "$work/win/data.vp" "$work/linux/data.vp" "archive from Z:\\...\\examples\\data"
+grep -q 'Writing VP ->' "$work/win-build.out" || fail "win-build: no \"Writing VP ->\" line"
+
+# A drive of its own whose root is the data directory: "Q:\" ends in a
+# backslash, so every path the import makes has two in a row.
+ln -sfn "$data" "$WINEPREFIX/dosdevices/q:"
+run win-drive 0 wine "$exe" -dir 'Q:\' -o "$(winpath "$work/win/drive.vp")"
+same "$work/win/drive.vp" "$work/linux/data.vp" "archive from Q:\\"
+rm -f "$WINEPREFIX/dosdevices/q:"
+
+# Relative paths from the working folder give the same configuration entries
+# on both hosts, with CR LF line ends; their order is each host's listing
+# order, so the entries are compared as sorted sets of three lines.
+cwd=$src/examples
+run linux-mconfig 0 "$linux" -dir data -mconfig "$work/linux/data.cfg"
+run win-mconfig 0 wine "$exe" -dir data -mconfig "$(winpath "$work/win/data.cfg")"
+cwd=
+entries() { [ -f "$1" ] && paste -d '|' - - - <"$1" | LC_ALL=C sort; }
+if [ "$(entries "$work/win/data.cfg")" != "$(entries "$work/linux/data.cfg")" ]; then
+  fail "configuration file: the entries differ"
+fi
+grep -q $'\r$' "$work/win/data.cfg" || fail "configuration file: no CR LF line ends"
+
+# The configuration file the Linux build wrote, read by quarrion.exe: the
+# archive rebuilt from it and the NSIS delete list come out the same.
+run win-rconfig 0 wine "$exe" -rconfig "$(winpath "$work/linux/data.cfg")" \
+  -dir "$(winpath "$src/examples")" -o "$(winpath "$work/win/rconfig.vp")"
+same "$work/win/rconfig.vp" "$work/linux/data.vp" "archive rebuilt from the configuration"
+
+run linux-mdlist 0 "$linux" -mdlist "$work/linux/data.cfg" "$work/linux/delete.nsh"
+run win-mdlist 0 wine "$exe" -mdlist "$(winpath "$work/linux/data.cfg")" "$(winpath "$work/win/delete.nsh")"
+same "$work/win/delete.nsh" "$work/linux/delete.nsh" "NSIS delete list"
+
+# Looking into the archive: the same listing (the console's CR LF aside), a
+# sound verdict, and extraction that gives back the data directory with its
+# modification times.
+run linux-list 0 "$linux" -list "$work/linux/data.vp"
+run win-list 0 wine "$exe" -list "$(winpath "$work/win/data.vp")"
+if [ "$(tr -d '\r' <"$work/win-list.out")" != "$(cat "$work/linux-list.out")" ]; then
+  fail "-list: the listings differ"
+fi
+run win-verify 0 wine "$exe" -verify "$(winpath "$work/win/data.vp")"
+run win-extract 0 wine "$exe" -extract "$(winpath "$work/win/data.vp")" "$(winpath "$work/win/extracted")"
+diff -r "$data" "$work/win/extracted/data" >/dev/null || fail "-extract: the files differ from examples/data"
+(cd "$data" && find . -type f -printf '%p %T@\n' | sed 's/\.[0-9]*$//' | sort) >"$work/times.want"
+(cd "$work/win/extracted/data" 2>/dev/null && find . -type f -printf '%p %T@\n' | sed 's/\.[0-9]*$//' | sort) >"$work/times.got" || true
+cmp -s "$work/times.want" "$work/times.got" || fail "-extract: the modification times differ"
+
+# A data directory that does not exist is reported, and nothing is written.
+run win-missing 1 wine "$exe" -dir 'Z:\no\such\folder' -o "$(winpath "$work/win/missing.vp")"
+[ ! -e "$work/win/missing.vp" ] || fail "win-missing: an archive was written"
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures end-to-end check(s) failed under Wine" >&2
+  exit 1
+fi
+echo "end-to-end under Wine: all checks passed"
