@@ -194,6 +194,7 @@ int RunRelationalBuild(const StartupOptions& options, BuildList& list, Console& 
 
   std::string target;
   if (!ChooseArchiveName(options, console, &target)) return 1;
+  archives.Recheck();  // the archive name may have been typed meanwhile
   return WriteArchive(list, target, console, &archives) ? 0 : 1;
 }
 

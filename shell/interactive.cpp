@@ -106,6 +106,7 @@ void LoadListCommand(BuildList& list, Console& console) {
       console.Error("end of input: the rest of " + name + " was not loaded");
       break;
     }
+    archives.Recheck();  // sources may have changed during the pause
   }
   if (file.bad()) console.Error("could not read list file " + name);
   file.close();

@@ -112,6 +112,7 @@ void ImportFromVp(BuildList& list, Console& console) {
         switch (AskAboutFile(console,
                              "Do you wish to import file " + shown + "\\" + name + " [y/n]: ")) {
           case Reply::kTake: {
+            archives.Recheck();  // the archive may have changed while the question waited
             console.Line("Importing File");
             const std::string reference = archiveName + ":" + name;
             if (servedBy[i] != static_cast<std::int32_t>(i)) {

@@ -160,20 +160,22 @@ bool VpReader::EntryDataInFile(const VpDirEntry& entry) const {
 }
 
 VpReader* SourceArchives::Get(const std::string& archivePath, Status* why) {
-  host::FileInfo info;
-  Status statError;
-  if (!host::StatPath(archivePath, &info, &statError)) {
-    readers_.erase(archivePath);
-    if (why != nullptr) *why = std::move(statError);
-    return nullptr;
-  }
-
   auto it = readers_.find(archivePath);
-  const bool unchanged =
-      it != readers_.end() && it->second.info.size == info.size &&
-      it->second.info.mtime == info.mtime && it->second.info.mtimeNsec == info.mtimeNsec &&
-      it->second.info.device == info.device && it->second.info.inode == info.inode;
-  if (!unchanged) {
+  if (it == readers_.end() || !it->second.checked) {
+    host::FileInfo info;
+    Status statError;
+    if (!host::StatPath(archivePath, &info, &statError)) {
+      readers_.erase(archivePath);
+      if (why != nullptr) *why = std::move(statError);
+      return nullptr;
+    }
+    const bool unchanged =
+        it != readers_.end() && it->second.info.size == info.size &&
+        it->second.info.mtime == info.mtime && it->second.info.mtimeNsec == info.mtimeNsec &&
+        it->second.info.device == info.device && it->second.info.inode == info.inode;
+    if (unchanged) it->second.checked = true;
+  }
+  if (it == readers_.end() || !it->second.checked) {
     auto reader = std::make_unique<VpReader>();
     if (!reader->Open(archivePath, why)) {
       readers_.erase(archivePath);
@@ -183,6 +185,7 @@ VpReader* SourceArchives::Get(const std::string& archivePath, Status* why) {
     Cached fresh;
     fresh.info = reader->file().info();
     fresh.reader = std::move(reader);
+    fresh.checked = true;
     it = readers_.insert_or_assign(archivePath, std::move(fresh)).first;
   }
 

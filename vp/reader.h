@@ -74,14 +74,22 @@ class VpReader {
 
 // The source archives of one operation (a batch mode, one interactive
 // command, one archive write): each archive is opened and its directory read
-// once, however many references point into it. An archive that changed on
-// disk since it was read (size, time or identity) is read again.
+// once, however many references point into it. The first use of an archive
+// after the set was made or told to Recheck looks at the file on disk, and
+// an archive that changed since it was read (size, time or identity) is
+// read again; later uses trust the reader, since nothing waits in between.
 class SourceArchives {
  public:
   // The reader for `archivePath`, or nullptr with the reason when the archive
   // cannot be opened (the host's code, kNotFound for a missing file) or is
-  // not a VP archive (kNotVpArchive). One stat per call notices a change.
+  // not a VP archive (kNotVpArchive).
   VpReader* Get(const std::string& archivePath, Status* why);
+
+  // After a wait (for an answer typed at the console): the next use of each
+  // archive looks at the file on disk again.
+  void Recheck() {
+    for (auto& [path, cached] : readers_) cached.checked = false;
+  }
 
   void Clear() { readers_.clear(); }
 
@@ -89,6 +97,7 @@ class SourceArchives {
   struct Cached {
     std::unique_ptr<VpReader> reader;
     host::FileInfo info;
+    bool checked = false;  // looked at on disk since the last Recheck
   };
   std::unordered_map<std::string, Cached> readers_;
 };
