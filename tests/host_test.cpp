@@ -6,6 +6,7 @@
 
 #if !defined(_WIN32)
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace quarrion {
@@ -32,11 +33,33 @@ TEST(HostTest, InputFileReadsRegularFilesOnlyAndTimesAreClamped) {
   EXPECT_FALSE(other.Open(dir.Join("none"), &why));
   EXPECT_EQ(why.code, Code::kNotFound);
 #if !defined(_WIN32)
-  // A FIFO is refused without blocking on it.
+  // A FIFO is refused without blocking on it, also when a listing showed a
+  // plain file there a moment ago.
   ASSERT_EQ(::mkfifo(dir.Join("fifo").c_str(), 0600), 0);
   EXPECT_FALSE(other.Open(dir.Join("fifo"), &why));
   EXPECT_EQ(why.code, Code::kNotRegular);
+  EXPECT_FALSE(other.OpenRegular(dir.Join("fifo"), &why));
+  EXPECT_EQ(why.code, Code::kNotRegular);
+  ASSERT_EQ(::symlink("maps/c.pof", dir.Join("link").c_str()), 0);
 #endif
+  EXPECT_FALSE(other.OpenRegular(dir.path() + "\\maps", &why));
+  EXPECT_EQ(why.code, Code::kNotRegular);
+  testing::WriteFile(dir.Join("top.bin"), "t");
+  ASSERT_TRUE(other.OpenRegular(dir.path() + "\\top.bin", &why));
+  EXPECT_EQ(other.size(), 1);
+
+  // A listing tells plain files and folders, and nothing else: not what a
+  // link leads to, not a FIFO.
+  std::vector<std::string> names;
+  std::vector<host::ListedKind> kinds;
+  ASSERT_TRUE(host::ListFolder(dir.path(), &names, &why, &kinds));
+  ASSERT_EQ(kinds.size(), names.size());
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const host::ListedKind want = names[i] == "maps"      ? host::ListedKind::kFolder
+                                  : names[i] == "top.bin" ? host::ListedKind::kRegular
+                                                          : host::ListedKind::kUnknown;
+    EXPECT_EQ(kinds[i], want) << names[i];
+  }
 
   EXPECT_EQ(host::ClampTime(-5), 0);
   EXPECT_EQ(host::ClampTime(0x80000000LL), 0x7fffffff);
