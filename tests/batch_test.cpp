@@ -18,7 +18,6 @@ using testing::FileExists;
 using testing::ReadFile;
 using testing::RunQuarrionBinary;
 using testing::RunResult;
-using testing::TempDir;
 using testing::WriteFile;
 
 const std::string kShortBanner = "Quarrion 1.6 - VP archive builder\n\n";
@@ -36,63 +35,58 @@ class BatchTest : public ::testing::Test {
   std::string Data() const { return dir_.Join("game/data"); }
   std::string Game() const { return dir_.Join("game"); }
 
-  TempDir dir_;
+  testing::TempDir dir_;
 };
 
-TEST_F(BatchTest, DefaultBuildWithDirAndOutputAsksNothing) {
-  const std::string out = dir_.Join("out.vp");
-  RunResult r = RunQuarrionBinary({"-dir", Data(), "-o", out});
+TEST_F(BatchTest, DefaultBuildWithOptionsOrPrompts) {
+  const std::string adding =
+      "Adding directory: " + Data() + "\nAdding directory: " + Data() + "\\maps\n";
+  RunResult r = RunQuarrionBinary({"-dir", Data(), "-o", dir_.Join("given.vp")});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, kShortBanner + "Adding directory: " + Data() + "\nAdding directory: " + Data() +
-                       "\\maps\nWriting VP ->\ndata\ndata\\maps\n\n");
-  EXPECT_EQ(r.err, "");
-  const std::string vp = ReadFile(out);
+  EXPECT_EQ(r.out + r.err, kShortBanner + adding + "Writing VP ->\ndata\ndata\\maps\n\n");
+  const std::string vp = ReadFile(dir_.Join("given.vp"));
   // header, 5 + 11 data bytes, folder data, a.tbl, folder maps, c.pof
   ASSERT_EQ(vp.size(), 16u + 16u + 4 * 44u);
   EXPECT_EQ(vp.substr(16, 16), "tablemodel bytes");
   EXPECT_EQ(testing::Int32At(vp, 32 + 44 + 40), 1000000000);  // a.tbl's time
-}
 
-TEST_F(BatchTest, DefaultBuildPromptsForDirectoryAndName) {
-  RunResult r = RunQuarrionBinary({}, Data() + "\nout.vp ignored words\n", dir_.path());
+  // No option: the long banner and two prompts; the typed name ends at a blank.
+  r = RunQuarrionBinary({}, Data() + "\nasked.vp ignored words\n", dir_.path());
   EXPECT_EQ(r.status, 0) << r.err;
-  const std::string expected =
-      "Enter Data Directory Location (ie c:\\games\\starhold\\data)\n#:\n"
-      "Importing Directory: \"" +
-      Data() +
-      "\"\n"
-      "Adding directory: " +
-      Data() + "\nAdding directory: " + Data() +
-      "\\maps\n\n\n"
-      "Writing VP ->\nVP output Filename (no whitespace): data\ndata\\maps\n\n";
-  ASSERT_GE(r.out.size(), expected.size());
-  // The long banner comes first: no option was given.
-  EXPECT_NE(r.out.find("# VP to VP Copy and oldinterface now available\n\n\n"), std::string::npos);
-  EXPECT_EQ(r.out.substr(r.out.size() - expected.size()), expected);
-  // The typed name stops at the first blank.
-  EXPECT_TRUE(FileExists(dir_.Join("out.vp")));
+  EXPECT_EQ(r.out.substr(r.out.find("# VP to VP Copy")),
+            "# VP to VP Copy and oldinterface now available\n\n\n"
+            "Enter Data Directory Location (ie c:\\games\\starhold\\data)\n#:\n"
+            "Importing Directory: \"" +
+                Data() + "\"\n" + adding +
+                "\n\nWriting VP ->\nVP output Filename (no whitespace): data\ndata\\maps\n\n");
+  EXPECT_EQ(ReadFile(dir_.Join("asked.vp")), vp);
 }
 
-TEST_F(BatchTest, EndOfInputAtAPromptStopsWithAnError) {
-  RunResult r = RunQuarrionBinary({"-o", dir_.Join("out.vp")}, "");
+TEST_F(BatchTest, InputsThatCannotBeReadAndOutputsThatCannotBeWrittenAreErrors) {
+  // Nothing is written or created: the tree keeps its five entries and out.vp.
+  const std::string out = dir_.Join("out.vp");
+  WriteFile(out, "keep me");
+  const std::string none = dir_.Join("none.cfg");
+  for (std::vector<std::string> args :
+       {std::vector<std::string>{"-dir", dir_.Join("nowhere"), "-o", out},
+        {"-dir", dir_.Join("nowhere"), "-mconfig", out},
+        {"-mdlist", none, out},
+        {"-rconfig", none, "-dir", Game(), "-o", out}}) {
+    RunResult r = RunQuarrionBinary(args);
+    EXPECT_EQ(r.status, 1) << args[1];
+    EXPECT_NE(r.err.find(args[1]), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFile(out), "keep me");
+    EXPECT_EQ(testing::ListTree(dir_.path()).size(), 6u);
+  }
+  // The end of input at a prompt.
+  RunResult r = RunQuarrionBinary({"-o", out}, "");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("end of input"), std::string::npos);
   r = RunQuarrionBinary({"-dir", Data()}, "", dir_.path());
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(testing::ListTree(dir_.path()).size(), 5u);  // nothing new
-}
-
-TEST_F(BatchTest, MissingDataDirectoryOrUnwritableOutputIsAnError) {
-  const std::string out = dir_.Join("out.vp");
-  WriteFile(out, "keep me");
-  for (const char* mode : {"-o", "-mconfig"}) {
-    RunResult r = RunQuarrionBinary({"-dir", dir_.Join("nowhere"), mode, out});
-    EXPECT_EQ(r.status, 1) << mode;
-    EXPECT_NE(r.err.find(dir_.Join("nowhere")), std::string::npos);
-    EXPECT_EQ(ReadFile(out), "keep me");
-  }
+  EXPECT_EQ(testing::ListTree(dir_.path()).size(), 6u);
 #if !defined(_WIN32)
-  RunResult r = RunQuarrionBinary({"-dir", Data(), "-o", dir_.Join("no/such/folder/x.vp")});
+  r = RunQuarrionBinary({"-dir", Data(), "-o", dir_.Join("no/such/folder/x.vp")});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("could not write " + dir_.Join("no/such/folder/x.vp")), std::string::npos);
 #endif
@@ -206,18 +200,6 @@ TEST_F(BatchTest, DeleteListBytes) {
             "  delete \"$INSTDIR\\data\\models\\fighter.pof\"\r\n");
 }
 
-TEST_F(BatchTest, ConfigurationThatCannotBeReadIsAnErrorAndCreatesNothing) {
-  const std::string none = dir_.Join("none.cfg");
-  const std::string out = dir_.Join("out");
-  for (std::vector<std::string> args : {std::vector<std::string>{"-mdlist", none, out},
-                                        {"-rconfig", none, "-dir", Game(), "-o", out}}) {
-    RunResult r = RunQuarrionBinary(args);
-    EXPECT_EQ(r.status, 1) << args[0];
-    EXPECT_NE(r.err.find(none), std::string::npos);
-    EXPECT_EQ(testing::ListTree(dir_.path()).size(), 5u) << "nothing created";
-  }
-}
-
 // The delete list is meant for an installer script: check that a real
 // installer compiler accepts it.
 TEST_F(BatchTest, DeleteListCompilesInAnInstallerScript) {
@@ -228,17 +210,12 @@ TEST_F(BatchTest, DeleteListCompilesInAnInstallerScript) {
   ASSERT_EQ(RunQuarrionBinary({"-dir", Data(), "-mconfig", cfg}).status, 0);
   ASSERT_EQ(RunQuarrionBinary({"-mdlist", cfg, dir_.Join("delete.nsh")}).status, 0);
   WriteFile(dir_.Join("setup.nsi"),
-            "Name \"quarrion test\"\r\n"
             "OutFile \"qtest.exe\"\r\n"
-            "InstallDir \"$TEMP\\quarrion-test\"\r\n"
-            "RequestExecutionLevel user\r\n"
-            "Section \"Install\"\r\n"
-            "  SetOutPath \"$INSTDIR\"\r\n"
+            "Section\r\n"
             "  WriteUninstaller \"$INSTDIR\\remove-qtest.exe\"\r\n"
             "SectionEnd\r\n"
             "Section \"Uninstall\"\r\n"
             "!include \"delete.nsh\"\r\n"
-            "  Delete \"$INSTDIR\\remove-qtest.exe\"\r\n"
             "SectionEnd\r\n");
   const std::string cmd = "cd '" + dir_.path() + "' && makensis -V1 -WX setup.nsi > log.txt 2>&1";
   EXPECT_EQ(std::system(cmd.c_str()), 0) << ReadFile(dir_.Join("log.txt"));

@@ -13,43 +13,36 @@ std::string Bytes(std::initializer_list<int> b) {
   return s;
 }
 
-TEST(FormatTest, HeaderAndFileEntryBytesRoundTrip) {
-  std::string header;
-  WriteHeader(&header, HeaderValues{2, 0x01020304, 258});
-  EXPECT_EQ(header, Bytes({'V', 'P', 'V', 'P', 2, 0, 0, 0, 4, 3, 2, 1, 2, 1, 0, 0}));
-  EXPECT_EQ(DecodeHeader(header.data()).dirOffset, 0x01020304);
+TEST(FormatTest, HeaderAndEntryBytesBoundedNamesAndMagic) {
+  std::string out;
+  WriteHeader(&out, HeaderValues{2, 0x01020304, 258});
+  EXPECT_EQ(out, Bytes({'V', 'P', 'V', 'P', 2, 0, 0, 0, 4, 3, 2, 1, 2, 1, 0, 0}));
 
   // A negative size crosses as its bit pattern.
-  std::string entry;
-  WriteEntry(&entry, testing::Entry(16, -2, "ship.pof", 0x5f000001));
-  EXPECT_EQ(entry, Bytes({16, 0, 0, 0, 0xfe, 0xff, 0xff, 0xff}) + "ship.pof" +
-                       std::string(24, '\0') + Bytes({1, 0, 0, 0x5f}));
-  VpDirEntry back = DecodeDirEntry(entry.data());
-  EXPECT_EQ(back.offset, 16);
+  out.clear();
+  WriteEntry(&out, testing::Entry(16, -2, "ship.pof", 0x5f000001));
+  EXPECT_EQ(out, Bytes({16, 0, 0, 0, 0xfe, 0xff, 0xff, 0xff}) + "ship.pof" + std::string(24, '\0') +
+                     Bytes({1, 0, 0, 0x5f}));
+  const VpDirEntry back = DecodeDirEntry(out.data());
   EXPECT_EQ(back.size, -2);
-  EXPECT_EQ(EntryName(back), "ship.pof");
   EXPECT_EQ(back.timestamp, 0x5f000001);
   EXPECT_EQ(ClassifyEntry(back), EntryKind::kFile);
-}
 
-TEST(FormatTest, FolderAndUpEntryBytes) {
-  std::string folder;
-  WriteFolderEntry(&folder, "data", 116);
-  EXPECT_EQ(folder, Bytes({116, 0, 0, 0, 0, 0, 0, 0}) + "data" + std::string(32, '\0'));
-  EXPECT_EQ(ClassifyEntry(DecodeDirEntry(folder.data())), EntryKind::kFolder);
+  out.clear();
+  WriteFolderEntry(&out, "data", 116);
+  EXPECT_EQ(out, Bytes({116, 0, 0, 0, 0, 0, 0, 0}) + "data" + std::string(32, '\0'));
+  EXPECT_EQ(ClassifyEntry(DecodeDirEntry(out.data())), EntryKind::kFolder);
 
-  std::string up;
-  WriteUpEntry(&up, 76);
-  EXPECT_EQ(up, Bytes({76, 0, 0, 0, 0, 0, 0, 0, '.', '.', 0}) +
-                    std::string(29, static_cast<char>(0xCC)) + Bytes({0, 0, 0, 0}));
-  EXPECT_EQ(ClassifyEntry(DecodeDirEntry(up.data())), EntryKind::kUp);
+  out.clear();
+  WriteUpEntry(&out, 76);
+  EXPECT_EQ(out, Bytes({76, 0, 0, 0, 0, 0, 0, 0, '.', '.', 0}) +
+                     std::string(29, static_cast<char>(0xCC)) + Bytes({0, 0, 0, 0}));
+  EXPECT_EQ(ClassifyEntry(DecodeDirEntry(out.data())), EntryKind::kUp);
   // Any name beginning with ".." is an up entry; a zero-length file with
   // time 0 is indistinguishable from a folder.
   EXPECT_EQ(ClassifyEntry(testing::Entry(0, 0, "..x", 0)), EntryKind::kUp);
   EXPECT_EQ(ClassifyEntry(testing::Entry(0, 0, "empty.txt", 0)), EntryKind::kFolder);
-}
 
-TEST(FormatTest, NamesAreBoundedAndMagicIgnoresCase) {
   VpDirEntry e;
   EXPECT_TRUE(SetEntryName(&e, std::string(31, 'a')));
   EXPECT_FALSE(SetEntryName(&e, std::string(32, 'b')));
@@ -57,8 +50,7 @@ TEST(FormatTest, NamesAreBoundedAndMagicIgnoresCase) {
   e.name.fill('z');                               // no NUL at all
   EXPECT_EQ(EntryName(e), std::string(32, 'z'));
 
-  EXPECT_TRUE(MagicMatches({'v', 'p', 'v', 'p'}));
-  EXPECT_TRUE(MagicMatches({'V', 'p', 'V', 'p'}));
+  EXPECT_TRUE(MagicMatches({'v', 'p', 'V', 'p'}));
   EXPECT_FALSE(MagicMatches({'V', 'P', 'V', 'Q'}));
   // Only ASCII letters fold: '0' is 'p' without its 0x40 bit.
   EXPECT_FALSE(MagicMatches({'V', 'P', 'V', '0'}));

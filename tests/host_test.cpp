@@ -12,19 +12,13 @@
 namespace quarrion {
 namespace {
 
-using testing::TempDir;
-
 TEST(HostTest, InputFileReadsRegularFilesOnlyAndTimesAreClamped) {
-  TempDir dir;
+  testing::TempDir dir;
   testing::WriteFile(dir.Join("maps/c.pof"), "hello world");
   host::InputFile f;
   Status why;
   ASSERT_TRUE(f.Open(dir.path() + "\\maps\\c.pof", &why));  // a backslash separates folders
   EXPECT_EQ(f.size(), 11);
-  char buf[32];
-  std::size_t got = 0;
-  ASSERT_TRUE(f.ReadAt(6, buf, sizeof buf, &got, &why));
-  EXPECT_EQ(std::string(buf, got), "world");
   EXPECT_TRUE(host::IsFolder(dir.path() + "\\maps"));
 
   host::InputFile other;
@@ -67,7 +61,7 @@ TEST(HostTest, InputFileReadsRegularFilesOnlyAndTimesAreClamped) {
 }
 
 TEST(AtomicOutputFileTest, ReplacesTheTargetOnlyOnCommit) {
-  TempDir dir;
+  testing::TempDir dir;
   const std::string target = dir.Join("out.vp");
   testing::WriteFile(target, "old contents");
   testing::WriteFile(dir.Join("src"), std::string(10, 'x') + std::string(300000, 's'));

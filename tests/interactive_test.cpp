@@ -13,9 +13,6 @@ namespace {
 
 using testing::FileExists;
 using testing::ReadFile;
-using testing::RunQuarrionBinary;
-using testing::RunResult;
-using testing::TempDir;
 using testing::WriteFile;
 
 const std::string kMenu =
@@ -30,48 +27,46 @@ const std::string kAddPrompts =
     "Enter files directory under data\\ (ie voice\\special):\n";
 const std::string kListPrompt = "Enter List Filename: ";
 
-struct Session {
-  std::string out;
-  std::string err;
-  std::string unread;  // what the loop left of the input
-};
-
 class InteractiveTest : public ::testing::Test {
  protected:
   void SetUp() override {
     WriteFile(dir_.Join("z.tbl"), "zed");
     WriteFile(dir_.Join("a.tbl"), "ay");
   }
-  Session Run(const std::string& input) {
-    std::istringstream in(input);
-    std::ostringstream out, err;
-    Console console{in, out, err};
-    InteractiveLoop(list_, console);
-    in.clear();
-    std::string rest((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return {out.str(), err.str(), rest};
+  testing::Dialogue Run(const std::string& input) {
+    return testing::RunDialogue(input, [&](Console& c) {
+      InteractiveLoop(list_, c);
+      return 0;
+    });
   }
   std::string Add(const std::string& name, const std::string& folder = "data") {
     return "ad " + name + " " + dir_.Join(name) + " " + folder + "\n";
   }
 
-  TempDir dir_;
+  testing::TempDir dir_;
   BuildList list_;
 };
 
-TEST_F(InteractiveTest, OnlyWholeLowerCaseWordsRunAndTheMenuShowsOnEveryPass) {
-  Session s = Run("QU\nquit\nadd x y z\nso\nqu\nlater\n");
+TEST_F(InteractiveTest, OnlyWholeLowerCaseWordsRunAndTheEndOfInputQuits) {
+  testing::Dialogue s = Run("QU\nquit\nadd x y z\nso\nqu\nlater\n");
   // QU, quit, add, x, y, z and so each run nothing; qu ends the loop.
   std::string eight;
   for (int i = 0; i < 8; ++i) eight += kMenu;
   EXPECT_EQ(s.out + s.err, eight);
   EXPECT_EQ(s.unread, "later\n");
-  // The end of input acts as qu.
+  // The end of input acts as qu, also inside a command.
   EXPECT_EQ(Run("so").out, kMenu + kMenu);
+  for (const char* input : {"wr", "li\n", "lo ", "vp\n", "ad a.tbl x"}) {
+    list_.Reset();
+    s = Run(input);
+    EXPECT_NE(s.err.find("given (end of input)"), std::string::npos) << input;
+    EXPECT_EQ(s.out.substr(s.out.size() - kMenu.size()), kMenu) << input;
+    EXPECT_EQ(list_.size(), 0u);
+  }
 }
 
-TEST_F(InteractiveTest, AddTypedAheadAndTheRemoveDialogue) {
-  Session s =
+TEST_F(InteractiveTest, AddAndImportTypedAheadAndTheRemoveDialogue) {
+  testing::Dialogue s =
       Run(Add("z.tbl", "voice\\special") + "rm z.tbl data\nrm\nz.tbl\nvoice\\special\nqu\n");
   const std::string removePrompts =
       "Enter name of file (like example.txt): "
@@ -86,13 +81,12 @@ TEST_F(InteractiveTest, AddTypedAheadAndTheRemoveDialogue) {
   s = Run(Add("gone.tbl") + "qu\n");
   EXPECT_EQ(s.out, kMenu + kAddPrompts + kMenu);
   EXPECT_NE(s.err.find("could not add " + dir_.Join("gone.tbl")), std::string::npos);
-}
 
-TEST_F(InteractiveTest, ImportTakesTheRestOfTheLineAsThePath) {
+  // "im" takes the rest of its line as the path.
   WriteFile(dir_.Join("my data/x.tbl"), "x");
   const std::string data = dir_.Join("my data");
   const std::string prompt = "Enter data directory location (ie j:\\games\\tidewater\\data): ";
-  Session s = Run("im " + data + "\nim " + dir_.Join("none") + "\nqu\n");
+  s = Run("im " + data + "\nim " + dir_.Join("none") + "\nqu\n");
   EXPECT_EQ(s.out, kMenu + prompt + "\nImporting Directory: \"" + data +
                        "\"\nAdding directory: " + data + "\n\n\n" + kMenu + prompt +
                        "\nImporting Directory: \"" + dir_.Join("none") + "\"\n\n\n" + kMenu);
@@ -104,8 +98,8 @@ TEST_F(InteractiveTest, ImportTakesTheRestOfTheLineAsThePath) {
 TEST_F(InteractiveTest, ListSortAndLoadRoundTrip) {
   const std::string first = dir_.Join("first.lst");
   const std::string sorted = dir_.Join("sorted.lst");
-  Session s = Run(Add("z.tbl") + Add("a.tbl") + "li " + first + "\nso\nli " + sorted + "\nre\nlo " +
-                  sorted + "\nli " + dir_.Join("again.lst") + "\nqu\n");
+  testing::Dialogue s = Run(Add("z.tbl") + Add("a.tbl") + "li " + first + "\nso\nli " + sorted +
+                            "\nre\nlo " + sorted + "\nli " + dir_.Join("again.lst") + "\nqu\n");
   EXPECT_EQ(s.out, kMenu + kAddPrompts + kMenu + kAddPrompts + kMenu + kListPrompt + "##\n\n" +
                        kMenu + kMenu + kListPrompt + "##\n\n" + kMenu + kMenu + kListPrompt +
                        "Added: a.tbl to data\nAdded: z.tbl to data\n\n" + kMenu + kListPrompt +
@@ -127,7 +121,7 @@ TEST_F(InteractiveTest, LoadPausesAfterAnEntryItCannotAdd) {
                      "\ndata\n");
   const std::string failed =
       "An Unkown error has occured while attempting to add gone.tbl to data\\x\n";
-  Session s = Run("lo " + lst + "\nany\nqu\n");
+  testing::Dialogue s = Run("lo " + lst + "\nany\nqu\n");
   EXPECT_EQ(s.out, kMenu + kListPrompt + failed + "Added: a.tbl to data\n\n" + kMenu);
   EXPECT_NE(s.err.find("could not add " + dir_.Join("gone.tbl")), std::string::npos);
   EXPECT_EQ(list_.size(), 1u);
@@ -153,7 +147,7 @@ TEST_F(InteractiveTest, WriteReportsFailuresAndKeepsTheExistingFile) {
   EXPECT_TRUE(FileExists(vp));
   EXPECT_EQ(ReadFile(vp), "");
 
-  Session s = Run(Add("a.tbl") + "wr " + vp + "\n");
+  testing::Dialogue s = Run(Add("a.tbl") + "wr " + vp + "\n");
   EXPECT_EQ(s.out,
             kMenu + kAddPrompts + kMenu + "VP output Filename: data\n\nVP Written!\n" + kMenu);
   EXPECT_EQ(ReadFile(vp).size(), 16u + 2u + 2 * 44u);
@@ -167,26 +161,17 @@ TEST_F(InteractiveTest, WriteReportsFailuresAndKeepsTheExistingFile) {
   EXPECT_EQ(ReadFile(vp).size(), 16u + 2u + 2 * 44u);
 }
 
-TEST_F(InteractiveTest, EndOfInputInsideACommandEndsTheSession) {
-  for (const char* input : {"wr", "li\n", "lo ", "vp\n", "ad a.tbl x"}) {
-    list_.Reset();
-    Session s = Run(input);
-    EXPECT_NE(s.err.find("given (end of input)"), std::string::npos) << input;
-    EXPECT_EQ(s.out.substr(s.out.size() - kMenu.size()), kMenu) << input;
-    EXPECT_EQ(list_.size(), 0u);
-  }
-}
-
 // The real program: a session from -oldinterface to the end of its input.
 TEST_F(InteractiveTest, ProgramRunsASessionAndExitsZero) {
-  RunResult r = RunQuarrionBinary({"-oldinterface", "-o", "x.vp"}, "qu\n", dir_.path());
+  testing::RunResult r =
+      testing::RunQuarrionBinary({"-oldinterface", "-o", "x.vp"}, "qu\n", dir_.path());
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "Quarrion 1.6 - VP archive builder\n\n" + kMenu);
   EXPECT_FALSE(FileExists(dir_.Join("x.vp")));
 
-  r = RunQuarrionBinary({"-oldinterface"},
-                        "ad a.tbl a.tbl data\nwr first.vp\nvp\nfirst.vp\ny\nwr second.vp\n",
-                        dir_.path());
+  r = testing::RunQuarrionBinary(
+      {"-oldinterface"}, "ad a.tbl a.tbl data\nwr first.vp\nvp\nfirst.vp\ny\nwr second.vp\n",
+      dir_.path());
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   EXPECT_NE(r.out.find("Do you wish to import file \\a.tbl [y/n]: Importing File\n"),

@@ -59,7 +59,7 @@ TEST(CommandLineTest, UsageKeepsItsTenLinesAndHelpWinsWithStatusOne) {
   }
 }
 
-TEST(CommandLineTest, ArgumentsAreTakenLiterallyAndLaterValuesWin) {
+TEST(CommandLineTest, ArgumentsAreTakenLiterallyAndModesChosenInOrder) {
   StartupOptions o = Parse({"-mdlist", "list.cfg", "out.nsh", "-o", "-h"});
   EXPECT_EQ(o.outputFile, "-h");
   EXPECT_EQ(o.configFile, "list.cfg");
@@ -74,9 +74,7 @@ TEST(CommandLineTest, ArgumentsAreTakenLiterallyAndLaterValuesWin) {
   EXPECT_EQ(o.vpPath, "-dir");
   // Unknown words, and known ones in another case, are skipped.
   EXPECT_EQ(Parse({"foo", "-DIR", "x", "-o", "a.vp", "bar"}).given, kGivenOutput);
-}
 
-TEST(CommandLineTest, ModesAreChosenInOrder) {
   const std::pair<std::vector<std::string>, Mode> cases[] = {
       {{"-o", "a.vp"}, Mode::kDefaultBuild},
       {{"-mconfig", "c", "-dir", "d"}, Mode::kMakeConfig},

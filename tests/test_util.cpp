@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "host/host.h"
+#include "shell/console.h"
 #include "vp/coding.h"
 #include "vp/format.h"
 #include "vp/reader.h"
@@ -70,12 +71,29 @@ bool FileExists(const std::string& path) {
 }
 
 void SetMTime(const std::string& path, std::int64_t seconds) {
+#if defined(_WIN32)
+  // The exact second, in 100-nanosecond steps since 1601: the library's
+  // route below lands a second late for times before 1970 here.
+  const std::uint64_t ticks =
+      static_cast<std::uint64_t>(seconds * 10000000 + 116444736000000000LL);
+  FILETIME when;
+  when.dwLowDateTime = static_cast<DWORD>(ticks & 0xffffffffu);
+  when.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  HANDLE h = ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    ::SetFileTime(h, nullptr, nullptr, &when);
+    ::CloseHandle(h);
+  }
+#else
   // file_time_type's epoch differs between libraries; go through "now".
   auto now_sys = std::chrono::system_clock::now();
   auto now_file = fs::file_time_type::clock::now();
   auto target = std::chrono::system_clock::time_point(std::chrono::seconds(seconds));
   fs::last_write_time(path, now_file + std::chrono::duration_cast<fs::file_time_type::duration>(
                                            target - now_sys));
+#endif
 }
 
 std::vector<std::string> ListTree(const std::string& dir) {
@@ -279,6 +297,19 @@ std::string ArchiveBuilder::Bytes(std::int32_t version, std::int32_t dirOffset,
   std::string out;
   WriteHeader(&out, HeaderValues{version, dirOffset, count});
   return out + data_ + dir_;
+}
+
+Dialogue RunDialogue(const std::string& input, const std::function<int(Console&)>& body) {
+  std::istringstream in(input);
+  std::ostringstream out, err;
+  Console console{in, out, err};
+  Dialogue d;
+  d.status = body(console);
+  in.clear();
+  d.unread.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  d.out = out.str();
+  d.err = err.str();
+  return d;
 }
 
 bool WriteArchive(BuildList& list, const std::string& target, Status* why, std::string* console,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 
 namespace quarrion {
 class SourceArchives;
+struct Console;
 }
 
 namespace quarrion::testing {
@@ -87,6 +89,16 @@ class ArchiveBuilder {
   std::string dir_;
   std::int32_t count_ = 0;
 };
+
+// What a dialogue driven through string streams printed, its status, and
+// what it left of its input.
+struct Dialogue {
+  int status = -1;
+  std::string out;
+  std::string err;
+  std::string unread;
+};
+Dialogue RunDialogue(const std::string& input, const std::function<int(Console&)>& body);
 
 // Writes `list` to `target` as the modes do, through the atomic output file;
 // the folder lines the writer prints go to `console` when given.
