@@ -134,8 +134,12 @@ void SpreadFiles(Rng& rng, Corpus* c, const std::vector<std::uint64_t>& sizes) {
           cumulative.begin());
     }
     std::string name = Styled(rng, Pick(rng, kWords));
-    if (rng.Below(5) == 0) name += " " + std::string(Pick(rng, kWords));
-    name += "_" + std::to_string(i);
+    if (rng.Below(5) == 0) {
+      name += ' ';
+      name += Pick(rng, kWords);
+    }
+    name += '_';
+    name += std::to_string(i);
     name += Pick(rng, kExtensions);
     c->files.push_back(File{folder, name, sizes[i]});
   }
