@@ -128,7 +128,10 @@ TEST_F(BatchTest, ConfigurationRoundTripGivesTheSameArchive) {
   EXPECT_EQ(ReadFile(dir_.Join("relational.vp")), ReadFile(dir_.Join("direct.vp")));
 }
 
-TEST_F(BatchTest, RelationalBuildStopsOnAFileItCannotAddOrWrite) {
+TEST_F(BatchTest, RelationalBuildReferencesAndFailures) {
+  const std::string packs = dir_.Join("packs");
+  WriteFile(packs + "/keep", "");
+  ASSERT_EQ(RunQuarrionBinary({"-dir", Data(), "-o", packs + "/pack.vp"}).status, 0);
   const std::string cfg = dir_.Join("r.cfg");
   const std::string out = dir_.Join("r.vp");
   WriteFile(out, "old archive");
@@ -157,17 +160,10 @@ TEST_F(BatchTest, RelationalBuildStopsOnAFileItCannotAddOrWrite) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("could not write " + out), std::string::npos);
   EXPECT_EQ(ReadFile(out), "old archive");
-}
 
-TEST_F(BatchTest, ReferencesAreKeptOrMovedByVpPath) {
-  const std::string packs = dir_.Join("packs");
-  WriteFile(packs + "/keep", "");
-  ASSERT_EQ(RunQuarrionBinary({"-dir", Data(), "-o", packs + "/pack.vp"}).status, 0);
-  const std::string cfg = dir_.Join("r.cfg");
-
-  // Kept as written, whatever the base directory.
+  // A reference is kept as written, whatever the base directory.
   WriteFile(cfg, "c.pof\n" + packs + "/pack.vp:c.pof\ndata\\models\n");
-  RunResult r = RunQuarrionBinary({"-rconfig", cfg, "-dir", "/nowhere", "-o", dir_.Join("k.vp")});
+  r = RunQuarrionBinary({"-rconfig", cfg, "-dir", "/nowhere", "-o", dir_.Join("k.vp")});
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(ReadFile(dir_.Join("k.vp")).substr(16, 11), "model bytes");
 

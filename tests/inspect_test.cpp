@@ -52,7 +52,7 @@ TEST(InspectPiecesTest, ReservedHostNames) {
 #endif
 }
 
-TEST_F(InspectTest, ListPrintsFilesInDirectoryOrderThenTotals) {
+TEST_F(InspectTest, ListPrintsFilesInDirectoryOrderAndArchivesThatCannotBeReadAreErrors) {
   ArchiveBuilder c;
   c.Folder("data").File("readme.txt", "hello", 0).Folder("maps").File("a.map", "0123", -1);
   c.Up().Folder("tables").File("ships.tbl", std::string(1234, 'x'), 2147483647);
@@ -69,9 +69,8 @@ TEST_F(InspectTest, ListPrintsFilesInDirectoryOrderThenTotals) {
             "         0  1901-12-13 20:45:52  data\\tables\\old\n"
             "         1  1970-01-02 00:00:00  data\\tables\\bad?]0;x\n"
             "6 files, 1244 bytes\n");
-}
 
-TEST_F(InspectTest, ArchivesThatCannotBeReadAreErrors) {
+  // An archive that cannot be read is an error in every mode.
   const std::pair<std::string, std::string> cases[] = {
       {dir_.Join("missing.vp"), "quarrion: cannot open archive " + dir_.Join("missing.vp") + ":"},
       {Archive("VPVQ" + std::string(12, '\0'), "q.vp"), "q.vp: not a VP archive"},
@@ -90,7 +89,7 @@ TEST_F(InspectTest, ArchivesThatCannotBeReadAreErrors) {
 }
 
 // A sound archive, then one crafted fault per row and the finding it must produce.
-TEST_F(InspectTest, VerifyFindsEachProblem) {
+TEST_F(InspectTest, VerifyFindsEachProblemAndPrintsThemAll) {
   ArchiveBuilder sound;
   sound.Folder("data").File("a", "12345").Folder("maps").File("b", "").Up().Up();
   sound.Folder("x").File("c", "6789");
@@ -138,19 +137,12 @@ TEST_F(InspectTest, VerifyFindsEachProblem) {
     EXPECT_NE(t.out.find(finding), std::string::npos) << t.out;
     EXPECT_NE(t.out.find("\n" + dir_.Join("case.vp") + ": 1 problem found\n"), std::string::npos);
   }
-}
 
-TEST_F(InspectTest, VerifyPrintsEveryProblemNotJustTheFirst) {
+  // Every problem is printed, not just the first.
   ArchiveBuilder c;
-  c.Up()
-      .Folder("data")
-      .File("a", "0123456789")
-      .Add(Entry(16, 4, "dup", 1))
-      .Folder(".")
-      .Up()
-      .Up()
-      .Up();
-  testing::Dialogue t = Run(RunVerifyArchive, Archive(c.Bytes()));
+  c.Up().Folder("data").File("a", "0123456789").Add(Entry(16, 4, "dup", 1));
+  c.Folder(".").Up().Up().Up();
+  t = Run(RunVerifyArchive, Archive(c.Bytes()));
   EXPECT_EQ(t.status, 1);
   EXPECT_EQ(t.out,
             "entry 0 (..): closes no open folder\n"

@@ -23,7 +23,7 @@ std::vector<std::string> ReadAll(const std::string& text) {
   return entries;
 }
 
-TEST(ListFileTest, WritesThreeCrLfLinesPerRecordAndReadsThemStrictlyThreeAtATime) {
+TEST(ListFileTest, ThreeLinesPerRecordWrittenAndReadStrictlyNothingCreatedOnFailure) {
   BuildList list;
   list.files = {Record("data\\models", "fighter.pof", 0, "c:\\games\\data\\models\\fighter.pof"),
                 Record("data\\models", "ship.pof", 0, "c:\\packs\\pack.vp:ship.pof")};
@@ -46,17 +46,15 @@ TEST(ListFileTest, WritesThreeCrLfLinesPerRecordAndReadsThemStrictlyThreeAtATime
   EXPECT_EQ(ReadAll(" # a \r\n" + std::string(5000, 'p') + "\r\ndata \r\n")[0],
             " # a |" + std::string(5000, 'p') + "|data ");
   EXPECT_TRUE(ReadAll("").empty());
-}
 
-TEST(ListFileTest, OpeningNeverCreatesAndWritingIsAtomic) {
+  // Opening never creates a file; a failed write leaves none.
   testing::TempDir dir;
   std::ifstream in;
   Status why;
   EXPECT_FALSE(OpenListFile(dir.Join("missing.cfg"), &in, &why));
   EXPECT_FALSE(OpenListFile(dir.path(), &in, &why));  // a folder
-  BuildList list;
-  list.files = {Record("data", "a.tbl", 0, "x\\a.tbl")};
   ASSERT_TRUE(WriteListFile(list, dir.Join("out.lst"), &why));
+  EXPECT_EQ(testing::ReadFile(dir.Join("out.lst")), kTwoEntries);
   EXPECT_FALSE(WriteListFile(list, dir.Join("no/such/out.lst"), &why));
   // Nothing was created but out.lst.
   EXPECT_EQ(testing::ListTree(dir.path()), std::vector<std::string>{"out.lst"});

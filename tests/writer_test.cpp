@@ -156,21 +156,7 @@ TEST_F(WriterTest, FolderAndUpEntriesAtEveryChangeAndTheOrderOfNames) {
   EXPECT_EQ(console, "data\\maps\n\n");
 }
 
-TEST_F(WriterTest, SourceThatChangedOrVanishedFailsTheWholeWrite) {
-  for (const std::string contents : {"abc", "abcdefg", "-"}) {  // "-": none
-    const FileRecord second = Disk("data", "second", 5, 's');
-    if (contents == "-") {
-      std::remove(host::NativePath(second.path).c_str());
-    } else {
-      testing::WriteFile(host::NativePath(second.path), contents);
-    }
-    const Status why = Failed({Disk("data", "first", 3, 'f'), second});
-    EXPECT_EQ(why.code, contents == "-" ? Code::kNotFound : Code::kChanged) << contents;
-    EXPECT_NE(why.message.find(second.path), std::string::npos) << why.message;
-  }
-}
-
-TEST_F(WriterTest, CopiesFromSourceArchivesEvenOverTheSourceItself) {
+TEST_F(WriterTest, CopiesFromSourceArchivesAndFailsOnSourcesThatCannotServe) {
   // ship.pof twice (first in data\a) and a file of its own.
   const std::string source = dir_.Join("source.vp");
   Written({Disk("data\\a", "ship.pof", 5, '1', 501), Disk("data\\b", "ship.pof", 7, '2', 502),
@@ -212,6 +198,19 @@ TEST_F(WriterTest, CopiesFromSourceArchivesEvenOverTheSourceItself) {
         {Disk("data", "fine", 4, 'f'), Record("data", c.name, c.size, c.archive + ":" + c.name)});
     EXPECT_EQ(why.code, c.code) << c.archive;
     EXPECT_NE(why.message.find(c.archive), std::string::npos) << why.message;
+  }
+
+  // A disk source that changed or vanished since it was added.
+  for (const std::string contents : {"abc", "abcdefg", "-"}) {  // "-": none
+    const FileRecord second = Disk("data", "second", 5, 's');
+    if (contents == "-") {
+      std::remove(host::NativePath(second.path).c_str());
+    } else {
+      testing::WriteFile(host::NativePath(second.path), contents);
+    }
+    why = Failed({Disk("data", "first", 3, 'f'), second});
+    EXPECT_EQ(why.code, contents == "-" ? Code::kNotFound : Code::kChanged) << contents;
+    EXPECT_NE(why.message.find(second.path), std::string::npos) << why.message;
   }
 }
 
