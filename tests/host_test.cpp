@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "test_util.h"
 
 #if !defined(_WIN32)
@@ -60,6 +62,46 @@ TEST(HostTest, InputFileReadsRegularFilesOnlyAndTimesAreClamped) {
   EXPECT_EQ(host::ClampTime(1234), 1234);
 }
 
+TEST(HostTest, ModificationTimesKeepTheirFullRange) {
+  testing::TempDir dir;
+  const std::string path = dir.Join("f");
+  testing::WriteFile(path, "x");
+  for (std::int64_t t : {std::int64_t{1234567890}, std::int64_t{-100}, std::int64_t{5000000000}}) {
+    testing::SetMTime(path, t);
+    host::FileInfo info;
+    ASSERT_TRUE(host::StatPath(path, &info, nullptr));
+    EXPECT_EQ(info.mtime, t);
+  }
+}
+
+#if defined(_WIN32)
+TEST(HostTest, DriveLetterPathsAndDeviceNamesOnWindows) {
+  testing::TempDir dir;
+  testing::WriteFile(dir.Join("maps/c.pof"), "12345");
+  std::string top = dir.path();  // "C:/...": the drive letter first
+  std::replace(top.begin(), top.end(), '/', '\\');
+  ASSERT_EQ(top[1], ':');
+
+  host::FileInfo info;
+  ASSERT_TRUE(host::StatPath(top + "\\maps\\c.pof", &info, nullptr));
+  EXPECT_EQ(info.size, 5);
+  std::vector<std::string> names;
+  ASSERT_TRUE(host::ListFolder(top + "\\", &names, nullptr));  // a separator at the end
+  EXPECT_EQ(names, std::vector<std::string>{"maps"});
+  Status why;
+  EXPECT_FALSE(host::ListFolder(top + "\\maps\\c.pof", &names, &why));
+  EXPECT_EQ(why.message.rfind(top + "\\maps\\c.pof: ", 0), 0u) << why.message;
+
+  // A device name looks like a file in any folder; it is never read.
+  host::InputFile device;
+  for (const std::string& name : {std::string("NUL"), top + "\\NUL"}) {
+    EXPECT_FALSE(device.Open(name, &why)) << name;
+    EXPECT_EQ(why.code, Code::kNotRegular) << name;
+    EXPECT_FALSE(host::IsFolder(name)) << name;
+  }
+}
+#endif
+
 TEST(AtomicOutputFileTest, ReplacesTheTargetOnlyOnCommit) {
   testing::TempDir dir;
   const std::string target = dir.Join("out.vp");
@@ -79,8 +121,9 @@ TEST(AtomicOutputFileTest, ReplacesTheTargetOnlyOnCommit) {
   host::InputFile src;
   ASSERT_TRUE(src.Open(dir.Join("src"), nullptr));
   ASSERT_TRUE(out.CopyFrom(src, 10, 200000, nullptr));
-  ASSERT_TRUE(out.Write("tail", nullptr));
+  // An overwrite does not move where the next append goes.
   ASSERT_TRUE(out.WriteAt(0, "head", 4, nullptr));
+  ASSERT_TRUE(out.Write("tail", nullptr));
   EXPECT_EQ(out.position(), 4 + 200000 + 4);
   ASSERT_TRUE(out.Commit(nullptr));
   EXPECT_EQ(testing::ReadFile(target), "head" + std::string(200000, 's') + "tail");
