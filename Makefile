@@ -90,4 +90,4 @@ test-windows: release
 	$(WIN_ENV) tests/windows_end_to_end.sh $(WIN_DIR)/quarrion.exe $(BUILD_DIR)/quarrion $(WIN_DIR)/end-to-end
 
 clean:
-	rm -rf build
+	rm -rf build $(WIN_DIR)
