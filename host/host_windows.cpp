@@ -485,9 +485,18 @@ bool AtomicOutputFile::Commit(Status* err) {
     Discard();
     return false;
   }
-  // Windows cannot rename a file it holds open: close first, and check it.
   HANDLE h = AsHandle(handle_);
   handle_ = kInvalid;
+  // The data reach the disk before the rename makes them the target, so a
+  // crash right after it cannot leave a partial archive in place of the old
+  // one; a write error reported only now is caught here as well.
+  if (!::FlushFileBuffers(h)) {
+    Fail(err, Win32Error(target_, ::GetLastError()));
+    ::CloseHandle(h);
+    Discard();
+    return false;
+  }
+  // Windows cannot rename a file it holds open: close first, and check it.
   if (!::CloseHandle(h)) {
     Fail(err, Win32Error(target_, ::GetLastError()));
     Discard();
