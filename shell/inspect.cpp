@@ -397,7 +397,12 @@ std::string Printable(std::string_view text) {
   return shown;
 }
 
-std::string QuotedName(std::string_view name) { return "\"" + Printable(name) + "\""; }
+std::string QuotedName(std::string_view name) {
+  std::string quoted = "\"";
+  quoted += Printable(name);
+  quoted += '"';
+  return quoted;
+}
 
 std::string UtcTimeText(std::int64_t seconds) {
   // Days and seconds of the day, then the civil date of the day count
