@@ -91,15 +91,6 @@ bool AddFile(BuildList& list, const std::string& name, const std::string& path,
   return true;
 }
 
-std::string_view AddFailureReason(const Status& why, std::string_view path) {
-  std::string_view message = why.message;
-  if (message.size() >= path.size() + 2 && message.substr(0, path.size()) == path &&
-      message.substr(path.size(), 2) == ": ") {
-    message.remove_prefix(path.size() + 2);
-  }
-  return message;
-}
-
 std::string MoveVpReference(const std::string& reference, std::string folder) {
   if (folder.empty() || folder.back() != '\\') folder += '\\';
   // The file name of the archive (with the inner name) starts after the

@@ -15,7 +15,11 @@ class SourceArchives;
 // Appends a record for `name` in `folder` whose bytes come from `path` (a
 // file on disk, or a VP source reference), with the length and time taken
 // from the disk or from the source archive's directory. False, with the list
-// unchanged and the reason in `why`, when the file cannot be added. Source
+// unchanged and the reason in `why`, when the file cannot be added: the
+// message is "<path>: <reason>" and the code tells the kinds apart
+// (kNameTooLong, kNotFound, kNotRegular, kTooLarge, kIoError for a file on
+// disk; kNotFound or kIoError for the archive, kNotVpArchive, kNoSuchEntry,
+// kOutOfRange for a VP source reference). Source
 // archives are looked up in `archives` when given (one directory read per
 // archive), otherwise opened for this call alone. `listedRegular` says that
 // a folder listing has just shown `path` as a plain file, which spares the
@@ -23,14 +27,6 @@ class SourceArchives;
 bool AddFile(BuildList& list, const std::string& name, const std::string& path,
              const std::string& folder, Status* why = nullptr, SourceArchives* archives = nullptr,
              bool listedRegular = false);
-
-// Every refusal of AddFile has the message "<path>: <reason>", with `path` as
-// given to it. This is the reason alone, for a line that names the file
-// itself ("Add Failed! File \"<path>\" <reason>"). The code tells the kinds
-// apart: kNameTooLong, kNotFound, kNotRegular, kTooLarge, kIoError for a file
-// on disk; kNotFound or kIoError (the archive), kNotVpArchive, kNoSuchEntry,
-// kOutOfRange for a VP source reference.
-std::string_view AddFailureReason(const Status& why, std::string_view path);
 
 // A VP source reference moved into `folder`: the part of `reference` after
 // its last separator (backslash or slash) is put behind the folder, which gets
