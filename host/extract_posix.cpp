@@ -15,66 +15,23 @@
 #include <vector>
 
 #include "host/extract.h"
+#include "host/posix_io.h"
 
 namespace quarrion::host {
 namespace {
 
+using posix::Errno;
+using posix::Fail;
+using posix::WriteAll;
+
 constexpr std::size_t kCopyBufferSize = 128 * 1024;
 constexpr int kTempAttempts = 100;
-
-std::string Reason(int e) {
-  switch (e) {
-    case ENOENT:
-      return "no such file or folder";
-    case ENOTDIR:
-      return "a part of the path is not a folder";
-    case EACCES:
-    case EPERM:
-      return "permission denied";
-    case EISDIR:
-      return "a folder of that name is in the way";
-    case ENOTEMPTY:
-    case EEXIST:
-      return "a folder of that name is in the way";
-    case ENOSPC:
-      return "no space left on the device";
-    case EDQUOT:
-      return "disk quota exceeded";
-    case EROFS:
-      return "read-only file system";
-    default:
-      return std::strerror(e);
-  }
-}
-
-Status Errno(const std::string& path, int e) {
-  Code code = (e == ENOENT) ? Code::kNotFound : Code::kIoError;
-  return Status::Error(code, path + ": " + Reason(e));
-}
-
-void Fail(Status* err, Status s) {
-  if (err != nullptr) *err = std::move(s);
-}
 
 // One component, never a path: the shell checks names before they get here,
 // and this check keeps the host layer safe on its own.
 bool IsSingleName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
          name.find('\0') == std::string::npos;
-}
-
-bool WriteAll(int fd, const char* p, std::size_t n, const std::string& path, Status* err) {
-  while (n > 0) {
-    ssize_t w = ::write(fd, p, n);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      Fail(err, Errno(path, errno));
-      return false;
-    }
-    p += w;
-    n -= static_cast<std::size_t>(w);
-  }
-  return true;
 }
 
 // A name for the temporary file beside `name`: hidden, and unlikely to meet

@@ -14,49 +14,20 @@
 #include <vector>
 
 #include "host/extract.h"
+#include "host/windows_io.h"
 
 namespace quarrion::host {
 namespace {
 
 constexpr std::size_t kCopyBufferSize = 128 * 1024;
 constexpr int kTempAttempts = 100;
-constexpr std::int64_t kUnixEpochInFileTime = 116444736000000000LL;
-constexpr std::int64_t kFileTimeTicksPerSecond = 10000000LL;
 
-HANDLE AsHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
-std::intptr_t FromHandle(HANDLE h) { return reinterpret_cast<std::intptr_t>(h); }
-
-std::string Reason(DWORD e) {
-  switch (e) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-      return "no such file or folder";
-    case ERROR_ACCESS_DENIED:
-      return "permission denied";
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      return "in use by another program";
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return "no space left on the device";
-    case ERROR_FILENAME_EXCED_RANGE:
-      return "path too long";
-    case ERROR_INVALID_NAME:
-      return "not a valid name";
-    default:
-      return "system error " + std::to_string(e);
-  }
-}
-
-Status Win32Error(const std::string& path, DWORD e) {
-  Code code =
-      (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND) ? Code::kNotFound : Code::kIoError;
-  return Status::Error(code, path + ": " + Reason(e));
-}
-
-void Fail(Status* err, Status s) {
-  if (err != nullptr) *err = std::move(s);
-}
+using windows::AsHandle;
+using windows::Fail;
+using windows::FromHandle;
+using windows::kFileTimeTicksPerSecond;
+using windows::kUnixEpochInFileTime;
+using windows::Win32Error;
 
 bool IsSingleName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." &&

@@ -13,47 +13,16 @@
 #include <string>
 
 #include "host/host.h"
+#include "host/posix_io.h"
 
 namespace quarrion::host {
 namespace {
 
+using posix::Errno;
+using posix::Fail;
+using posix::WriteAll;
+
 constexpr std::size_t kCopyBufferSize = 128 * 1024;
-
-// The reason for an errno value, in this tool's own words where they matter.
-std::string Reason(int e) {
-  switch (e) {
-    case ENOENT:
-      return "no such file or folder";
-    case ENOTDIR:
-      return "a part of the path is not a folder";
-    case EACCES:
-    case EPERM:
-      return "permission denied";
-    case EISDIR:
-      return "is a folder";
-    case ENOSPC:
-      return "no space left on the device";
-    case EFBIG:
-      return "file too large for the device";
-    case EDQUOT:
-      return "disk quota exceeded";
-    case ELOOP:
-      return "too many levels of symbolic links";
-    case ENAMETOOLONG:
-      return "path too long";
-    default:
-      return std::strerror(e);
-  }
-}
-
-Status Errno(const std::string& path, int e) {
-  Code code = (e == ENOENT || e == ENOTDIR) ? Code::kNotFound : Code::kIoError;
-  return Status::Error(code, path + ": " + Reason(e));
-}
-
-void Fail(Status* err, Status s) {
-  if (err != nullptr) *err = std::move(s);
-}
 
 FileInfo InfoFromStat(const struct stat& st) {
   FileInfo info;
@@ -77,20 +46,6 @@ FileInfo InfoFromStat(const struct stat& st) {
 }
 
 // Writes all of `n` bytes, retrying after interruptions and short writes.
-bool WriteAll(int fd, const char* p, std::size_t n, const std::string& path, Status* err) {
-  while (n > 0) {
-    ssize_t w = ::write(fd, p, n);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      Fail(err, Errno(path, errno));
-      return false;
-    }
-    p += w;
-    n -= static_cast<std::size_t>(w);
-  }
-  return true;
-}
-
 // Bytes handed to the disk at a time while an output file grows, so that
 // the sync before its rename finds little left to wait for.
 constexpr std::int64_t kWritebackChunk = 8 * 1024 * 1024;
@@ -212,9 +167,9 @@ bool InputFile::Open(const std::string& path, Status* err) {
     return false;
   }
   if (!S_ISREG(st.st_mode)) {
-    Fail(err, Status::Error(Code::kNotRegular, path + (S_ISDIR(st.st_mode)
-                                                           ? ": is a folder, not a file"
-                                                           : ": not a regular file")));
+    Fail(err,
+         Status::Error(Code::kNotRegular, path + (S_ISDIR(st.st_mode) ? ": is a folder, not a file"
+                                                                      : ": not a regular file")));
     return false;
   }
   return OpenRegular(path, err);
@@ -388,16 +343,15 @@ bool AtomicOutputFile::CopyFrom(InputFile& src, std::int64_t offset, std::int64_
   position_ += done;
   StartWriteback(out, &written_, flushed_);
   if (done < length) {
-    Fail(err, Status::Error(Code::kChanged,
-                            src.path() + ": delivered " + std::to_string(done) + " of " +
-                                std::to_string(length) + " bytes (changed since it was added?)"));
+    Fail(err, Status::Error(Code::kChanged, src.path() + ": delivered " + std::to_string(done) +
+                                                " of " + std::to_string(length) +
+                                                " bytes (changed since it was added?)"));
     return false;
   }
   return true;
 }
 
-bool AtomicOutputFile::WriteAt(std::int64_t offset, const void* data, std::size_t n,
-                               Status* err) {
+bool AtomicOutputFile::WriteAt(std::int64_t offset, const void* data, std::size_t n, Status* err) {
   if (!FlushBuffer(err)) return false;
   const char* p = static_cast<const char*>(data);
   while (n > 0) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "host/host.h"
+#include "host/windows_io.h"
 
 namespace quarrion::host {
 namespace {
@@ -17,65 +18,12 @@ constexpr std::size_t kCopyBufferSize = 128 * 1024;
 // DWORD).
 constexpr std::size_t kMaxIoChunk = std::size_t{1} << 30;
 
-// 100-nanosecond intervals between 1601-01-01 (FILETIME) and 1970-01-01.
-constexpr std::int64_t kUnixEpochInFileTime = 116444736000000000LL;
-constexpr std::int64_t kFileTimeTicksPerSecond = 10000000LL;
-
-HANDLE AsHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
-std::intptr_t FromHandle(HANDLE h) { return reinterpret_cast<std::intptr_t>(h); }
-
-bool IsNotFoundError(DWORD e) {
-  return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND || e == ERROR_INVALID_NAME ||
-         e == ERROR_BAD_NETPATH || e == ERROR_BAD_PATHNAME || e == ERROR_INVALID_DRIVE ||
-         e == ERROR_DIRECTORY;
-}
-
-// The reason for a Win32 error code, in this tool's own words where they
-// matter and in the system's words otherwise.
-std::string Reason(DWORD e) {
-  switch (e) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_BAD_NETPATH:
-    case ERROR_INVALID_DRIVE:
-      return "no such file or folder";
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_PATHNAME:
-      return "not a valid path";
-    case ERROR_DIRECTORY:
-      return "a part of the path is not a folder";
-    case ERROR_ACCESS_DENIED:
-      return "permission denied";
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      return "in use by another program";
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return "no space left on the device";
-    case ERROR_FILENAME_EXCED_RANGE:
-      return "path too long";
-    default:
-      break;
-  }
-  char text[512];
-  DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, e,
-                             0, text, sizeof text, nullptr);
-  while (n > 0 &&
-         (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ' || text[n - 1] == '.')) {
-    --n;
-  }
-  if (n == 0) return "system error " + std::to_string(e);
-  return std::string(text, n);
-}
-
-Status Win32Error(const std::string& path, DWORD e) {
-  Code code = IsNotFoundError(e) ? Code::kNotFound : Code::kIoError;
-  return Status::Error(code, path + ": " + Reason(e));
-}
-
-void Fail(Status* err, Status s) {
-  if (err != nullptr) *err = std::move(s);
-}
+using windows::AsHandle;
+using windows::Fail;
+using windows::FromHandle;
+using windows::kFileTimeTicksPerSecond;
+using windows::kUnixEpochInFileTime;
+using windows::Win32Error;
 
 std::int64_t FileTimeTicks(const FILETIME& ft) {
   return static_cast<std::int64_t>((static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) |
