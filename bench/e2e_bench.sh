@@ -131,11 +131,11 @@ ratio() {
       END {for (r in x) if ((r in y) && y[r] > 0) printf "%.6f\n", x[r] / y[r]}' "$RAW" | median
 }
 
-# Prints "ratio (goal <= G: met|missed)".
+# Prints "ratio  (goal <= G[, NOTE]: met|MISSED)".
 verdict() {
-  awk -v v="$1" -v g="$2" 'BEGIN {
+  awk -v v="$1" -v g="$2" -v note="${3:+, $3}" 'BEGIN {
     if (v == "nan") { printf "n/a"; exit }
-    printf "%.2f  (goal <= %s: %s)", v, g, (v <= g + 1e-9) ? "met" : "MISSED" }'
+    printf "%.2f  (goal <= %s%s: %s)", v, g, note, (v <= g + 1e-9) ? "met" : "MISSED" }'
 }
 
 table() {
@@ -168,7 +168,7 @@ table() {
       echo "quarrion/tar         $(verdict "$(ratio "$profile" quarrion tar)" 0.9)"
       echo "quarrion/floor       $(verdict "$(ratio "$profile" quarrion floor)" 1.15)" ;;
     mixed | large)
-      echo "quarrion/tar         $(verdict "$(ratio "$profile" quarrion tar)" 1.0)  ahead of tar"
+      echo "quarrion/tar         $(verdict "$(ratio "$profile" quarrion tar)" 1.0 "ahead of tar")"
       echo "quarrion/floor       $(verdict "$(ratio "$profile" quarrion floor)" 1.1)" ;;
     copy)
       echo "copy/dir             $(verdict "$(ratio "$profile" copy dir)" 1.2)" ;;
