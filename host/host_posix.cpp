@@ -45,7 +45,6 @@ FileInfo InfoFromStat(const struct stat& st) {
   return info;
 }
 
-// Writes all of `n` bytes, retrying after interruptions and short writes.
 // Bytes handed to the disk at a time while an output file grows, so that
 // the sync before its rename finds little left to wait for.
 constexpr std::int64_t kWritebackChunk = 8 * 1024 * 1024;
