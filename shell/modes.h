@@ -22,7 +22,7 @@ int RunDefaultBuild(const StartupOptions& options, BuildList& list, Console& con
 void InteractiveLoop(BuildList& list, Console& console);
 void ImportFromVp(BuildList& list, Console& console);
 
-// Looking into archives (inspect.cpp).
+// Looking into archives (examine.cpp).
 int RunListArchive(const StartupOptions& options, Console& console);
 int RunVerifyArchive(const StartupOptions& options, Console& console);
 int RunExtractArchive(const StartupOptions& options, Console& console);

@@ -26,11 +26,12 @@ namespace fs = std::filesystem;
 namespace quarrion::testing {
 
 TempDir::TempDir() {
-  static std::mt19937_64 rng(std::random_device{}() ^
-                             static_cast<std::uint64_t>(
-                                 std::chrono::steady_clock::now().time_since_epoch().count()));
+  static std::mt19937_64 rng(
+      std::random_device{}() ^
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
   for (;;) {
-    fs::path p = fs::temp_directory_path() / ("quarrion-test-" + std::to_string(rng() % 1000000000));
+    fs::path p =
+        fs::temp_directory_path() / ("quarrion-test-" + std::to_string(rng() % 1000000000));
     std::error_code ec;
     if (fs::create_directory(p, ec)) {
       path_ = p.generic_string();
@@ -74,8 +75,7 @@ void SetMTime(const std::string& path, std::int64_t seconds) {
 #if defined(_WIN32)
   // The exact second, in 100-nanosecond steps since 1601: the library's
   // route below lands a second late for times before 1970 here.
-  const std::uint64_t ticks =
-      static_cast<std::uint64_t>(seconds * 10000000 + 116444736000000000LL);
+  const std::uint64_t ticks = static_cast<std::uint64_t>(seconds * 10000000 + 116444736000000000LL);
   FILETIME when;
   when.dwLowDateTime = static_cast<DWORD>(ticks & 0xffffffffu);
   when.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
@@ -91,8 +91,8 @@ void SetMTime(const std::string& path, std::int64_t seconds) {
   auto now_sys = std::chrono::system_clock::now();
   auto now_file = fs::file_time_type::clock::now();
   auto target = std::chrono::system_clock::time_point(std::chrono::seconds(seconds));
-  fs::last_write_time(path, now_file + std::chrono::duration_cast<fs::file_time_type::duration>(
-                                           target - now_sys));
+  fs::last_write_time(
+      path, now_file + std::chrono::duration_cast<fs::file_time_type::duration>(target - now_sys));
 #endif
 }
 
@@ -221,8 +221,8 @@ RunResult RunQuarrionBinary(const std::vector<std::string>& args, const std::str
   if (!cwd.empty()) cmd += "cd " + Quote(cwd) + " && ";
   cmd += Quote(QUARRION_BINARY);
   for (const std::string& a : args) cmd += " " + Quote(a);
-  cmd += " < " + Quote(io.Join("in")) + " > " + Quote(io.Join("out")) + " 2> " +
-         Quote(io.Join("err"));
+  cmd +=
+      " < " + Quote(io.Join("in")) + " > " + Quote(io.Join("out")) + " 2> " + Quote(io.Join("err"));
   int rc = std::system(cmd.c_str());
   RunResult r;
   r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;

@@ -13,7 +13,7 @@
 namespace quarrion {
 class SourceArchives;
 struct Console;
-}
+}  // namespace quarrion
 
 namespace quarrion::testing {
 

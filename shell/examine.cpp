@@ -1,6 +1,6 @@
 // Looking into archives: -list prints the files, -verify checks the bytes
 // and reports every problem, -extract writes the files into a folder.
-#include "shell/inspect.h"
+#include "shell/examine.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // Listing, verifying and extracting archives: transcripts on crafted
 // archives, every finding of -verify, extraction that never leaves its
 // folder, and the round trip through the real program.
-#include "shell/inspect.h"
+#include "shell/examine.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@ using testing::Entry;
 using testing::ReadFile;
 using testing::WriteFile;
 
-class InspectTest : public ::testing::Test {
+class ExamineTest : public ::testing::Test {
  protected:
   std::string Archive(const std::string& bytes, const std::string& name = "a.vp") {
     WriteFile(dir_.Join(name), bytes);
@@ -38,7 +38,7 @@ class InspectTest : public ::testing::Test {
   testing::TempDir dir_;
 };
 
-TEST(InspectPiecesTest, ReservedHostNames) {
+TEST(ExaminePiecesTest, ReservedHostNames) {
 #if defined(_WIN32)
   for (const char* bad : {"CON", "con", "nul.txt", "Com1 .log", "LPT9", "aux.tar.gz", "PRN", "a.",
                           "a ", "a?b", "a*", "x|y", "\"q\""}) {
@@ -52,7 +52,7 @@ TEST(InspectPiecesTest, ReservedHostNames) {
 #endif
 }
 
-TEST_F(InspectTest, ListPrintsFilesInDirectoryOrderAndArchivesThatCannotBeReadAreErrors) {
+TEST_F(ExamineTest, ListPrintsFilesInDirectoryOrderAndArchivesThatCannotBeReadAreErrors) {
   ArchiveBuilder c;
   c.Folder("data").File("readme.txt", "hello", 0).Folder("maps").File("a.map", "0123", -1);
   c.Up().Folder("tables").File("ships.tbl", std::string(1234, 'x'), 2147483647);
@@ -89,7 +89,7 @@ TEST_F(InspectTest, ListPrintsFilesInDirectoryOrderAndArchivesThatCannotBeReadAr
 }
 
 // A sound archive, then one crafted fault per row and the finding it must produce.
-TEST_F(InspectTest, VerifyFindsEachProblemAndPrintsThemAll) {
+TEST_F(ExamineTest, VerifyFindsEachProblemAndPrintsThemAll) {
   ArchiveBuilder sound;
   sound.Folder("data").File("a", "12345").Folder("maps").File("b", "").Up().Up();
   sound.Folder("x").File("c", "6789");
@@ -153,7 +153,7 @@ TEST_F(InspectTest, VerifyFindsEachProblemAndPrintsThemAll) {
 }
 
 // Contents and times of many files: see the round trip through the program.
-TEST_F(InspectTest, ExtractWritesFilesAtTheirPathsAndReportsFailures) {
+TEST_F(ExamineTest, ExtractWritesFilesAtTheirPathsAndReportsFailures) {
   ArchiveBuilder c;
   c.Folder("data").File("readme.txt", "hello", 1000000000).Folder("maps").Folder("deep");
   c.File("a.map", "map").Up().File("empty.cfg", "").Up().File("last.tbl", std::string(300000, 'z'));
@@ -192,7 +192,7 @@ TEST_F(InspectTest, ExtractWritesFilesAtTheirPathsAndReportsFailures) {
   EXPECT_EQ(t.err, "quarrion: cannot extract into: no target folder given\n");
 }
 
-TEST_F(InspectTest, ExtractRefusesNamesThatLeaveTheFolder) {
+TEST_F(ExamineTest, ExtractRefusesNamesThatLeaveTheFolder) {
   ArchiveBuilder c;
   // Up entries with no folder open stay at the top; a folder entry named
   // ".." is an up entry by the format, so it can never climb out either.
@@ -225,7 +225,7 @@ TEST_F(InspectTest, ExtractRefusesNamesThatLeaveTheFolder) {
 }
 
 #if !defined(_WIN32)
-TEST_F(InspectTest, ExtractNeverFollowsAPlantedSymbolicLink) {
+TEST_F(ExamineTest, ExtractNeverFollowsAPlantedSymbolicLink) {
   const std::string outside = dir_.Join("outside");
   WriteFile(outside + "/victim.tbl", "precious");
   const std::string out = dir_.Join("out");
@@ -254,7 +254,7 @@ TEST_F(InspectTest, ExtractNeverFollowsAPlantedSymbolicLink) {
 // A data directory of a few hundred files in nested folders, packed,
 // checked, listed, extracted and packed again from the extracted tree: the
 // same bytes.
-TEST(InspectProgramTest, ExtractedArchiveRebuildsByteForByte) {
+TEST(ExamineProgramTest, ExtractedArchiveRebuildsByteForByte) {
   testing::TempDir dir;
   const std::string data = dir.Join("game/data");
   int n = 0;
