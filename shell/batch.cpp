@@ -57,28 +57,35 @@ bool ChooseArchiveName(const StartupOptions& options, Console& console, std::str
   return true;
 }
 
+// Opens the configuration file for reading; prints the error and returns
+// false when it cannot be read. Nothing is ever created.
+bool OpenConfiguration(const StartupOptions& options, std::ifstream* config, Console& console) {
+  Status why;
+  if (OpenListFile(options.configFile, config, &why)) return true;
+  console.Error("cannot read configuration file " + options.configFile + ": " + why.message);
+  return false;
+}
+
 // Imports the data directory named by -dir, or asks for it. Prints the error
 // and returns false when the directory cannot be listed.
 bool ImportForBuild(const StartupOptions& options, BuildList& list, Console& console,
                     ImportStats* stats) {
-  Status why;
-  if (options.given & kGivenDir) {
-    if (!ImportDataDirectory(list, options.directory, console.out, console.err, stats, &why)) {
-      console.Error(why.message);
-      return false;
-    }
-    return true;
+  const bool typed = !(options.given & kGivenDir);
+  std::string directory = options.directory;
+  if (typed) {
+    if (!AskDataDirectory(console, &directory)) return false;
+    console.Line();
+    console.Line("Importing Directory: \"" + directory + "\"");
   }
-  std::string directory;
-  if (!AskDataDirectory(console, &directory)) return false;
-  console.Line();
-  console.Line("Importing Directory: \"" + directory + "\"");
+  Status why;
   if (!ImportDataDirectory(list, directory, console.out, console.err, stats, &why)) {
     console.Error(why.message);
     return false;
   }
-  console.Line();
-  console.Line();
+  if (typed) {
+    console.Line();
+    console.Line();
+  }
   return true;
 }
 
@@ -170,10 +177,7 @@ int RunRelationalBuild(const StartupOptions& options, BuildList& list, Console& 
 
   std::ifstream config;
   Status why;
-  if (!OpenListFile(options.configFile, &config, &why)) {
-    console.Error("cannot read configuration file " + options.configFile + ": " + why.message);
-    return 1;
-  }
+  if (!OpenConfiguration(options, &config, console)) return 1;
   console.Line("Importing Relational Config with base directory: " + directory);
 
   // One directory read per source archive for the adds and the write alike.
@@ -203,10 +207,7 @@ int RunDeleteList(const StartupOptions& options, Console& console) {
                options.configFile + ")");
   std::ifstream config;
   Status why;
-  if (!OpenListFile(options.configFile, &config, &why)) {
-    console.Error("cannot read configuration file " + options.configFile + ": " + why.message);
-    return 1;
-  }
+  if (!OpenConfiguration(options, &config, console)) return 1;
   host::AtomicOutputFile out;
   if (!out.Create(options.outputFile, &why)) {
     console.Error(WriteError(options.outputFile, why));
