@@ -58,32 +58,48 @@ bool StatReference(FileRecord* record, const std::string& name, const std::strin
   return true;
 }
 
-// Size and time of a file on disk. The file is opened (and closed again) so
-// that one that cannot be read is refused now rather than when the archive
-// is written; folders, FIFOs and devices are refused without being opened.
-bool StatDiskFile(FileRecord* record, const std::string& path, bool listedRegular, Status* why) {
-  host::InputFile file;
-  if (!(listedRegular ? file.OpenRegular(path, why) : file.Open(path, why))) return false;
-  if (file.size() > kMaxOffset) {
-    return Refuse(why, Status::Error(Code::kTooLarge, path + ": " + std::to_string(file.size()) +
+// Size and time of a file on disk, from `status` when the caller has read
+// it, else from a look at the path. Only a status is read: a file whose
+// permissions refuse reading is refused now, and one that cannot be opened
+// for another reason fails the write later, naming it. Folders, FIFOs and
+// devices are refused without being opened.
+bool StatDiskFile(FileRecord* record, const std::string& path, const host::FileInfo* status,
+                  Status* why) {
+  host::FileInfo looked;
+  if (status == nullptr || status->kind == host::FileKind::kMissing) {
+    if (!host::StatPath(path, &looked, why)) return false;
+    status = &looked;
+  }
+  if (status->kind != host::FileKind::kRegular) {
+    return Refuse(why,
+                  Status::Error(Code::kNotRegular, path + (status->kind == host::FileKind::kFolder
+                                                               ? ": is a folder, not a file"
+                                                               : ": not a regular file")));
+  }
+  if (!status->readable) {
+    return Refuse(why, Status::Error(Code::kIoError, path + ": permission denied"));
+  }
+  if (status->size > kMaxOffset) {
+    return Refuse(why, Status::Error(Code::kTooLarge, path + ": " + std::to_string(status->size) +
                                                           " bytes, too large (2 GiB or more)"));
   }
-  record->size = static_cast<std::int32_t>(file.size());
-  record->entry.timestamp = host::ClampTime(file.info().mtime);
+  record->size = static_cast<std::int32_t>(status->size);
+  record->entry.timestamp = host::ClampTime(status->mtime);
   return true;
 }
 
 }  // namespace
 
 bool AddFile(BuildList& list, const std::string& name, const std::string& path,
-             const std::string& folder, Status* why, SourceArchives* archives, bool listedRegular) {
+             const std::string& folder, Status* why, SourceArchives* archives,
+             const host::FileInfo* status) {
   FileRecord record;
   if (!SetEntryName(&record.entry, name)) {
     return Refuse(why, Status::Error(Code::kNameTooLong,
                                      path + ": name \"" + name + "\" is longer than 31 bytes"));
   }
   const bool added = IsVpSourceReference(path) ? StatReference(&record, name, path, archives, why)
-                                               : StatDiskFile(&record, path, listedRegular, why);
+                                               : StatDiskFile(&record, path, status, why);
   if (!added) return false;
   record.path = path;
   record.folder = folder;

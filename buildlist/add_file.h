@@ -11,6 +11,9 @@
 namespace quarrion {
 
 class SourceArchives;
+namespace host {
+struct FileInfo;
+}
 
 // Appends a record for `name` in `folder` whose bytes come from `path` (a
 // file on disk, or a VP source reference), with the length and time taken
@@ -21,12 +24,12 @@ class SourceArchives;
 // disk; kNotFound or kIoError for the archive, kNotVpArchive, kNoSuchEntry,
 // kOutOfRange for a VP source reference). Source
 // archives are looked up in `archives` when given (one directory read per
-// archive), otherwise opened for this call alone. `listedRegular` says that
-// a folder listing has just shown `path` as a plain file, which spares the
-// look before it is opened.
+// archive), otherwise opened for this call alone. `status` is the status of
+// a file on disk when the caller has just read it (a folder listing has),
+// which spares a second look.
 bool AddFile(BuildList& list, const std::string& name, const std::string& path,
              const std::string& folder, Status* why = nullptr, SourceArchives* archives = nullptr,
-             bool listedRegular = false);
+             const host::FileInfo* status = nullptr);
 
 // A VP source reference moved into `folder`: the part of `reference` after
 // its last separator (backslash or slash) is put behind the folder, which gets

@@ -21,33 +21,25 @@ struct Subfolder {
 
 struct ListedFile {
   std::string name;
-  bool regular;  // the listing showed a plain file (no link)
+  host::FileInfo info;  // as the listing read it (kind kMissing: unknown)
 };
 
-// One listing of `dirPath`: the names that are not folders, and the
-// subfolders with their identity. Entries the listing shows as plain files
-// are taken as they are; every other entry gets one status.
-bool SplitFolder(const std::string& dirPath, std::vector<ListedFile>* files,
-                 std::vector<Subfolder>* subfolders, Status* why) {
+// One listing of `dirPath` with the status of every entry: the entries that
+// are not folders, and the subfolders with their identity.
+bool SplitFolder(host::FolderLister& lister, const std::string& dirPath,
+                 std::vector<ListedFile>* files, std::vector<Subfolder>* subfolders, Status* why) {
   files->clear();
   subfolders->clear();
-  std::vector<std::string> names;
-  std::vector<host::ListedKind> kinds;
-  if (!host::ListFolder(dirPath, &names, why, &kinds)) return false;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    std::string& name = names[i];
-    if (kinds[i] == host::ListedKind::kRegular) {
-      files->push_back(ListedFile{std::move(name), true});
-      continue;
-    }
-    host::FileInfo info;
-    // An entry whose status cannot be read (a broken link, say) goes to the
-    // files, where AddFile refuses it with the reason.
-    if (host::StatPath(dirPath + '\\' + name, &info, nullptr) &&
-        info.kind == host::FileKind::kFolder) {
-      if (name != kCvsFolder) subfolders->push_back(Subfolder{std::move(name), info});
+  std::vector<host::FolderEntry> entries;
+  if (!lister.List(dirPath, &entries, why)) return false;
+  for (host::FolderEntry& entry : entries) {
+    if (entry.info.kind == host::FileKind::kFolder) {
+      if (entry.name != kCvsFolder)
+        subfolders->push_back(Subfolder{std::move(entry.name), entry.info});
     } else {
-      files->push_back(ListedFile{std::move(name), false});
+      // An entry whose status cannot be read (a broken link, say) goes to
+      // the files, where AddFile refuses it with the reason.
+      files->push_back(ListedFile{std::move(entry.name), entry.info});
     }
   }
   return true;
@@ -64,7 +56,7 @@ class Walk {
     for (const ListedFile& file : files) {
       Status why;
       if (AddFile(list_, file.name, dirPath + '\\' + file.name, folder, &why, &archives_,
-                  file.regular)) {
+                  &file.info)) {
         ++stats_->added;
       } else {
         Skip(why.message);
@@ -89,7 +81,7 @@ class Walk {
     std::vector<ListedFile> files;
     std::vector<Subfolder> subfolders;
     Status why;
-    if (!SplitFolder(dirPath, &files, &subfolders, &why)) {
+    if (!SplitFolder(lister_, dirPath, &files, &subfolders, &why)) {
       Skip(why.message);
       return;
     }
@@ -104,6 +96,8 @@ class Walk {
   }
 
   void PushAncestor(const host::FileInfo& info) { ancestors_.push_back(info); }
+
+  host::FolderLister& lister() { return lister_; }
 
  private:
   bool IsAncestor(const host::FileInfo& info) const {
@@ -130,6 +124,7 @@ class Walk {
   std::vector<host::FileInfo> ancestors_;
   // References met in the tree ("x.vp:name" file names) read each archive once.
   SourceArchives archives_;
+  host::FolderLister lister_;
 };
 
 }  // namespace
@@ -145,11 +140,10 @@ bool ImportDirectory(BuildList& list, const std::string& dirPath, const std::str
     if (why != nullptr) *why = Status::Error(Code::kNotRegular, dirPath + ": not a folder");
     return false;
   }
+  Walk walk(list, out, warn, stats);
   std::vector<ListedFile> files;
   std::vector<Subfolder> subfolders;
-  if (!SplitFolder(dirPath, &files, &subfolders, why)) return false;
-
-  Walk walk(list, out, warn, stats);
+  if (!SplitFolder(walk.lister(), dirPath, &files, &subfolders, why)) return false;
   walk.Announce(dirPath);
   walk.PushAncestor(info);
   walk.Folder(dirPath, folder, files, subfolders);
@@ -171,7 +165,8 @@ bool ListDirectory(const std::string& dirPath, std::vector<std::string>* files,
   std::vector<Subfolder> found;
   files->clear();
   subfolders->clear();
-  if (!SplitFolder(dirPath, &listed, &found, why)) return false;
+  host::FolderLister lister;
+  if (!SplitFolder(lister, dirPath, &listed, &found, why)) return false;
   files->reserve(listed.size());
   for (ListedFile& file : listed) files->push_back(std::move(file.name));
   subfolders->reserve(found.size());

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +33,10 @@ struct FileInfo {
   std::int64_t mtimeNsec = 0;  // sub-second part, where the host has one
   std::uint64_t device = 0;    // identity of the file, for loop detection
   std::uint64_t inode = 0;     // and for noticing a replaced file
+  // False when a regular file is known to be unreadable for this process
+  // (its permissions refuse it); hosts that cannot tell without opening
+  // the file leave it true, and the open says so later.
+  bool readable = true;
 };
 
 // Status of `path`, following symbolic links. A path that does not exist (or a
@@ -41,18 +46,36 @@ bool StatPath(const std::string& path, FileInfo* info, Status* err);
 // True when `path` names a folder (links followed).
 bool IsFolder(const std::string& path);
 
-// What a folder listing tells of an entry without a look at the entry
-// itself: a plain file, a folder, or nothing certain (symbolic links, and
-// hosts or file systems whose listing does not say), to be learned with
-// StatPath.
-enum class ListedKind { kUnknown, kRegular, kFolder };
-
 // The entry names of the folder `path` in the host's order, without "." and
-// "..", hidden entries included; with `kinds`, also the kind of each name,
-// in the same order. False (with the reason) when the folder cannot be
-// listed.
-bool ListFolder(const std::string& path, std::vector<std::string>* names, Status* err,
-                std::vector<ListedKind>* kinds = nullptr);
+// "..", hidden entries included. False (with the reason) when the folder
+// cannot be listed.
+bool ListFolder(const std::string& path, std::vector<std::string>* names, Status* err);
+
+// One entry of a folder listing with its status, links followed (a link
+// counts as what it leads to). Kind kMissing when the status could not be
+// read (a broken link, say): opening the entry by its path tells why.
+struct FolderEntry {
+  std::string name;
+  FileInfo info;
+};
+
+// Lists folders one after another as ListFolder does, with the status of
+// every entry, read while the folder is open (relative to it, where the host
+// can), so a walk needs no look at the entries by their whole paths. Where
+// the host can, the statuses of a large folder are read by two threads.
+class FolderLister {
+ public:
+  FolderLister();
+  ~FolderLister();
+  FolderLister(const FolderLister&) = delete;
+  FolderLister& operator=(const FolderLister&) = delete;
+
+  bool List(const std::string& path, std::vector<FolderEntry>* entries, Status* err);
+
+ private:
+  struct Helper;
+  std::unique_ptr<Helper> helper_;
+};
 
 // Seconds since 1970-01-01 UTC.
 std::int64_t NowSeconds();
@@ -75,10 +98,6 @@ class InputFile {
   InputFile& operator=(InputFile&& other) noexcept;
 
   bool Open(const std::string& path, Status* err);
-  // Open for a path that was a regular file a moment ago (in a folder
-  // listing, or when it was added): without the look before opening. What
-  // was swapped in since is still refused, after an open that cannot block.
-  bool OpenRegular(const std::string& path, Status* err);
   void Close();
   bool is_open() const { return handle_ != kInvalid; }
 
@@ -94,16 +113,56 @@ class InputFile {
   std::intptr_t native() const { return handle_; }
 
  private:
+  friend class FileOpener;
+
   static constexpr std::intptr_t kInvalid = -1;
   std::intptr_t handle_ = kInvalid;
   std::string path_;
   FileInfo info_;
 };
 
+// Opens the disk files of an archive being written, one after another and
+// mostly several in a row from one folder. The folder of the last file stays
+// open and the next file in it is opened relative to it, which spares the
+// kernel the walk of the whole path for every file.
+//
+// The files were regular files when they were added, and their sizes were
+// read then; Open reads no status again (info() stays empty). What changed
+// since shows up in the copy: AtomicOutputFile::CopyFrom with `wholeFile`
+// refuses a source that is shorter or longer than recorded, and a folder or
+// pipe swapped in cannot be read at a position.
+class FileOpener {
+ public:
+  FileOpener();
+  ~FileOpener();
+  FileOpener(const FileOpener&) = delete;
+  FileOpener& operator=(const FileOpener&) = delete;
+
+  // The paths Open will be asked for, in this order; the strings must
+  // outlive the opener. Where the host can, the files are opened ahead on a
+  // thread of their own, a bounded number at a time, so that the opens
+  // overlap the copies. A path asked for out of this order ends the plan.
+  void Expect(std::vector<const std::string*> paths);
+
+  bool Open(const std::string& path, InputFile* file, Status* err);
+
+  // Closes a file opened here; where files are opened ahead, their thread
+  // does it.
+  void Close(InputFile* file);
+
+ private:
+  struct Ahead;
+
+  static constexpr std::intptr_t kInvalid = -1;
+  std::string folder_;  // the open folder, in the host's form
+  std::intptr_t handle_ = kInvalid;
+  std::unique_ptr<Ahead> ahead_;
+};
+
 // An output file that replaces its target only when everything was written:
-// data go to a temporary file in the target's folder, and Commit flushes it,
-// closes it and renames it over the target. An uncommitted file is removed
-// by the destructor, so a failed write leaves the target as it was.
+// data go to a temporary file in the target's folder, and Commit closes it
+// and renames it over the target. An uncommitted file is removed by the
+// destructor, so a failed write leaves the target as it was.
 class AtomicOutputFile {
  public:
   AtomicOutputFile() = default;
@@ -119,8 +178,11 @@ class AtomicOutputFile {
 
   // Appends exactly `length` bytes of `src` starting at `offset`, with the
   // kernel's file-to-file copy where the host has one. A source that delivers
-  // fewer bytes is an error (kChanged) naming the source.
-  bool CopyFrom(InputFile& src, std::int64_t offset, std::int64_t length, Status* err);
+  // fewer bytes is an error (kChanged) naming the source; with `wholeFile`,
+  // so is one that holds more (the copy asks for one byte beyond, which
+  // costs nothing extra where the kernel copies).
+  bool CopyFrom(InputFile& src, std::int64_t offset, std::int64_t length, Status* err,
+                bool wholeFile = false);
 
   // Overwrites bytes that were already written (the header's entry count).
   bool WriteAt(std::int64_t offset, const void* data, std::size_t n, Status* err);
@@ -143,7 +205,6 @@ class AtomicOutputFile {
   std::string buffer_;
   std::int64_t position_ = 0;  // logical size: file bytes plus buffered bytes
   std::int64_t flushed_ = 0;   // bytes already in the file
-  std::int64_t written_ = 0;   // bytes whose write to the disk has begun
 };
 
 }  // namespace quarrion::host

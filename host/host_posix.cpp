@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "host/host.h"
 #include "host/posix_io.h"
@@ -20,6 +21,7 @@ namespace {
 
 using posix::Errno;
 using posix::Fail;
+using posix::kSourceFlags;
 using posix::WriteAll;
 
 constexpr std::size_t kCopyBufferSize = 128 * 1024;
@@ -45,22 +47,31 @@ FileInfo InfoFromStat(const struct stat& st) {
   return info;
 }
 
-// Bytes handed to the disk at a time while an output file grows, so that
-// the sync before its rename finds little left to wait for.
-constexpr std::int64_t kWritebackChunk = 8 * 1024 * 1024;
-
-// Starts the disk writes of the bytes from `*begun` to `end` once they make
-// a whole chunk, without waiting for them; the kernel writes them while the
-// copy goes on. Where the host cannot, the sync does all the work.
-void StartWriteback(int fd, std::int64_t* begun, std::int64_t end) {
-  if (end - *begun < kWritebackChunk) return;
-#if defined(__linux__)
-  ::sync_file_range(fd, static_cast<off_t>(*begun), static_cast<off_t>(end - *begun),
-                    SYNC_FILE_RANGE_WRITE);
-#else
-  (void)fd;
-#endif
-  *begun = end;
+// Whether the permission bits of `st` let this process read the file. The
+// bits can refuse what an access list or a privilege grants, so a refusal
+// is checked with the kernel (`dirFd` and `name` as for fstatat); a grant
+// is taken as it is (an access list that refuses it shows in the open).
+bool MayRead(const struct stat& st, int dirFd, const char* name) {
+  static const uid_t euid = ::geteuid();
+  static const gid_t egid = ::getegid();
+  static const std::vector<gid_t> groups = [] {
+    std::vector<gid_t> g(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)));
+    const int n = g.empty() ? 0 : ::getgroups(static_cast<int>(g.size()), g.data());
+    g.resize(static_cast<std::size_t>(std::max(n, 0)));
+    return g;
+  }();
+  bool allowed;
+  if (euid == 0) {
+    allowed = true;
+  } else if (st.st_uid == euid) {
+    allowed = (st.st_mode & S_IRUSR) != 0;
+  } else if (st.st_gid == egid ||
+             std::find(groups.begin(), groups.end(), st.st_gid) != groups.end()) {
+    allowed = (st.st_mode & S_IRGRP) != 0;
+  } else {
+    allowed = (st.st_mode & S_IROTH) != 0;
+  }
+  return allowed || ::faccessat(dirFd, name, R_OK, AT_EACCESS) == 0;
 }
 
 mode_t NewFileMode() {
@@ -71,6 +82,12 @@ mode_t NewFileMode() {
 
 }  // namespace
 
+FileInfo posix::InfoFromStat(const struct stat& st, int dirFd, const char* name) {
+  FileInfo info = host::InfoFromStat(st);
+  if (info.kind == FileKind::kRegular) info.readable = MayRead(st, dirFd, name);
+  return info;
+}
+
 std::string NativePath(std::string_view path) {
   std::string native(path);
   std::replace(native.begin(), native.end(), '\\', '/');
@@ -80,13 +97,14 @@ std::string NativePath(std::string_view path) {
 bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool StatPath(const std::string& path, FileInfo* info, Status* err) {
+  const std::string native = NativePath(path);
   struct stat st;
-  if (::stat(NativePath(path).c_str(), &st) != 0) {
+  if (::stat(native.c_str(), &st) != 0) {
     *info = FileInfo{};
     Fail(err, Errno(path, errno));
     return false;
   }
-  *info = InfoFromStat(st);
+  *info = posix::InfoFromStat(st, AT_FDCWD, native.c_str());
   return true;
 }
 
@@ -95,35 +113,12 @@ bool IsFolder(const std::string& path) {
   return StatPath(path, &info, nullptr) && info.kind == FileKind::kFolder;
 }
 
-bool ListFolder(const std::string& path, std::vector<std::string>* names, Status* err,
-                std::vector<ListedKind>* kinds) {
+bool ListFolder(const std::string& path, std::vector<std::string>* names, Status* err) {
   names->clear();
-  if (kinds != nullptr) kinds->clear();
-  DIR* dir = ::opendir(NativePath(path).c_str());
-  if (dir == nullptr) {
-    Fail(err, Errno(path, errno));
-    return false;
-  }
-  errno = 0;
-  while (struct dirent* e = ::readdir(dir)) {
-    const char* n = e->d_name;
-    if (std::strcmp(n, ".") == 0 || std::strcmp(n, "..") == 0) continue;
-    names->emplace_back(n);
-    if (kinds != nullptr) {
-      kinds->push_back(e->d_type == DT_REG   ? ListedKind::kRegular
-                       : e->d_type == DT_DIR ? ListedKind::kFolder
-                                             : ListedKind::kUnknown);
-    }
-  }
-  int readError = errno;
-  ::closedir(dir);
-  if (readError != 0) {
-    names->clear();
-    if (kinds != nullptr) kinds->clear();
-    Fail(err, Errno(path, readError));
-    return false;
-  }
-  return true;
+  const bool ok = posix::EachEntry(
+      path, err, [&](int, const struct dirent& e) { names->emplace_back(e.d_name); }, [](int) {});
+  if (!ok) names->clear();
+  return ok;
 }
 
 std::int64_t NowSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
@@ -171,20 +166,13 @@ bool InputFile::Open(const std::string& path, Status* err) {
                                                                       : ": not a regular file")));
     return false;
   }
-  return OpenRegular(path, err);
-}
-
-bool InputFile::OpenRegular(const std::string& path, Status* err) {
-  Close();
-  path_ = path;
-  // O_NONBLOCK keeps a FIFO swapped in since the file was seen from
-  // blocking the open. Reads of regular files ignore the flag, so it stays.
-  int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  int fd = ::open(NativePath(path).c_str(), kSourceFlags);
   if (fd < 0) {
     Fail(err, Errno(path, errno));
     return false;
   }
-  struct stat st {};
+  // What was swapped in since the look is refused after an open that
+  // cannot block.
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     const bool folder = S_ISDIR(st.st_mode);
     ::close(fd);
@@ -232,7 +220,6 @@ bool AtomicOutputFile::Create(const std::string& target, Status* err) {
   buffer_.clear();
   position_ = 0;
   flushed_ = 0;
-  written_ = 0;
   const std::string native = NativePath(target);
   struct stat st;
   if (::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -266,7 +253,6 @@ bool AtomicOutputFile::FlushBuffer(Status* err) {
   }
   flushed_ += static_cast<std::int64_t>(buffer_.size());
   buffer_.clear();
-  StartWriteback(static_cast<int>(handle_), &written_, flushed_);
   return true;
 }
 
@@ -282,7 +268,6 @@ bool AtomicOutputFile::Write(const void* data, std::size_t n, Status* err) {
       if (!WriteAll(static_cast<int>(handle_), p, n, target_, err)) return false;
       flushed_ += static_cast<std::int64_t>(n);
       position_ += static_cast<std::int64_t>(n);
-      StartWriteback(static_cast<int>(handle_), &written_, flushed_);
       return true;
     }
   }
@@ -292,7 +277,7 @@ bool AtomicOutputFile::Write(const void* data, std::size_t n, Status* err) {
 }
 
 bool AtomicOutputFile::CopyFrom(InputFile& src, std::int64_t offset, std::int64_t length,
-                                Status* err) {
+                                Status* err, bool wholeFile) {
   if (handle_ == kInvalid) {
     Fail(err, Status::Error(Code::kIoError, target_ + ": not open for writing"));
     return false;
@@ -300,18 +285,19 @@ bool AtomicOutputFile::CopyFrom(InputFile& src, std::int64_t offset, std::int64_
   if (!FlushBuffer(err)) return false;
   const int in = static_cast<int>(src.native());
   const int out = static_cast<int>(handle_);
+  // With `wholeFile` one byte more is asked for: getting it means the source
+  // grew, getting exactly `length` means it ends where it should.
+  const std::int64_t limit = length + (wholeFile ? 1 : 0);
   std::int64_t done = 0;
+  bool ended = false;
 #if defined(__linux__)
   // The kernel copies (or shares extents) without bringing the bytes into
   // user space. Any refusal falls back to read and write below.
   {
     loff_t inOff = static_cast<loff_t>(offset);
-    while (done < length) {
-      // In chunks, so that the disk writes of a large file begin while it
-      // is being copied.
-      std::size_t chunk =
-          static_cast<std::size_t>(std::min<std::int64_t>(length - done, kWritebackChunk));
-      ssize_t c = ::copy_file_range(in, &inOff, out, nullptr, chunk, 0);
+    while (done < limit) {
+      const std::size_t want = static_cast<std::size_t>(limit - done);
+      const ssize_t c = ::copy_file_range(in, &inOff, out, nullptr, want, 0);
       if (c < 0) {
         if (errno == EINTR) continue;
         if (errno == ENOSPC || errno == EFBIG || errno == EDQUOT || errno == EIO) {
@@ -320,17 +306,30 @@ bool AtomicOutputFile::CopyFrom(InputFile& src, std::int64_t offset, std::int64_
         }
         break;  // not supported here: fall back
       }
-      if (c == 0) break;  // end of the source, or a file system that copies nothing
+      if (c == 0) {
+        // The end of the source; where nothing at all was copied it may
+        // also be a file system that copies nothing, so the reads decide.
+        ended = done > 0;
+        break;
+      }
       done += c;
-      StartWriteback(out, &written_, flushed_ + done);
+      // The kernel cuts a request at the end of the source, so a short
+      // count that brings all `length` bytes is taken as the end, without a
+      // further call to see it. (A grown file is then missed only where a
+      // file system cuts a request short for a reason of its own, exactly
+      // there.)
+      if (c < static_cast<ssize_t>(want) && done == length) {
+        ended = true;
+        break;
+      }
     }
   }
 #endif
-  if (done < length) {
+  if (done < limit && !ended) {
     static thread_local std::vector<char> buf(kCopyBufferSize);
-    while (done < length) {
+    while (done < limit) {
       std::size_t want = static_cast<std::size_t>(
-          std::min<std::int64_t>(length - done, static_cast<std::int64_t>(buf.size())));
+          std::min<std::int64_t>(limit - done, static_cast<std::int64_t>(buf.size())));
       std::size_t got = 0;
       if (!src.ReadAt(offset + done, buf.data(), want, &got, err)) return false;
       if (got == 0) break;
@@ -340,11 +339,16 @@ bool AtomicOutputFile::CopyFrom(InputFile& src, std::int64_t offset, std::int64_
   }
   flushed_ += done;
   position_ += done;
-  StartWriteback(out, &written_, flushed_);
   if (done < length) {
     Fail(err, Status::Error(Code::kChanged, src.path() + ": delivered " + std::to_string(done) +
                                                 " of " + std::to_string(length) +
                                                 " bytes (changed since it was added?)"));
+    return false;
+  }
+  if (done > length) {
+    Fail(err,
+         Status::Error(Code::kChanged, src.path() + ": holds more than " + std::to_string(length) +
+                                           " bytes (changed since it was added?)"));
     return false;
   }
   return true;
@@ -378,17 +382,10 @@ bool AtomicOutputFile::Commit(Status* err) {
   }
   int fd = static_cast<int>(handle_);
   handle_ = kInvalid;
-  // The data reach the disk before the rename makes them the target, so a
-  // crash right after it cannot leave an empty or partial archive in place
-  // of the old one; a write error the file system reports only now (full
-  // disk on a network file system) is caught here as well.
-  if (::fsync(fd) != 0 && errno != EINVAL) {
-    Fail(err, Errno(target_, errno));
-    ::close(fd);
-    ::unlink(tempPath_.c_str());
-    tempPath_.clear();
-    return false;
-  }
+  // No sync before the rename: the rename is what makes the archive
+  // replace its target in one step (readers see the old file or the whole
+  // new one), and a sync would make every build wait for the disk. A
+  // write error the file system reports only at close is caught below.
   if (::close(fd) != 0) {
     Fail(err, Errno(target_, errno));
     ::unlink(tempPath_.c_str());

@@ -147,10 +147,12 @@ bool IsFolder(const std::string& path) {
   return (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool ListFolder(const std::string& path, std::vector<std::string>* names, Status* err,
-                std::vector<ListedKind>* kinds) {
-  names->clear();
-  if (kinds != nullptr) kinds->clear();
+namespace {
+
+// Lists the folder `path`, calling `take(found)` for every entry but "." and
+// "..". False (with the reason) when the folder cannot be listed.
+template <typename Take>
+bool EachEntry(const std::string& path, Status* err, Take take) {
   if (path.empty()) {
     Fail(err, Win32Error(path, ERROR_PATH_NOT_FOUND));
     return false;
@@ -173,27 +175,58 @@ bool ListFolder(const std::string& path, std::vector<std::string>* names, Status
     return false;
   }
   do {
-    const char* n = found.cFileName;
-    if (std::string_view(n) == "." || std::string_view(n) == "..") continue;
-    names->emplace_back(n);
-    if (kinds != nullptr) {
-      // A reparse point (a link) is not followed here; its kind is looked up.
-      const DWORD a = found.dwFileAttributes;
-      kinds->push_back((a & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))
-                           ? ListedKind::kUnknown
-                       : (a & FILE_ATTRIBUTE_DIRECTORY) ? ListedKind::kFolder
-                                                        : ListedKind::kRegular);
-    }
+    const std::string_view n(found.cFileName);
+    if (n == "." || n == "..") continue;
+    take(found);
   } while (::FindNextFileA(search, &found));
   DWORD e = ::GetLastError();
   ::FindClose(search);
   if (e != ERROR_NO_MORE_FILES) {
-    names->clear();
-    if (kinds != nullptr) kinds->clear();
     Fail(err, Win32Error(path, e));
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool ListFolder(const std::string& path, std::vector<std::string>* names, Status* err) {
+  names->clear();
+  const bool ok = EachEntry(
+      path, err, [&](const WIN32_FIND_DATAA& found) { names->emplace_back(found.cFileName); });
+  if (!ok) names->clear();
+  return ok;
+}
+
+// Windows reads the statuses of plain files with the listing itself.
+struct FolderLister::Helper {};
+
+FolderLister::FolderLister() = default;
+FolderLister::~FolderLister() = default;
+
+bool FolderLister::List(const std::string& path, std::vector<FolderEntry>* entries, Status* err) {
+  entries->clear();
+  const char last = path.empty() ? '\\' : path.back();
+  const std::string prefix = (IsPathSeparator(last) || last == ':') ? path : path + '\\';
+  const bool ok = EachEntry(path, err, [&](const WIN32_FIND_DATAA& found) {
+    FolderEntry& entry = entries->emplace_back();
+    entry.name = found.cFileName;
+    const DWORD a = found.dwFileAttributes;
+    if ((a & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_DIRECTORY)) ==
+        0) {
+      // A plain file: the listing has its size and time.
+      entry.info.kind = FileKind::kRegular;
+      entry.info.size = static_cast<std::int64_t>(
+          (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow);
+      SetTimeFromFileTime(found.ftLastWriteTime, &entry.info);
+    } else {
+      // Folders (whose identity the walk needs), links (what they lead to
+      // counts) and devices get a look of their own.
+      StatPath(prefix + entry.name, &entry.info, nullptr);
+    }
+  });
+  if (!ok) entries->clear();
+  return ok;
 }
 
 std::int64_t NowSeconds() {
@@ -274,10 +307,6 @@ bool InputFile::Open(const std::string& path, Status* err) {
   return true;
 }
 
-// This host keeps its look before opening: a device name needs no listing to
-// look like a file ("NUL", "COM1").
-bool InputFile::OpenRegular(const std::string& path, Status* err) { return Open(path, err); }
-
 void InputFile::Close() {
   if (handle_ != kInvalid) {
     ::CloseHandle(AsHandle(handle_));
@@ -310,6 +339,23 @@ bool InputFile::ReadAt(std::int64_t offset, void* buf, std::size_t n, std::size_
     *got += read;
   }
   return true;
+}
+
+// ---- FileOpener ------------------------------------------------------------
+
+// Windows opens by whole path, one file at a time (and keeps its look before
+// opening: a device name needs no listing to look like a file).
+struct FileOpener::Ahead {};
+
+FileOpener::FileOpener() = default;
+FileOpener::~FileOpener() = default;
+
+void FileOpener::Expect(std::vector<const std::string*>) {}
+
+void FileOpener::Close(InputFile* file) { file->Close(); }
+
+bool FileOpener::Open(const std::string& path, InputFile* file, Status* err) {
+  return file->Open(path, err);
 }
 
 // ---- AtomicOutputFile ------------------------------------------------------
@@ -384,7 +430,7 @@ bool AtomicOutputFile::Write(const void* data, std::size_t n, Status* err) {
 }
 
 bool AtomicOutputFile::CopyFrom(InputFile& src, std::int64_t offset, std::int64_t length,
-                                Status* err) {
+                                Status* err, bool wholeFile) {
   if (handle_ == kInvalid) {
     Fail(err, Status::Error(Code::kIoError, target_ + ": not open for writing"));
     return false;
@@ -412,6 +458,18 @@ bool AtomicOutputFile::CopyFrom(InputFile& src, std::int64_t offset, std::int64_
                                                 " bytes (changed since it was added?)"));
     return false;
   }
+  if (wholeFile) {
+    // The source must end here: a byte more means it grew.
+    char extra;
+    std::size_t got = 0;
+    if (!src.ReadAt(offset + length, &extra, 1, &got, err)) return false;
+    if (got != 0) {
+      Fail(err, Status::Error(Code::kChanged, src.path() + ": holds more than " +
+                                                  std::to_string(length) +
+                                                  " bytes (changed since it was added?)"));
+      return false;
+    }
+  }
   return true;
 }
 
@@ -435,15 +493,9 @@ bool AtomicOutputFile::Commit(Status* err) {
   }
   HANDLE h = AsHandle(handle_);
   handle_ = kInvalid;
-  // The data reach the disk before the rename makes them the target, so a
-  // crash right after it cannot leave a partial archive in place of the old
-  // one; a write error reported only now is caught here as well.
-  if (!::FlushFileBuffers(h)) {
-    Fail(err, Win32Error(target_, ::GetLastError()));
-    ::CloseHandle(h);
-    Discard();
-    return false;
-  }
+  // No flush to the disk before the rename: the rename is what makes the
+  // archive replace its target in one step, and a flush would make every
+  // build wait for the disk.
   // Windows cannot rename a file it holds open: close first, and check it.
   if (!::CloseHandle(h)) {
     Fail(err, Win32Error(target_, ::GetLastError()));

@@ -1,6 +1,9 @@
 // Error reporting and writing helpers shared by the POSIX host files.
 #pragma once
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -10,6 +13,7 @@
 #include <string>
 #include <utility>
 
+#include "host/host.h"
 #include "host/status.h"
 
 namespace quarrion::host::posix {
@@ -66,6 +70,43 @@ inline bool WriteAll(int fd, const char* p, std::size_t n, const std::string& pa
     }
     p += w;
     n -= static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+// How source files are opened. O_NONBLOCK keeps a FIFO swapped in since the
+// file was looked at from blocking the open; reads of regular files ignore
+// it.
+constexpr int kSourceFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+// FileInfo of a status read through `dirFd` and `name` (as for fstatat),
+// with `readable` for regular files.
+FileInfo InfoFromStat(const struct stat& st, int dirFd, const char* name);
+
+// Lists the folder `path`, calling `take(dirFd, entry)` for every entry but
+// "." and "..", and `after(dirFd)` at the end while the folder is still open.
+// False (with the reason) when the folder cannot be listed.
+template <typename Take, typename After>
+bool EachEntry(const std::string& path, Status* err, Take take, After after) {
+  DIR* dir = ::opendir(NativePath(path).c_str());
+  if (dir == nullptr) {
+    Fail(err, Errno(path, errno));
+    return false;
+  }
+  const int fd = ::dirfd(dir);
+  errno = 0;
+  while (struct dirent* e = ::readdir(dir)) {
+    const char* n = e->d_name;
+    if (std::strcmp(n, ".") == 0 || std::strcmp(n, "..") == 0) continue;
+    take(fd, *e);
+    errno = 0;
+  }
+  const int readError = errno;
+  if (readError == 0) after(fd);
+  ::closedir(dir);
+  if (readError != 0) {
+    Fail(err, Errno(path, readError));
+    return false;
   }
   return true;
 }

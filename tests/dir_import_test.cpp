@@ -154,6 +154,41 @@ TEST_F(DirImportTest, UnaddableEntriesAndLinkLoopsAreSkippedWithOneWarningEachAn
 }
 #endif  // !defined(_WIN32)
 
+// A folder large enough for its statuses to be read by two threads: every
+// record still gets its own file's size, links count as what they lead to,
+// and subfolders and what cannot be added are told apart as in a small one.
+TEST_F(DirImportTest, LargeFolderGivesEveryEntryItsOwnStatus) {
+  Strings want;
+  for (int i = 0; i < 300; ++i) {
+    const std::string name = "file" + std::to_string(i);
+    WriteFile(top_ + "/" + name, std::string(static_cast<std::size_t>(i), 'x'));
+    want.push_back(name + "=" + std::to_string(i));
+  }
+  for (int i = 0; i < 10; ++i) {
+    WriteFile(top_ + "/sub" + std::to_string(i) + "/in.tbl", "in");
+    want.push_back("in.tbl=2");
+  }
+  int skipped = 0;
+#if !defined(_WIN32)
+  ::symlink("file250", (top_ + "/link").c_str());
+  want.push_back("link=250");
+  ::symlink("nowhere", (top_ + "/broken").c_str());
+  ASSERT_EQ(::mkfifo((top_ + "/pipe").c_str(), 0600), 0);
+  skipped = 2;
+#endif
+  ASSERT_TRUE(Import(top_));
+  Strings got;
+  for (const FileRecord& f : list_.files)
+    got.push_back(std::string(f.name()) + "=" + std::to_string(f.size));
+  EXPECT_EQ(Sorted(got), Sorted(want));
+  EXPECT_EQ(stats_.skipped, skipped) << warn_.str();
+  // The subfolders follow all files of the folder.
+  ASSERT_EQ(list_.files.size(), want.size());
+  for (std::size_t i = 0; i < list_.files.size(); ++i) {
+    EXPECT_EQ(list_.files[i].folder == "data", i + 10 < list_.files.size()) << i;
+  }
+}
+
 TEST_F(DirImportTest, MissingOrNonFolderTopIsAnErrorAndAddsNothing) {
   ASSERT_FALSE(Import(top_));
   EXPECT_EQ(why_.code, Code::kNotFound);

@@ -214,6 +214,60 @@ TEST_F(WriterTest, CopiesFromSourceArchivesAndFailsOnSourcesThatCannotServe) {
   }
 }
 
+// Enough files for the writer to open them ahead of the copy: every file
+// must still land at its own offset, a reference among them included, and a
+// file that vanished, shrank or grew mid-list fails the write, naming it.
+TEST_F(WriterTest, ManyFilesOpenedAheadLandInOrderAndChangesMidListAreCaught) {
+  const std::string source = dir_.Join("source.vp");
+  Written({Disk("data", "n1070z", 6, 'i')});
+  std::rename(target_.c_str(), source.c_str());
+
+  std::vector<FileRecord> files;
+  std::vector<std::string> contents;
+  for (int i = 0; i < 150; ++i) {
+    const std::string folder = "data\\f" + std::to_string(i / 50);
+    const std::int32_t size = (i * 37) % 300;
+    files.push_back(
+        Disk(folder, "n" + std::to_string(1000 + i), size, static_cast<char>('A' + i % 50)));
+    contents.push_back(
+        std::string(static_cast<std::size_t>(size), static_cast<char>('A' + i % 50)));
+    if (i == 70) {
+      files.push_back(Record(folder, "n1070z", 6, source + ":n1070z"));
+      contents.push_back("iiiiii");
+    }
+  }
+  const std::string archive = Written(files);
+  const auto dirOffset = static_cast<std::size_t>(testing::Int32At(archive, 8));
+  std::size_t seen = 0;
+  for (std::int32_t i = 0; i < testing::Int32At(archive, 12); ++i) {
+    const VpDirEntry e =
+        DecodeDirEntry(archive.data() + dirOffset + static_cast<std::size_t>(i) * kDirEntrySize);
+    if (ClassifyEntry(e) != EntryKind::kFile) continue;
+    // The names sort as they were made, so the entries come in list order.
+    ASSERT_LT(seen, contents.size());
+    EXPECT_EQ(archive.substr(static_cast<std::size_t>(e.offset), static_cast<std::size_t>(e.size)),
+              contents[seen])
+        << EntryName(e);
+    ++seen;
+  }
+  EXPECT_EQ(seen, contents.size());
+
+  for (const std::string& change :
+       {std::string("-"), std::string("short"), std::string(400, 'g')}) {  // "-": removed
+    std::vector<FileRecord> list = files;
+    const std::string& victim = list[120].path;
+    if (change == "-") {
+      std::remove(host::NativePath(victim).c_str());
+    } else {
+      testing::WriteFile(host::NativePath(victim), change);
+    }
+    const Status why = Failed(list);
+    EXPECT_EQ(why.code, change == "-" ? Code::kNotFound : Code::kChanged) << change.size();
+    EXPECT_EQ(why.message.rfind(victim + ": ", 0), 0u) << why.message;
+    testing::WriteFile(host::NativePath(victim), contents[120]);
+  }
+}
+
 #if !defined(_WIN32)
 // A file-size limit makes the output fail part-way, as a full disk would.
 struct FileSizeLimit {

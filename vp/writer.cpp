@@ -18,18 +18,15 @@ constexpr std::size_t kDirectoryChunk = 256 * 1024;
 
 // Copies the `size` bytes of a file on disk. The file must still have the
 // length it had when it was added: the offsets of everything after it were
-// computed from that length. It was a regular file then, so it is opened
-// without a look first (anything swapped in since is still refused).
-bool CopyDiskFile(const FileRecord& r, host::AtomicOutputFile& out, Status* why) {
+// computed from that length, so the copy fails on a file that is shorter or
+// longer now.
+bool CopyDiskFile(const FileRecord& r, host::FileOpener& opener, host::AtomicOutputFile& out,
+                  Status* why) {
   host::InputFile src;
-  if (!src.OpenRegular(r.path, why)) return false;
-  if (src.size() != r.size) {
-    *why = Status::Error(Code::kChanged, r.path + ": changed since it was added (now " +
-                                             std::to_string(src.size()) + " bytes, was " +
-                                             std::to_string(r.size) + ")");
-    return false;
-  }
-  return out.CopyFrom(src, 0, r.size, why);
+  if (!opener.Open(r.path, &src, why)) return false;
+  const bool copied = out.CopyFrom(src, 0, r.size, why, /*wholeFile=*/true);
+  opener.Close(&src);
+  return copied;
 }
 
 // Copies the data of the record's entry out of the source archive the
@@ -123,6 +120,17 @@ bool WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& console
   // Data pass. Each source archive is opened once for the whole write.
   SourceArchives local;
   SourceArchives& sources = archives != nullptr ? *archives : local;
+  // The disk files, in the order they are copied: opened ahead where the
+  // host can.
+  host::FileOpener opener;
+  {
+    std::vector<const std::string*> paths;
+    paths.reserve(list.files.size());
+    for (const FileRecord& r : list.files) {
+      if (!IsVpSourceReference(r.path)) paths.push_back(&r.path);
+    }
+    opener.Expect(std::move(paths));
+  }
   std::string_view printed;
   std::int64_t doneBytes = 0;
   std::int64_t doneFiles = 0;
@@ -131,7 +139,7 @@ bool WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& console
   }
   for (const FileRecord& r : list.files) {
     const bool copied = IsVpSourceReference(r.path) ? CopyArchivedFile(r, out, sources, why)
-                                                    : CopyDiskFile(r, out, why);
+                                                    : CopyDiskFile(r, opener, out, why);
     if (!copied) return false;
     if (r.folder != printed) {
       printed = r.folder;
