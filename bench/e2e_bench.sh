@@ -11,8 +11,6 @@
 #   zip         zip -0 -r -q OUT .   (in DIR; when zip is installed)
 #   floor       e2e_floor DIR OUT: every file copied into one output with
 #               copy_file_range, nothing else
-#   floor+sync  the same, the output synced before it is closed (quarrion
-#               syncs its archive before the rename that puts it in place)
 # The profile copy packs the small tree twice with quarrion: from a
 # relational configuration that names every file as a reference into an
 # archive of the tree (copy), and from disk (dir).
@@ -92,7 +90,6 @@ command_of() {
     tar) echo "tar -cf $o -C $src ." ;;
     zip) echo "env -C $src zip -0 -r -q $o ." ;;
     floor) echo "$FLOOR $src $o" ;;
-    floor+sync) echo "$FLOOR --sync $src $o" ;;
   esac
 }
 
@@ -173,11 +170,6 @@ table() {
     copy)
       echo "copy/dir             $(verdict "$(ratio "$profile" copy dir)" 1.2)" ;;
   esac
-  case "$profile" in
-    copy) ;;
-    *) printf 'quarrion/floor+sync  %.2f  (the floor that also syncs its output)\n' \
-         "$(ratio "$profile" quarrion floor+sync)" ;;
-  esac
   local limit=16
   [ "$profile" = many ] && limit=$(awk -v n="$files" 'BEGIN {printf "%.1f", 16 + n * 200 / 1048576}')
   if [ "$profile" = copy ]; then
@@ -197,7 +189,7 @@ bench_profile() {
     ensure_tree "$profile"
     tools=(quarrion tar)
     command -v zip >/dev/null && tools+=(zip)
-    tools+=(floor floor+sync)
+    tools+=(floor)
   fi
   (cd "$CORPUS" && find "$src" -type f -exec cat {} + >/dev/null)
   [ "$profile" = copy ] && cat "$CORPUS/copy/small.vp" >/dev/null

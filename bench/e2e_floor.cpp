@@ -2,10 +2,7 @@
 // regular file of the tree, appended to one output file, and nothing else
 // (no header, no directory).
 //
-//   e2e_floor [--sync] DIR OUT
-//
-// With --sync the output is synced to the disk before it is closed, as an
-// archive is before it replaces its target: the floor for a durable copy.
+//   e2e_floor DIR OUT
 //
 // The walk is depth-first, a folder's files before its subfolders, each in
 // listing order, with the entry type from the listing and one open and one
@@ -101,13 +98,12 @@ bool Walk(int dirFd, const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool sync = argc == 4 && std::strcmp(argv[1], "--sync") == 0;
-  if (argc != 3 && !sync) {
-    std::fprintf(stderr, "usage: e2e_floor [--sync] DIR OUT\n");
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: e2e_floor DIR OUT\n");
     return 2;
   }
-  const char* in = argv[argc - 2];
-  const char* out = argv[argc - 1];
+  const char* in = argv[1];
+  const char* out = argv[2];
   const int top = ::open(in, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   gOut = ::open(out, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (top < 0 || gOut < 0) {
@@ -115,7 +111,6 @@ int main(int argc, char** argv) {
     return 1;
   }
   bool ok = Walk(top, in);
-  if (ok && sync && ::fsync(gOut) != 0) ok = Fail(out);
   if (::close(gOut) != 0) ok = Fail(out);
   return ok ? 0 : 1;
 }
