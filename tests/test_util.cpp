@@ -8,12 +8,8 @@
 #include <random>
 #include <sstream>
 
-#include "host/host.h"
 #include "shell/console.h"
-#include "vp/coding.h"
 #include "vp/format.h"
-#include "vp/reader.h"
-#include "vp/writer.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -233,12 +229,6 @@ RunResult RunQuarrionBinary(const std::vector<std::string>& args, const std::str
 
 #endif
 
-std::string SampleDataDir() { return std::string(QUARRION_SOURCE_DIR) + "/examples/data"; }
-
-std::int32_t Int32At(const std::string& bytes, std::size_t offset) {
-  return DecodeInt32(bytes.data() + offset);
-}
-
 VpDirEntry Entry(std::int32_t offset, std::int32_t size, const std::string& name,
                  std::int32_t time) {
   VpDirEntry e;
@@ -310,17 +300,6 @@ Dialogue RunDialogue(const std::string& input, const std::function<int(Console&)
   d.out = out.str();
   d.err = err.str();
   return d;
-}
-
-bool WriteArchive(BuildList& list, const std::string& target, Status* why, std::string* console,
-                  SourceArchives* archives) {
-  host::AtomicOutputFile out;
-  std::ostringstream shown;
-  bool ok = out.Create(target, why) && WriteVp(list, out, shown, why, archives);
-  if (archives != nullptr) archives->Clear();  // no source open at the rename
-  ok = ok && out.Commit(why);
-  if (console != nullptr) *console = shown.str();
-  return ok;
 }
 
 }  // namespace quarrion::testing

@@ -8,10 +8,8 @@
 #include <vector>
 
 #include "buildlist/build_list.h"
-#include "host/status.h"
 
 namespace quarrion {
-class SourceArchives;
 struct Console;
 }  // namespace quarrion
 
@@ -55,12 +53,6 @@ struct RunResult {
 RunResult RunQuarrionBinary(const std::vector<std::string>& args, const std::string& input = "",
                             const std::string& cwd = "");
 
-// The sample data directory of the repository.
-std::string SampleDataDir();
-
-// Little-endian int32 at `offset` of `bytes`.
-std::int32_t Int32At(const std::string& bytes, std::size_t offset);
-
 // A directory entry whose name is copied as it stands, up to all 32 bytes
 // (no NUL needed), so that malformed names can be built too.
 VpDirEntry Entry(std::int32_t offset, std::int32_t size, const std::string& name,
@@ -99,10 +91,5 @@ struct Dialogue {
   std::string unread;
 };
 Dialogue RunDialogue(const std::string& input, const std::function<int(Console&)>& body);
-
-// Writes `list` to `target` as the modes do, through the atomic output file;
-// the folder lines the writer prints go to `console` when given.
-bool WriteArchive(BuildList& list, const std::string& target, Status* why,
-                  std::string* console = nullptr, SourceArchives* archives = nullptr);
 
 }  // namespace quarrion::testing
