@@ -65,54 +65,65 @@ TEST_F(InteractiveTest, OnlyWholeLowerCaseWordsRunAndTheEndOfInputQuits) {
   }
 }
 
-TEST_F(InteractiveTest, AddAndImportTypedAheadAndTheRemoveDialogue) {
+// Every command but vp in one session, with the exact text it shows: adds
+// typed ahead, both forms of rm, im taking the rest of its line, the list
+// written before and after a sort, reset, loaded again, sorted and written.
+TEST_F(InteractiveTest, SessionThroughEveryCommand) {
+  const std::string data = dir_.Join("my data");
+  WriteFile(data + "/x.tbl", "x");
+  const std::string first = dir_.Join("first.lst");
+  const std::string sorted = dir_.Join("sorted.lst");
+  const std::string vp = dir_.Join("out.vp");
   testing::Dialogue s =
-      Run(Add("z.tbl", "voice\\special") + "rm z.tbl data\nrm\nz.tbl\nvoice\\special\nqu\n");
+      Run(Add("z.tbl", "voice\\special") + "rm z.tbl data\nrm\nz.tbl\nvoice\\special\nim " + data +
+          "\n" + Add("z.tbl") + Add("a.tbl") + "li " + first + "\nso\nli " + sorted + "\nre\nlo " +
+          sorted + "\nso\nwr " + vp + "\nqu\n");
   const std::string removePrompts =
       "Enter name of file (like example.txt): "
       "Enter files directory under data\\ (ie voice\\special)";
   EXPECT_EQ(s.out, kMenu + kAddPrompts + kMenu + removePrompts +
                        "Couldn't remove file, either it isn't in the list or check your "
                        "capitalization.\n" +
-                       kMenu + removePrompts + kMenu);
+                       kMenu + removePrompts + kMenu +
+                       "Enter data directory location (ie j:\\games\\tidewater\\data): \n"
+                       "Importing Directory: \"" +
+                       data + "\"\nAdding directory: " + data + "\n\n\n" + kMenu + kAddPrompts +
+                       kMenu + kAddPrompts + kMenu + kListPrompt + "###\n\n" + kMenu + kMenu +
+                       kListPrompt + "###\n\n" + kMenu + kMenu + kListPrompt +
+                       "Added: a.tbl to data\nAdded: x.tbl to data\nAdded: z.tbl to data\n\n" +
+                       kMenu + kMenu + "VP output Filename: data\n\nVP Written!\n" + kMenu);
   EXPECT_EQ(s.err, "");
-  EXPECT_EQ(list_.size(), 0u);
-  // A file that cannot be added: the same dialogue, the reason on the error stream.
-  s = Run(Add("gone.tbl") + "qu\n");
-  EXPECT_EQ(s.out, kMenu + kAddPrompts + kMenu);
-  EXPECT_NE(s.err.find("could not add " + dir_.Join("gone.tbl")), std::string::npos);
-
-  // "im" takes the rest of its line as the path.
-  WriteFile(dir_.Join("my data/x.tbl"), "x");
-  const std::string data = dir_.Join("my data");
-  const std::string prompt = "Enter data directory location (ie j:\\games\\tidewater\\data): ";
-  s = Run("im " + data + "\nim " + dir_.Join("none") + "\nqu\n");
-  EXPECT_EQ(s.out, kMenu + prompt + "\nImporting Directory: \"" + data +
-                       "\"\nAdding directory: " + data + "\n\n\n" + kMenu + prompt +
-                       "\nImporting Directory: \"" + dir_.Join("none") + "\"\n\n\n" + kMenu);
-  EXPECT_NE(s.err.find(dir_.Join("none")), std::string::npos);
-  ASSERT_EQ(list_.size(), 1u);
-  EXPECT_EQ(list_[0].folder, "data");
+  EXPECT_EQ(ReadFile(first).find("x.tbl\r\n" + data + "\\x.tbl\r\ndata\r\nz.tbl\r\n"), 0u);
+  EXPECT_EQ(ReadFile(sorted).find("a.tbl\r\n" + dir_.Join("a.tbl") + "\r\ndata\r\nx.tbl\r\n"), 0u);
+  // Laid out twice (so, then wr): still one folder entry and three files.
+  const std::string archive = ReadFile(vp);
+  EXPECT_EQ(archive.size(), 16u + 6u + 4 * 44u);
+  EXPECT_EQ(archive.substr(16, 6), "ayxzed");
 }
 
-TEST_F(InteractiveTest, ListSortAndLoadRoundTrip) {
-  const std::string first = dir_.Join("first.lst");
-  const std::string sorted = dir_.Join("sorted.lst");
-  testing::Dialogue s = Run(Add("z.tbl") + Add("a.tbl") + "li " + first + "\nso\nli " + sorted +
-                            "\nre\nlo " + sorted + "\nli " + dir_.Join("again.lst") + "\nqu\n");
-  EXPECT_EQ(s.out, kMenu + kAddPrompts + kMenu + kAddPrompts + kMenu + kListPrompt + "##\n\n" +
-                       kMenu + kMenu + kListPrompt + "##\n\n" + kMenu + kMenu + kListPrompt +
-                       "Added: a.tbl to data\nAdded: z.tbl to data\n\n" + kMenu + kListPrompt +
-                       "##\n\n" + kMenu);
-  EXPECT_EQ(s.err, "");
-  EXPECT_EQ(ReadFile(first).find("z.tbl\r\n" + dir_.Join("z.tbl") + "\r\ndata\r\n"), 0u);
-  EXPECT_EQ(ReadFile(sorted).find("a.tbl\r\n" + dir_.Join("a.tbl") + "\r\ndata\r\n"), 0u);
-  EXPECT_EQ(ReadFile(dir_.Join("again.lst")), ReadFile(sorted));
+TEST_F(InteractiveTest, FailuresAreReportedAndWriteNothing) {
+  testing::Dialogue s = Run(Add("gone.tbl") + "im " + dir_.Join("none") + "\nqu\n");
+  EXPECT_NE(s.err.find("could not add " + dir_.Join("gone.tbl")), std::string::npos);
+  EXPECT_NE(s.err.find(dir_.Join("none") + ": "), std::string::npos);
+  EXPECT_EQ(list_.size(), 0u);
 
-  // An empty list writes an empty file and no "#".
-  list_.Reset();
-  EXPECT_EQ(Run("li " + first + "\n").out, kMenu + kListPrompt + "\n\n" + kMenu);
-  EXPECT_EQ(ReadFile(first), "");
+  // An empty list writes an empty archive and an empty list file, no "#".
+  const std::string vp = dir_.Join("out.vp");
+  const std::string lst = dir_.Join("l.lst");
+  EXPECT_EQ(Run("wr " + vp + "\nli " + lst + "\n").out,
+            kMenu + "VP output Filename: VP Written!\n" + kMenu + kListPrompt + "\n\n" + kMenu);
+  EXPECT_TRUE(FileExists(vp) && FileExists(lst));
+  EXPECT_EQ(ReadFile(vp) + ReadFile(lst), "");
+
+  // A folder with an empty component cannot be stored: the old archive stays.
+  WriteFile(vp, "old archive");
+  s = Run(Add("z.tbl", "data\\\\x") + "wr " + vp + "\nli " + dir_.Join("no/such/l.lst") + "\n");
+  EXPECT_EQ(s.out.find("VP Written!"), std::string::npos);
+  EXPECT_NE(s.err.find("could not write " + vp), std::string::npos);
+  EXPECT_NE(s.err.find("could not write " + dir_.Join("no/such/l.lst")), std::string::npos);
+  EXPECT_EQ(ReadFile(vp), "old archive");
+  EXPECT_EQ(testing::ListTree(dir_.path()),
+            (std::vector<std::string>{"a.tbl", "l.lst", "out.vp", "z.tbl"}));
 }
 
 TEST_F(InteractiveTest, LoadPausesAfterAnEntryItCannotAdd) {
@@ -132,33 +143,6 @@ TEST_F(InteractiveTest, LoadPausesAfterAnEntryItCannotAdd) {
   EXPECT_EQ(s.out, kMenu + kListPrompt + failed + "\n" + kMenu);
   EXPECT_NE(s.err.find("end of input: the rest of " + lst + " was not loaded"), std::string::npos);
   EXPECT_EQ(list_.size(), 0u);
-
-  // A list file that does not exist is reported and not created.
-  s = Run("lo " + dir_.Join("none.lst") + "\n");
-  EXPECT_EQ(s.out, kMenu + kListPrompt + "\n" + kMenu);
-  EXPECT_NE(s.err.find("cannot read list file " + dir_.Join("none.lst")), std::string::npos);
-  EXPECT_FALSE(FileExists(dir_.Join("none.lst")));
-}
-
-TEST_F(InteractiveTest, WriteReportsFailuresAndKeepsTheExistingFile) {
-  const std::string vp = dir_.Join("out.vp");
-  // An empty list gives an empty archive.
-  EXPECT_EQ(Run("wr " + vp + "\n").out, kMenu + "VP output Filename: VP Written!\n" + kMenu);
-  EXPECT_TRUE(FileExists(vp));
-  EXPECT_EQ(ReadFile(vp), "");
-
-  testing::Dialogue s = Run(Add("a.tbl") + "wr " + vp + "\n");
-  EXPECT_EQ(s.out,
-            kMenu + kAddPrompts + kMenu + "VP output Filename: data\n\nVP Written!\n" + kMenu);
-  EXPECT_EQ(ReadFile(vp).size(), 16u + 2u + 2 * 44u);
-
-  // A folder with an empty component cannot be stored: nothing is written.
-  s = Run(Add("z.tbl", "data\\\\x") + "wr " + vp + "\nli " + dir_.Join("no/such/l.lst") + "\n");
-  EXPECT_EQ(s.out, kMenu + kAddPrompts + kMenu + "VP output Filename: " + kMenu + kListPrompt +
-                       "\n" + kMenu);
-  EXPECT_NE(s.err.find("could not write " + vp), std::string::npos);
-  EXPECT_NE(s.err.find("could not write " + dir_.Join("no/such/l.lst")), std::string::npos);
-  EXPECT_EQ(ReadFile(vp).size(), 16u + 2u + 2 * 44u);
 }
 
 // The real program: a session from -oldinterface to the end of its input.
@@ -168,16 +152,6 @@ TEST_F(InteractiveTest, ProgramRunsASessionAndExitsZero) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "Quarrion 1.6 - VP archive builder\n\n" + kMenu);
   EXPECT_FALSE(FileExists(dir_.Join("x.vp")));
-
-  r = testing::RunQuarrionBinary(
-      {"-oldinterface"}, "ad a.tbl a.tbl data\nwr first.vp\nvp\nfirst.vp\ny\nwr second.vp\n",
-      dir_.path());
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.err, "");
-  EXPECT_NE(r.out.find("Do you wish to import file \\a.tbl [y/n]: Importing File\n"),
-            std::string::npos);
-  // a.tbl now twice in data: the same bytes copied from disk and from first.vp.
-  EXPECT_EQ(ReadFile(dir_.Join("second.vp")).substr(16, 4), "ayay");
 }
 
 }  // namespace
