@@ -128,33 +128,15 @@ TEST(AddFileTest, ReferenceTakesTheFirstEntryOfTheNameAndCapitalMarkerIsADiskPat
   EXPECT_EQ(list[0].size, 7);
 }
 
-TEST(AddFileTest, SetVpPathMovesReferencesOnlyAndTheMovedOneOpensHere) {
-  const std::string moved = "d:\\new\\pack.vp:ship.pof";
-  const std::pair<std::string, std::string> cases[] = {
-      {"c:\\old\\pack.vp:ship.pof", moved},
-      {"pack.vp:ship.pof", moved},
-      {"/old/pack.vp:ship.pof", moved},
-      {"c:\\data\\pack.vpx:a.tbl", "c:\\data\\pack.vpx:a.tbl"},
-      {"c:\\data\\ships.tbl", "c:\\data\\ships.tbl"},
-      {"c:\\old\\PACK.VP:ship.pof", "c:\\old\\PACK.VP:ship.pof"},
-  };
-  for (const char* target : {"d:\\new\\", "d:\\new"}) {
-    BuildList list;
-    for (const auto& c : cases) list.files.push_back(Record("data", "f", 0, c.first));
-    SetVpPath(list, target);
-    for (std::size_t i = 0; i < list.size(); ++i) {
-      EXPECT_EQ(list[i].path, cases[i].second) << target << " " << cases[i].first;
+// -vppath: the archive's file name, after its last separator of either
+// kind, is put behind the folder, which ends in one backslash.
+TEST(AddFileTest, MovedReferenceKeepsWhatFollowsTheLastSeparator) {
+  for (const char* folder : {"d:\\new\\", "d:\\new"}) {
+    for (const char* from :
+         {"c:\\old\\pack.vp:ship.pof", "pack.vp:ship.pof", "/old/pack.vp:ship.pof"}) {
+      EXPECT_EQ(MoveVpReference(from, folder), "d:\\new\\pack.vp:ship.pof") << from << folder;
     }
   }
-
-  TempDir dir;
-  WriteFile(dir.Join("new/pack.vp"), SourceArchive());
-  BuildList list;
-  list.files.push_back(Record("data", "ship.pof", 0, dir.Join("old/pack.vp") + ":ship.pof"));
-  SetVpPath(list, dir.Join("new"));
-  EXPECT_EQ(list[0].path, dir.Join("new") + "\\pack.vp:ship.pof");
-  Status why;
-  EXPECT_TRUE(AddFile(list, "ship.pof", list[0].path, "data", &why)) << why.message;
 }
 
 }  // namespace
