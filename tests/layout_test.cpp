@@ -51,28 +51,6 @@ TEST(LayoutTest, OrderMatchesTheSelectionSortOnRandomLists) {
   }
 }
 
-TEST(LayoutTest, FoldersOffsetsAndCounters) {
-  BuildList list;
-  list.files = {Record("data\\tables", "t", 10), Record("data", "d", 20),
-                Record("data\\maps", "m", 30)};
-  for (int pass = 0; pass < 2; ++pass) {  // a second layout gives the same result
-    LayoutTree(list);
-    EXPECT_EQ(list.files[0].name(), "d");
-    EXPECT_EQ(list.files[2].name(), "t");
-    EXPECT_EQ(list.files[0].entry.offset, 16);
-    EXPECT_EQ(list.files[1].entry.offset, 36);
-    EXPECT_EQ(list.files[2].entry.offset, 66);
-    ASSERT_EQ(list.dirs.size(), 3u);
-    EXPECT_EQ(list.dirs[1].parts, (std::vector<std::string>{"data", "maps"}));
-    // data: +2; data\maps extends data: +4 - 2; data\tables: +4.
-    EXPECT_EQ(list.dirEntryCount, 8);
-    EXPECT_EQ(list.fileCount, 3);
-    EXPECT_EQ(list.dataSize, 60);
-    EXPECT_EQ(list.header.dirOffset, 76);
-    EXPECT_EQ(list.header.dirEntries, 8 + 3 + 1);
-  }
-}
-
 TEST(LayoutTest, RefusesFoldersTheDirectoryCannotHoldAndArchivesPastTwoGigabytes) {
   struct Case {
     std::string folder;
@@ -81,7 +59,6 @@ TEST(LayoutTest, RefusesFoldersTheDirectoryCannotHoldAndArchivesPastTwoGigabytes
   } const cases[] = {
       {"\\data", Code::kBadFolder, "has an empty component"},
       {"data\\", Code::kBadFolder, "has an empty component"},
-      {"data\\\\maps", Code::kBadFolder, "has an empty component"},
       {"data\\" + std::string(32, 'x'), Code::kNameTooLong, "is longer than 31 bytes"},
       {"data\\..", Code::kBadFolder, "begins with \"..\""},
       {"..hidden", Code::kBadFolder, "begins with \"..\""},
