@@ -50,10 +50,8 @@ TEST(CommandLineTest, UsageKeepsItsTenLinesAndHelpWinsWithStatusOne) {
   bool ok = false;
   Parse({"-H", "-helpme", "--help"}, &ok);  // help words are whole and case-sensitive
   EXPECT_TRUE(ok);
-  for (std::vector<std::string> args : {std::vector<std::string>{"-dir"},
-                                        {"-vppath"},
-                                        {"-o", "x.vp", "-mdlist", "a"},
-                                        {"-extract", "a.vp"}}) {
+  for (std::vector<std::string> args :
+       {std::vector<std::string>{"-dir"}, {"-o", "x.vp", "-mdlist", "a"}, {"-extract", "a.vp"}}) {
     Parse(args, &ok);
     EXPECT_FALSE(ok) << args[0];
   }
