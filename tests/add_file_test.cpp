@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #if !defined(_WIN32)
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -129,7 +130,8 @@ TEST(AddFileTest, ReferenceTakesTheFirstEntryOfTheNameAndCapitalMarkerIsADiskPat
 }
 
 // -vppath: the archive's file name, after its last separator of either
-// kind, is put behind the folder, which ends in one backslash.
+// kind, is put behind the folder, which ends in one backslash; records read
+// from disk stay where they are.
 TEST(AddFileTest, MovedReferenceKeepsWhatFollowsTheLastSeparator) {
   for (const char* folder : {"d:\\new\\", "d:\\new"}) {
     for (const char* from :
@@ -137,7 +139,52 @@ TEST(AddFileTest, MovedReferenceKeepsWhatFollowsTheLastSeparator) {
       EXPECT_EQ(MoveVpReference(from, folder), "d:\\new\\pack.vp:ship.pof") << from << folder;
     }
   }
+  BuildList list;
+  list.files = {Record("data", "a", 1, "c:\\old\\pack.vp:a"), Record("data", "b", 1, "c:\\b.tbl")};
+  SetVpPath(list, "d:\\new");
+  EXPECT_EQ(list[0].path, "d:\\new\\pack.vp:a");
+  EXPECT_EQ(list[1].path, "c:\\b.tbl");
 }
+
+#if !defined(_WIN32)
+// A file whose permissions refuse reading is refused when it is added (its
+// status tells; it is not opened): the import skips it with a warning and
+// packs the readable one beside it. It takes an unprivileged user, so under
+// root the program runs as "nobody".
+TEST(AddFileTest, FileThatMayNotBeReadIsSkippedWhenAdded) {
+  TempDir dir;
+  const std::string top = dir.Join("mod");
+  WriteFile(top + "/open.tbl", "open");
+  WriteFile(top + "/locked.tbl", "locked");
+  ASSERT_EQ(::chmod((top + "/locked.tbl").c_str(), 0), 0);
+  for (const std::string& folder : {dir.path(), top}) ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+  const std::string out = dir.Join("out.vp");
+
+  // 0 when the run went as it should, else the number of the first check
+  // that failed.
+  auto run = [&]() -> int {
+    const testing::RunResult r = testing::RunQuarrionBinary({"-dir", top, "-o", out});
+    if (r.status != 1) return 1;
+    if (r.err != "quarrion: warning: " + top + "\\locked.tbl: permission denied, skipped\n") {
+      return 2;
+    }
+    return testing::ReadFile(out).find("open") == std::string::npos ? 3 : 0;
+  };
+  if (::geteuid() != 0) {
+    EXPECT_EQ(run(), 0);
+    return;
+  }
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const uid_t nobody = 65534;
+    ::_exit(::setgid(nobody) == 0 && ::setuid(nobody) == 0 ? run() : 100);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the first check that failed";
+}
+#endif
 
 }  // namespace
 }  // namespace quarrion
