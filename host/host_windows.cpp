@@ -248,24 +248,6 @@ bool StderrIsTerminal() {
 
 // ---- InputFile -------------------------------------------------------------
 
-InputFile::~InputFile() { Close(); }
-
-InputFile::InputFile(InputFile&& other) noexcept
-    : handle_(other.handle_), path_(std::move(other.path_)), info_(other.info_) {
-  other.handle_ = kInvalid;
-}
-
-InputFile& InputFile::operator=(InputFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    path_ = std::move(other.path_);
-    info_ = other.info_;
-    other.handle_ = kInvalid;
-  }
-  return *this;
-}
-
 bool InputFile::Open(const std::string& path, Status* err) {
   Close();
   path_ = path;
