@@ -30,6 +30,18 @@ std::string WriteError(const std::string& target, const Status& why) {
   return "could not write " + target + ": " + why.message;
 }
 
+// `text` written so that the installer compiler reads it as it stands: there a
+// `$` starts a variable or constant, and `$$` stands for one dollar sign.
+std::string InstallerLiteral(const std::string& text) {
+  std::string literal;
+  literal.reserve(text.size());
+  for (char c : text) {
+    literal += c;
+    if (c == '$') literal += '$';
+  }
+  return literal;
+}
+
 // Asks for the data directory (blanks allowed). False when input ended
 // before an answer came.
 bool AskDataDirectory(Console& console, std::string* directory) {
@@ -216,7 +228,9 @@ int RunDeleteList(const StartupOptions& options, Console& console) {
   std::string text;
   ListEntry entry;
   while (ReadListEntry(config, entry)) {
-    text += "  delete \"$INSTDIR\\" + entry.folder + "\\" + entry.name + "\"\r\n";
+    // $INSTDIR stays a variable; a `$` in the folder or name is the file's own.
+    text += "  delete \"$INSTDIR\\" + InstallerLiteral(entry.folder) + "\\" +
+            InstallerLiteral(entry.name) + "\"\r\n";
   }
   if (config.bad()) {
     console.Error("could not read configuration file " + options.configFile);

@@ -183,5 +183,21 @@ TEST_F(BatchTest, DeleteListBytes) {
             "  delete \"$INSTDIR\\data\\models\\fighter.pof\"\r\n");
 }
 
+// In an installer script `$` starts a variable, so a dollar sign in a folder
+// or name is doubled; $INSTDIR itself stays a variable.
+TEST_F(BatchTest, DeleteListDoublesDollarSigns) {
+  const std::string cfg = dir_.Join("d.cfg");
+  WriteFile(
+      cfg,
+      "cost$5.tbl\nx\ndata\n$PLUGINSDIR.txt\nx\ndata\\$mods$\n$$x\nx\n$\nplain.txt\nx\ndata\n");
+  const std::string out = dir_.Join("del.nsh");
+  ASSERT_EQ(RunQuarrionBinary({"-mdlist", cfg, out}).status, 0);
+  EXPECT_EQ(ReadFile(out),
+            "  delete \"$INSTDIR\\data\\cost$$5.tbl\"\r\n"
+            "  delete \"$INSTDIR\\data\\$$mods$$\\$$PLUGINSDIR.txt\"\r\n"
+            "  delete \"$INSTDIR\\$$\\$$$$x\"\r\n"
+            "  delete \"$INSTDIR\\data\\plain.txt\"\r\n");
+}
+
 }  // namespace
 }  // namespace quarrion
