@@ -2,6 +2,7 @@
 // statuses and the files they write.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "test_util.h"
@@ -197,6 +198,38 @@ TEST_F(BatchTest, DeleteListDoublesDollarSigns) {
             "  delete \"$INSTDIR\\data\\$$mods$$\\$$PLUGINSDIR.txt\"\r\n"
             "  delete \"$INSTDIR\\$$\\$$$$x\"\r\n"
             "  delete \"$INSTDIR\\data\\plain.txt\"\r\n");
+}
+
+// The installer compiler itself takes the list, warning-free (-WX makes every
+// warning an error). Unescaped, "$bar" and "$foo" would be unknown variables,
+// each a warning.
+TEST_F(BatchTest, DeleteListCompilesInAnInstallerScript) {
+#if defined(_WIN32)
+  const std::string discard = " > NUL 2>&1";
+#else
+  const std::string discard = " > /dev/null 2>&1";
+#endif
+  if (std::system(("makensis -VERSION" + discard).c_str()) != 0) {
+    GTEST_SKIP() << "makensis is not installed; the installer compiler check did not run";
+  }
+  const std::string cfg = dir_.Join("d.cfg");
+  WriteFile(cfg, "cost$foo.tbl\nx\ndata\\$bar\na.tbl\nx\ndata\n");
+  ASSERT_EQ(RunQuarrionBinary({"-mdlist", cfg, dir_.Join("delete.nsh")}).status, 0);
+  // makensis works in the script's folder, so the names there are relative.
+  WriteFile(dir_.Join("setup.nsi"),
+            "OutFile \"qtest.exe\"\r\n"
+            "RequestExecutionLevel user\r\n"
+            "Section\r\n"
+            "  WriteUninstaller \"$INSTDIR\\remove-qtest.exe\"\r\n"
+            "SectionEnd\r\n"
+            "Section \"Uninstall\"\r\n"
+            "!include \"delete.nsh\"\r\n"
+            "SectionEnd\r\n");
+  const std::string log = dir_.Join("log.txt");
+  const std::string cmd =
+      "makensis -V2 -WX \"" + dir_.Join("setup.nsi") + "\" > \"" + log + "\" 2>&1";
+  EXPECT_EQ(std::system(cmd.c_str()), 0) << ReadFile(log);
+  EXPECT_TRUE(FileExists(dir_.Join("qtest.exe"))) << ReadFile(log);
 }
 
 }  // namespace
