@@ -1,8 +1,6 @@
 #include "buildlist/build_list.h"
 
 #include <algorithm>
-#include <array>
-#include <cstring>
 #include <unordered_map>
 
 #include "host/host.h"
@@ -28,46 +26,67 @@ std::string RecordPath(const FileRecord& record) {
 
 std::vector<std::pair<std::size_t, std::size_t>> FindCaseClashes(
     const std::vector<FileRecord>& files) {
-  // A list has few distinct folders: each gets the number of its lower-cased
-  // form, and the records are sorted on compact keys of that number and the
-  // lower-cased name, so that equal paths (case ignored) end up side by side.
+  // Every record's path is hashed as readers compare it, its folder by the
+  // number of the folder's lower-cased form (a list has few distinct
+  // folders) and its name lower-cased. Sorting the hashes brings equal paths
+  // side by side; records of equal hash are then compared in full.
   std::unordered_map<std::string_view, std::uint32_t> folderIds;
   std::unordered_map<std::string, std::uint32_t> loweredIds;
   struct Key {
+    std::uint64_t hash;
     std::uint32_t folder;
     std::uint32_t index;
-    std::array<char, kNameFieldSize> name;  // lower-cased, NUL-padded
+    bool later;  // found to clash with an earlier record
   };
   std::vector<Key> keys(files.size());
+  const std::string* lastFolder = nullptr;  // records of a folder mostly come together
+  std::uint32_t folder = 0;
   for (std::size_t i = 0; i < files.size(); ++i) {
     const FileRecord& r = files[i];
-    auto found = folderIds.find(r.folder);
-    if (found == folderIds.end()) {
-      std::string lowered = r.folder;
-      for (char& c : lowered) c = AsciiLower(c);
-      const auto id = static_cast<std::uint32_t>(loweredIds.size());
-      found = folderIds.emplace(r.folder, loweredIds.try_emplace(lowered, id).first->second).first;
+    if (lastFolder == nullptr || r.folder != *lastFolder) {
+      auto found = folderIds.find(r.folder);
+      if (found == folderIds.end()) {
+        std::string lowered = r.folder;
+        for (char& c : lowered) c = AsciiLower(c);
+        const auto id = static_cast<std::uint32_t>(loweredIds.size());
+        found =
+            folderIds.emplace(r.folder, loweredIds.try_emplace(lowered, id).first->second).first;
+      }
+      lastFolder = &r.folder;
+      folder = found->second;
     }
-    Key& key = keys[i];
-    key.folder = found->second;
-    key.index = static_cast<std::uint32_t>(i);
-    key.name.fill('\0');
-    const std::string_view name = r.name();
-    std::transform(name.begin(), name.end(), key.name.begin(), AsciiLower);
+    // FNV-1a over the folder's number and the lower-cased name.
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    auto mix = [&hash](unsigned char byte) { hash = (hash ^ byte) * 0x100000001b3ull; };
+    for (int shift = 0; shift < 32; shift += 8) mix(static_cast<unsigned char>(folder >> shift));
+    for (char c : r.name()) mix(static_cast<unsigned char>(AsciiLower(c)));
+    keys[i] = Key{hash, folder, static_cast<std::uint32_t>(i), false};
   }
   std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
-    if (a.folder != b.folder) return a.folder < b.folder;
-    const int c = std::memcmp(a.name.data(), b.name.data(), kNameFieldSize);
-    return c != 0 ? c < 0 : a.index < b.index;
+    return a.hash != b.hash ? a.hash < b.hash : a.index < b.index;
   });
 
+  auto sameName = [&files](const Key& a, const Key& b) {
+    const std::string_view x = files[a.index].name();
+    const std::string_view y = files[b.index].name();
+    return x.size() == y.size() && std::equal(x.begin(), x.end(), y.begin(), [](char p, char q) {
+             return AsciiLower(p) == AsciiLower(q);
+           });
+  };
   std::vector<std::pair<std::size_t, std::size_t>> clashes;
-  std::size_t first = 0;  // the first key of the current group
-  for (std::size_t k = 1; k < keys.size(); ++k) {
-    if (keys[k].folder == keys[first].folder && keys[k].name == keys[first].name) {
-      clashes.emplace_back(keys[first].index, keys[k].index);
-    } else {
-      first = k;
+  for (std::size_t begin = 0, end = 0; begin < keys.size(); begin = end) {
+    end = begin + 1;
+    while (end < keys.size() && keys[end].hash == keys[begin].hash) ++end;
+    // Within a run of equal hashes, in list order: each record against the
+    // first records of the groups met so far.
+    for (std::size_t k = begin + 1; k < end; ++k) {
+      for (std::size_t j = begin; j < k; ++j) {
+        if (!keys[j].later && keys[j].folder == keys[k].folder && sameName(keys[j], keys[k])) {
+          clashes.emplace_back(keys[j].index, keys[k].index);
+          keys[k].later = true;
+          break;
+        }
+      }
     }
   }
   std::sort(clashes.begin(), clashes.end(),
