@@ -80,8 +80,10 @@ void WriteArchive(benchmark::State& state, BuildList& list) {
   for (auto _ : state) {
     host::AtomicOutputFile out;
     std::ostringstream console;
+    Warnings warnings{console, console};
     Status why;
-    if (!out.Create(target, &why) || !WriteVp(list, out, console, &why) || !out.Commit(&why)) {
+    if (!out.Create(target, &why) || !WriteVp(list, out, console, warnings, &why) ||
+        !out.Commit(&why)) {
       state.SkipWithError(why.message.c_str());
       break;
     }

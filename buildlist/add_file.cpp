@@ -98,6 +98,12 @@ bool AddFile(BuildList& list, const std::string& name, const std::string& path,
     return Refuse(why, Status::Error(Code::kNameTooLong,
                                      path + ": name \"" + name + "\" is longer than 31 bytes"));
   }
+  // Only a plain name reads back as one file in one folder, and only one
+  // that -verify and -extract accept.
+  if (std::string problem = PlainNameProblem(name); !problem.empty()) {
+    return Refuse(why,
+                  Status::Error(Code::kNotPlainName, path + ": name \"" + name + "\" " + problem));
+  }
   const bool added = IsVpSourceReference(path) ? StatReference(&record, name, path, archives, why)
                                                : StatDiskFile(&record, path, status, why);
   if (!added) return false;

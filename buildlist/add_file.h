@@ -20,11 +20,11 @@ struct FileInfo;
 // from the disk or from the source archive's directory. False, with the list
 // unchanged and the reason in `why`, when the file cannot be added: the
 // message is "<path>: <reason>" and the code tells the kinds apart
-// (kNameTooLong, kNotFound, kNotRegular, kTooLarge, kIoError for a file on
-// disk; kNotFound or kIoError for the archive, kNotVpArchive, kNoSuchEntry,
-// kOutOfRange for a VP source reference). Source
-// archives are looked up in `archives` when given (one directory read per
-// archive), otherwise opened for this call alone. `status` is the status of
+// (kNameTooLong or kNotPlainName for the name, see PlainNameProblem; kNotFound,
+// kNotRegular, kTooLarge, kIoError for a file on disk; kNotFound or kIoError
+// for the archive, kNotVpArchive, kNoSuchEntry, kOutOfRange for a VP source
+// reference). Source archives are looked up in `archives` when given (one
+// directory read per archive), otherwise opened for this call alone. `status` is the status of
 // a file on disk when the caller has just read it (a folder listing has),
 // which spares a second look.
 bool AddFile(BuildList& list, const std::string& name, const std::string& path,

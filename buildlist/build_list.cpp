@@ -1,5 +1,8 @@
 #include "buildlist/build_list.h"
 
+#include <algorithm>
+#include <unordered_map>
+
 #include "host/host.h"
 
 namespace quarrion {
@@ -12,6 +15,93 @@ void BuildList::Reset() {
   fileCount = 0;
   files.clear();
   dataSize = 0;
+}
+
+std::string RecordPath(const FileRecord& record) {
+  std::string path = record.folder;
+  if (!path.empty()) path += '\\';
+  path += record.name();
+  return path;
+}
+
+std::vector<std::pair<std::size_t, std::size_t>> FindCaseClashes(
+    const std::vector<FileRecord>& files) {
+  // Every record's path is hashed as readers compare it, its folder by the
+  // number of the folder's lower-cased form (a list has few distinct
+  // folders) and its name lower-cased. Sorting the hashes brings equal paths
+  // side by side; records of equal hash are then compared in full.
+  std::unordered_map<std::string_view, std::uint32_t> folderIds;
+  std::unordered_map<std::string, std::uint32_t> loweredIds;
+  struct Key {
+    std::uint64_t hash;
+    std::uint32_t folder;
+    std::uint32_t index;
+    bool later;  // found to clash with an earlier record
+  };
+  std::vector<Key> keys(files.size());
+  const std::string* lastFolder = nullptr;  // records of a folder mostly come together
+  std::uint32_t folder = 0;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const FileRecord& r = files[i];
+    if (lastFolder == nullptr || r.folder != *lastFolder) {
+      auto found = folderIds.find(r.folder);
+      if (found == folderIds.end()) {
+        std::string lowered = r.folder;
+        for (char& c : lowered) c = AsciiLower(c);
+        const auto id = static_cast<std::uint32_t>(loweredIds.size());
+        found =
+            folderIds.emplace(r.folder, loweredIds.try_emplace(lowered, id).first->second).first;
+      }
+      lastFolder = &r.folder;
+      folder = found->second;
+    }
+    // FNV-1a over the folder's number and the lower-cased name.
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    auto mix = [&hash](unsigned char byte) { hash = (hash ^ byte) * 0x100000001b3ull; };
+    for (int shift = 0; shift < 32; shift += 8) mix(static_cast<unsigned char>(folder >> shift));
+    for (char c : r.name()) mix(static_cast<unsigned char>(AsciiLower(c)));
+    keys[i] = Key{hash, folder, static_cast<std::uint32_t>(i), false};
+  }
+  std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+    return a.hash != b.hash ? a.hash < b.hash : a.index < b.index;
+  });
+
+  auto sameName = [&files](const Key& a, const Key& b) {
+    const std::string_view x = files[a.index].name();
+    const std::string_view y = files[b.index].name();
+    return x.size() == y.size() && std::equal(x.begin(), x.end(), y.begin(), [](char p, char q) {
+             return AsciiLower(p) == AsciiLower(q);
+           });
+  };
+  std::vector<std::pair<std::size_t, std::size_t>> clashes;
+  for (std::size_t begin = 0, end = 0; begin < keys.size(); begin = end) {
+    end = begin + 1;
+    while (end < keys.size() && keys[end].hash == keys[begin].hash) ++end;
+    // Within a run of equal hashes, in list order: each record against the
+    // first records of the groups met so far.
+    for (std::size_t k = begin + 1; k < end; ++k) {
+      for (std::size_t j = begin; j < k; ++j) {
+        if (!keys[j].later && keys[j].folder == keys[k].folder && sameName(keys[j], keys[k])) {
+          clashes.emplace_back(keys[j].index, keys[k].index);
+          keys[k].later = true;
+          break;
+        }
+      }
+    }
+  }
+  std::sort(clashes.begin(), clashes.end(),
+            [](const auto& a, const auto& b) { return a.second < b.second; });
+  return clashes;
+}
+
+int WarnOfCaseClashes(const BuildList& list, Warnings& warnings) {
+  const auto clashes = FindCaseClashes(list.files);
+  for (const auto& [first, later] : clashes) {
+    const std::string a = RecordPath(list.files[first]);
+    const std::string b = RecordPath(list.files[later]);
+    warnings.Add(a == b ? a + " is listed twice" : a + " and " + b + " differ only in letter case");
+  }
+  return static_cast<int>(clashes.size());
 }
 
 std::int32_t FindFile(const BuildList& list, std::string_view name, std::string_view folder) {

@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "vp/format.h"
+#include "vp/warnings.h"
 
 namespace quarrion {
 
@@ -17,8 +19,8 @@ namespace quarrion {
 struct FileRecord {
   FileRecord();  // empty strings, zero sizes and name, timestamp = now
 
-  std::string path;    // a file on disk, or a VP source reference (archive.vp:name)
-  VpDirEntry entry;    // the directory entry the archive will carry
+  std::string path;  // a file on disk, or a VP source reference (archive.vp:name)
+  VpDirEntry entry;  // the directory entry the archive will carry
   std::int32_t size = 0;
   std::string folder;  // folder inside the archive, backslash-separated, verbatim
 
@@ -27,9 +29,9 @@ struct FileRecord {
 
 // One folder of the archive's tree, as the layout derives it.
 struct DirNode {
-  std::string folder;               // as the records carry it, e.g. data\maps
-  std::vector<std::string> parts;   // folder split at every backslash
-  std::int32_t depth = 0;           // parts.size()
+  std::string folder;              // as the records carry it, e.g. data\maps
+  std::vector<std::string> parts;  // folder split at every backslash
+  std::int32_t depth = 0;          // parts.size()
 };
 
 struct BuildList {
@@ -49,6 +51,24 @@ struct BuildList {
   // Empties the list; the header keeps its values (version stays 2).
   void Reset();
 };
+
+// The record's path inside the archive: the folder, a backslash and the
+// name; the name alone for a record at the archive's root.
+std::string RecordPath(const FileRecord& record);
+
+// The records that readers cannot tell apart, since they look names up
+// without regard to ASCII case: for every group of records whose paths are
+// equal with ASCII case ignored (equal bytes included), each later record
+// paired with the first of the group, as (first, later) indexes into
+// `files`, ordered by the later one.
+std::vector<std::pair<std::size_t, std::size_t>> FindCaseClashes(
+    const std::vector<FileRecord>& files);
+
+// One counted warning for each pair FindCaseClashes finds,
+// "<first> and <later> differ only in letter case" ("<path> is listed twice"
+// for equal bytes); both records stay in the list. Returns the number of
+// warnings.
+int WarnOfCaseClashes(const BuildList& list, Warnings& warnings);
 
 // Index of the last record whose name and folder equal the arguments byte for
 // byte (case-sensitive), or -1.

@@ -47,8 +47,8 @@ bool SplitFolder(host::FolderLister& lister, const std::string& dirPath,
 
 class Walk {
  public:
-  Walk(BuildList& list, std::ostream& out, std::ostream& warn, ImportStats* stats)
-      : list_(list), out_(out), warn_(warn), stats_(stats) {}
+  Walk(BuildList& list, std::ostream& out, Warnings& warnings, ImportStats* stats)
+      : list_(list), out_(out), warnings_(warnings), stats_(stats) {}
 
   // Walks `dirPath`, whose listing has already been split.
   void Folder(const std::string& dirPath, const std::string& folder,
@@ -66,6 +66,10 @@ class Walk {
       const std::string subPath = dirPath + '\\' + sub.name;
       if (sub.name.size() > kMaxNameLength) {
         Skip(subPath + ": folder name is longer than 31 bytes");
+        continue;
+      }
+      if (std::string problem = PlainNameProblem(sub.name); !problem.empty()) {
+        Skip(subPath + ": folder name \"" + sub.name + "\" " + problem);
         continue;
       }
       if (IsAncestor(sub.info)) {
@@ -111,14 +115,12 @@ class Walk {
 
   void Skip(const std::string& message) {
     ++stats_->skipped;
-    out_.flush();
-    warn_ << "quarrion: warning: " << message << ", skipped\n";
-    warn_.flush();
+    warnings_.Add(message + ", skipped");
   }
 
   BuildList& list_;
   std::ostream& out_;
-  std::ostream& warn_;
+  Warnings& warnings_;
   ImportStats* stats_;
   // The folders from the top down to the one being walked.
   std::vector<host::FileInfo> ancestors_;
@@ -130,7 +132,7 @@ class Walk {
 }  // namespace
 
 bool ImportDirectory(BuildList& list, const std::string& dirPath, const std::string& folder,
-                     std::ostream& out, std::ostream& warn, ImportStats* stats, Status* why) {
+                     std::ostream& out, Warnings& warnings, ImportStats* stats, Status* why) {
   ImportStats local;
   if (stats == nullptr) stats = &local;
 
@@ -140,7 +142,7 @@ bool ImportDirectory(BuildList& list, const std::string& dirPath, const std::str
     if (why != nullptr) *why = Status::Error(Code::kNotRegular, dirPath + ": not a folder");
     return false;
   }
-  Walk walk(list, out, warn, stats);
+  Walk walk(list, out, warnings, stats);
   std::vector<ListedFile> files;
   std::vector<Subfolder> subfolders;
   if (!SplitFolder(walk.lister(), dirPath, &files, &subfolders, why)) return false;
@@ -151,8 +153,8 @@ bool ImportDirectory(BuildList& list, const std::string& dirPath, const std::str
 }
 
 bool ImportDataDirectory(BuildList& list, const std::string& dataDirectory, std::ostream& out,
-                         std::ostream& warn, ImportStats* stats, Status* why) {
-  return ImportDirectory(list, dataDirectory, "data", out, warn, stats, why);
+                         Warnings& warnings, ImportStats* stats, Status* why) {
+  return ImportDirectory(list, dataDirectory, "data", out, warnings, stats, why);
 }
 
 bool ListEntries(const std::string& dirPath, std::vector<std::string>* names, Status* why) {

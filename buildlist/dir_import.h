@@ -9,6 +9,7 @@
 
 #include "buildlist/build_list.h"
 #include "host/status.h"
+#include "vp/warnings.h"
 
 namespace quarrion {
 
@@ -20,22 +21,22 @@ struct ImportStats {
 };
 
 // Imports `dataDirectory` under the archive folder "data". Prints
-// "Adding directory: <path>" to `out` for each folder walked and one warning
-// line to `warn` for each file or folder skipped. False, with the reason,
-// when the top directory does not exist or cannot be listed.
+// "Adding directory: <path>" to `out` for each folder walked and adds one
+// warning to `warnings` for each file or folder skipped. False, with the
+// reason, when the top directory does not exist or cannot be listed.
 bool ImportDataDirectory(BuildList& list, const std::string& dataDirectory, std::ostream& out,
-                         std::ostream& warn, ImportStats* stats = nullptr, Status* why = nullptr);
+                         Warnings& warnings, ImportStats* stats = nullptr, Status* why = nullptr);
 
 // The same walk with any archive folder for the top: a folder's own files
 // (in listing order) enter the list before anything from its subfolders,
 // which are walked depth-first in listing order. Paths and folders are joined
 // with one backslash and never normalised. Below the top, a folder that
 // cannot be listed, a file AddFile refuses, a subfolder whose name is longer
-// than 31 bytes (with its tree) and a link back to a folder being walked are
-// each skipped with the warning line "quarrion: warning: <message>, skipped";
-// folders named "CVS" are left out silently.
+// than 31 bytes or not a plain name (with its tree) and a link back to a
+// folder being walked are each skipped with the warning
+// "<message>, skipped"; folders named "CVS" are left out silently.
 bool ImportDirectory(BuildList& list, const std::string& dirPath, const std::string& folder,
-                     std::ostream& out, std::ostream& warn, ImportStats* stats = nullptr,
+                     std::ostream& out, Warnings& warnings, ImportStats* stats = nullptr,
                      Status* why = nullptr);
 
 // All entry names of `dirPath` but "." and "..", in the host's order. False

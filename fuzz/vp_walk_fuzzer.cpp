@@ -149,7 +149,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Status why;
   Check(output.Create(files.output, &why));
   std::ostringstream shown;
-  if (!WriteVp(list, output, shown, &why)) {
+  Warnings warnings{shown, err};
+  if (!WriteVp(list, output, shown, warnings, &why)) {
     // Only folders an archive cannot hold are refused.
     Check(why.code == Code::kBadFolder || why.code == Code::kNameTooLong);
     return 0;

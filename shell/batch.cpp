@@ -81,7 +81,7 @@ bool OpenConfiguration(const StartupOptions& options, std::ifstream* config, Con
 // Imports the data directory named by -dir, or asks for it. Prints the error
 // and returns false when the directory cannot be listed.
 bool ImportForBuild(const StartupOptions& options, BuildList& list, Console& console,
-                    ImportStats* stats) {
+                    Warnings& warnings) {
   const bool typed = !(options.given & kGivenDir);
   std::string directory = options.directory;
   if (typed) {
@@ -90,7 +90,7 @@ bool ImportForBuild(const StartupOptions& options, BuildList& list, Console& con
     console.Line("Importing Directory: \"" + directory + "\"");
   }
   Status why;
-  if (!ImportDataDirectory(list, directory, console.out, console.err, stats, &why)) {
+  if (!ImportDataDirectory(list, directory, console.out, warnings, nullptr, &why)) {
     console.Error(why.message);
     return false;
   }
@@ -103,14 +103,14 @@ bool ImportForBuild(const StartupOptions& options, BuildList& list, Console& con
 
 // Writes the list as an archive named `target`. Prints the error and
 // returns false when the archive cannot be written.
-bool WriteArchive(BuildList& list, const std::string& target, Console& console,
+bool WriteArchive(BuildList& list, const std::string& target, Console& console, Warnings& warnings,
                   SourceArchives* archives) {
   host::AtomicOutputFile out;
   Status why;
   // A live progress line when standard error is a terminal.
   std::unique_ptr<ProgressLine> progress = MakeProgressLine(console.err);
-  bool ok =
-      out.Create(target, &why) && WriteVp(list, out, console.out, &why, archives, progress.get());
+  bool ok = out.Create(target, &why) &&
+            WriteVp(list, out, console.out, warnings, &why, archives, progress.get());
   // The source archives are closed before the rename: Windows cannot replace
   // a file that is open, and an archive may be rebuilt over its own source.
   if (archives != nullptr) archives->Clear();
@@ -148,6 +148,8 @@ std::string AddFailureText(const Status& why) {
       return " Is Too Large (2 GiB Or More)!";
     case Code::kNameTooLong:
       return " Has A Name Longer Than 31 Characters!";
+    case Code::kNotPlainName:
+      return " Has A Name That Is Not A Plain Name!";
     case Code::kNotVpArchive:
       return " Is Not In A VP Archive!";
     case Code::kNoSuchEntry:
@@ -161,25 +163,29 @@ std::string AddFailureText(const Status& why) {
 
 }  // namespace
 
+// The default build, -mconfig and -rconfig exit with 1 after a counted
+// warning: a file skipped, or two paths that differ only in letter case.
 int RunDefaultBuild(const StartupOptions& options, BuildList& list, Console& console) {
-  ImportStats stats;
-  if (!ImportForBuild(options, list, console, &stats)) return 1;
+  Warnings warnings{console.out, console.err};
+  if (!ImportForBuild(options, list, console, warnings)) return 1;
   console.Line("Writing VP ->");
   std::string target;
   if (!ChooseArchiveName(options, console, &target)) return 1;
-  if (!WriteArchive(list, target, console, nullptr)) return 1;
-  return stats.skipped > 0 ? 1 : 0;
+  // The writer looks for paths that differ only in letter case.
+  if (!WriteArchive(list, target, console, warnings, nullptr)) return 1;
+  return warnings.count > 0 ? 1 : 0;
 }
 
 int RunMakeConfig(const StartupOptions& options, BuildList& list, Console& console) {
-  ImportStats stats;
-  if (!ImportForBuild(options, list, console, &stats)) return 1;
+  Warnings warnings{console.out, console.err};
+  if (!ImportForBuild(options, list, console, warnings)) return 1;
+  WarnOfCaseClashes(list, warnings);
   Status why;
   if (!WriteListFile(list, options.configFile, &why)) {
     console.Error(WriteError(options.configFile, why));
     return 1;
   }
-  return stats.skipped > 0 ? 1 : 0;
+  return warnings.count > 0 ? 1 : 0;
 }
 
 int RunRelationalBuild(const StartupOptions& options, BuildList& list, Console& console) {
@@ -211,7 +217,9 @@ int RunRelationalBuild(const StartupOptions& options, BuildList& list, Console& 
   std::string target;
   if (!ChooseArchiveName(options, console, &target)) return 1;
   archives.Recheck();  // the archive name may have been typed meanwhile
-  return WriteArchive(list, target, console, &archives) ? 0 : 1;
+  Warnings warnings{console.out, console.err};
+  if (!WriteArchive(list, target, console, warnings, &archives)) return 1;
+  return warnings.count > 0 ? 1 : 0;
 }
 
 int RunDeleteList(const StartupOptions& options, Console& console) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "host/extract.h"
@@ -17,6 +18,12 @@ namespace {
 
 // Directory entries are read in slices of this many.
 constexpr std::size_t kEntriesPerRead = 4096;
+
+// A path as readers look it up: ASCII letters lower-cased.
+std::string LookupPath(std::string path) {
+  for (char& c : path) c = AsciiLower(c);
+  return path;
+}
 
 std::string Counted(std::int64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
@@ -59,6 +66,12 @@ struct DataSpan {
   std::string path;
 };
 
+// The first file entry of a path.
+struct FirstEntry {
+  std::size_t index = 0;
+  std::string path;
+};
+
 // Reports every problem of an archive file into `problems`. False (with the
 // reason) only when the file could not be read.
 class ArchiveCheck {
@@ -84,6 +97,8 @@ class ArchiveCheck {
   std::int64_t dirOffset_ = 0;
   FolderWalk walk_;
   std::vector<DataSpan> spans_;
+  // Lower-cased path -> its first file entry.
+  std::unordered_map<std::string, FirstEntry> paths_;
   std::int64_t files_ = 0;
   std::int64_t bytes_ = 0;
 };
@@ -186,6 +201,12 @@ void ArchiveCheck::CheckEntry(std::size_t i, const VpDirEntry& e) {
   if (std::string why = PlainNameProblem(name); !why.empty()) {
     Entry(i, path, QuotedName(name) + " " + why);
   }
+  // Readers find only the first entry of a path, whatever the letter case.
+  if (auto [first, added] = paths_.try_emplace(LookupPath(path), FirstEntry{i, path}); !added) {
+    Entry(i, path,
+          "the same path as entry " + std::to_string(first->second.index) + " (" +
+              Printable(first->second.path) + "), letter case ignored");
+  }
   ++files_;
   if (e.size < 0) {
     Entry(i, path, "the size " + std::to_string(e.size) + " is negative");
@@ -261,6 +282,8 @@ class Extraction {
   Console& console_;
   FolderWalk walk_;
   std::vector<OpenFolder> open_;
+  // Lower-cased path -> the path as shown, of every file written.
+  std::unordered_map<std::string, std::string> writtenPaths_;
   std::int64_t written_ = 0;
   std::int64_t bytes_ = 0;
   std::int64_t refused_ = 0;
@@ -317,6 +340,12 @@ void Extraction::File(const VpDirEntry& e) {
     }
   }
   if (refusal.empty()) refusal = ExtractNameProblem(name);
+  // Readers take the first entry of a path, whatever the letter case, and
+  // so do the file systems of some hosts: a later one is not written.
+  std::string key = LookupPath(walk_.PathOf(name));
+  if (auto first = writtenPaths_.find(key); refusal.empty() && first != writtenPaths_.end()) {
+    refusal = "the same path as " + first->second + ", letter case ignored";
+  }
   if (!refusal.empty()) {
     console_.Error("refused " + shown + ": " + refusal);
     ++refused_;
@@ -337,6 +366,7 @@ void Extraction::File(const VpDirEntry& e) {
   }
   ++written_;
   bytes_ += e.size;
+  writtenPaths_.emplace(std::move(key), shown);
 }
 
 }  // namespace
@@ -372,20 +402,6 @@ std::string FolderWalk::PathOf(std::string_view name) const {
   if (!folders_.empty()) path += '\\';
   path += name;
   return path;
-}
-
-std::string PlainNameProblem(std::string_view name) {
-  if (name.empty()) return "is empty";
-  if (name == ".") return "names the current folder";
-  if (name == "..") return "names the parent folder";
-  for (char c : name) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (c == '/') return "holds a slash";
-    if (c == '\\') return "holds a backslash";
-    if (c == ':') return "holds a colon";
-    if (u < 0x20 || u == 0x7f) return "holds a control character";
-  }
-  return {};
 }
 
 std::string Printable(std::string_view text) {

@@ -1,6 +1,6 @@
 // The pieces that listing, verifying and extracting an archive share: the
-// walk of the folder structure, the test for plain names, and the way names
-// and times are shown.
+// walk of the folder structure and the way names and times are shown. The
+// test for plain names is the format's (PlainNameProblem in vp/format.h).
 #pragma once
 
 #include <cstdint>
@@ -35,11 +35,6 @@ class FolderWalk {
  private:
   std::vector<std::string> folders_;
 };
-
-// Why `name` is not a plain name, "" when it is: empty, "." or "..", or
-// holding a slash, backslash, colon or control character. The reason reads
-// after the quoted name ("holds a colon").
-std::string PlainNameProblem(std::string_view name);
 
 // `name` quoted for a message, control characters shown as '?'.
 std::string QuotedName(std::string_view name);

@@ -44,7 +44,8 @@ bool Answer(Console& console, std::string* word, std::string_view what) {
 }
 
 // "im": a data directory tree, filed under the archive folder data. The path
-// is the rest of the line, blanks and all.
+// is the rest of the line, blanks and all. Then a warning for each pair of
+// paths in the list that differ only in letter case.
 void ImportDirectoryCommand(BuildList& list, Console& console) {
   console.Prompt("Enter data directory location (ie j:\\games\\tidewater\\data): ");
   std::string directory;
@@ -56,7 +57,10 @@ void ImportDirectoryCommand(BuildList& list, Console& console) {
   console.Line();
   console.Line("Importing Directory: \"" + directory + "\"");
   Status why;
-  if (!ImportDataDirectory(list, directory, console.out, console.err, nullptr, &why)) {
+  Warnings warnings{console.out, console.err};
+  if (ImportDataDirectory(list, directory, console.out, warnings, nullptr, &why)) {
+    WarnOfCaseClashes(list, warnings);
+  } else {
     console.Error(why.message);
   }
   console.Line();
@@ -121,7 +125,9 @@ void WriteArchiveCommand(BuildList& list, Console& console) {
   host::AtomicOutputFile out;
   SourceArchives archives;
   Status why;
-  bool written = out.Create(name, &why) && WriteVp(list, out, console.out, &why, &archives);
+  Warnings warnings{console.out, console.err};
+  bool written =
+      out.Create(name, &why) && WriteVp(list, out, console.out, warnings, &why, &archives);
   // Source archives are closed before the rename: some hosts cannot replace
   // an open file, and the output may replace one of its own sources.
   archives.Clear();

@@ -38,8 +38,8 @@ TEST(AddFileTest, DiskFileKeepsArgumentsVerbatimWithSizeAndClampedTime) {
   testing::SetMTime(path, 1234567890);
   Status why;
   ASSERT_TRUE(AddFile(list, "ships.tbl", path, "data\\tables\\", &why)) << why.message;
-  // An empty name and folder are accepted; a 31-byte name is stored whole.
-  ASSERT_TRUE(AddFile(list, "", path, ""));
+  // An empty folder (the archive's root) is accepted; a 31-byte name is stored whole.
+  ASSERT_TRUE(AddFile(list, "root.tbl", path, ""));
   ASSERT_TRUE(AddFile(list, std::string(31, 'x'), path, "d"));
   // Times outside 32 bits are clamped.
   testing::SetMTime(path, 5000000000LL);
@@ -52,7 +52,6 @@ TEST(AddFileTest, DiskFileKeepsArgumentsVerbatimWithSizeAndClampedTime) {
   EXPECT_EQ(list[0].folder, "data\\tables\\");
   EXPECT_EQ(list[0].size, 5);
   EXPECT_EQ(list[0].entry.timestamp, 1234567890);
-  EXPECT_EQ(list[1].name(), "");
   EXPECT_EQ(list[1].folder, "");
   EXPECT_EQ(list[2].name(), std::string(31, 'x'));
   EXPECT_EQ(list[3].entry.timestamp, 0x7fffffff);
@@ -79,6 +78,12 @@ TEST(AddFileTest, EveryRefusalLeavesTheListAloneWithItsCode) {
 #endif
     {std::string(32, 'n'), archive, Code::kNameTooLong},
     {std::string(32, 's'), archive + ":x", Code::kNameTooLong},
+    // Names that are not plain names, from disk or an archive alike.
+    {"", archive, Code::kNotPlainName},
+    {"..", archive, Code::kNotPlainName},
+    {"a:b", archive, Code::kNotPlainName},
+    {"back\\slash.txt", archive, Code::kNotPlainName},
+    {"tab\there", archive + ":x", Code::kNotPlainName},
     {"ship.pof", dir.Join("gone.vp") + ":ship.pof", Code::kNotFound},
     {"ship.pof", dir.Join("text.vp") + ":ship.pof", Code::kNotVpArchive},
     {"ship", archive + ":ship", Code::kNoSuchEntry},
@@ -99,7 +104,7 @@ TEST(AddFileTest, EveryRefusalLeavesTheListAloneWithItsCode) {
   }
 }
 
-TEST(AddFileTest, ReferenceTakesTheFirstEntryOfTheNameAndCapitalMarkerIsADiskPath) {
+TEST(AddFileTest, ReferenceTakesTheFirstEntryOfTheNameAndItsMarkerInAnyCase) {
   TempDir dir;
   // A folder with a colon in its name: only the last colon ends the archive.
   // Windows names hold no colon; there the drive's colon comes first.
@@ -121,12 +126,15 @@ TEST(AddFileTest, ReferenceTakesTheFirstEntryOfTheNameAndCapitalMarkerIsADiskPat
     EXPECT_EQ(list[0].path, archive + ":whatever");
   }
 
-  // ".VP:" is no reference: this host allows the colon, so it is read from disk.
-  const std::string onDisk = dir.Join("pack.VP:ship.pof");
-  WriteFile(onDisk, "on disk");
+  // ".VP:" marks a reference as ".vp:" does.
+  const std::string upper = dir.Join("PACK.VP");
+  WriteFile(upper, SourceArchive());
   BuildList list;
-  ASSERT_TRUE(AddFile(list, "ship.pof", onDisk, "data"));
-  EXPECT_EQ(list[0].size, 7);
+  Status why;
+  ASSERT_TRUE(AddFile(list, "ship.pof", upper + ":ship.pof", "data", &why)) << why.message;
+  EXPECT_EQ(list[0].size, 3);
+  EXPECT_TRUE(IsVpSourceReference("c:\\mods\\Pack.Vp:x"));
+  EXPECT_FALSE(IsVpSourceReference("c:\\mods\\pack.vpx:x"));
 }
 
 // -vppath: the archive's file name, after its last separator of either

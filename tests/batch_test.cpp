@@ -99,6 +99,55 @@ TEST_F(BatchTest, SkippedFilesStillWriteTheArchiveButExitOne) {
 }
 #endif
 
+// An empty data directory or configuration gives the header alone, with a
+// warning that does not fail the run; -list and -verify read it.
+TEST_F(BatchTest, EmptyListsWriteAnEmptyArchiveWithAWarning) {
+  const std::string empty = dir_.Join("empty");
+  std::filesystem::create_directories(empty);
+  const std::string cfg = dir_.Join("empty.cfg");
+  WriteFile(cfg, "");
+  const std::string out = dir_.Join("out.vp");
+  const std::string header("VPVP\x02\0\0\0\x10\0\0\0\0\0\0\0", 16);
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"-dir", empty, "-o", out},
+                                               {"-rconfig", cfg, "-dir", Game(), "-o", out}}) {
+    std::filesystem::remove(out);
+    RunResult r = RunQuarrionBinary(args);
+    EXPECT_EQ(r.status, 0) << args[0];
+    EXPECT_EQ(r.err, "quarrion: warning: " + out + " holds no files\n");
+    EXPECT_EQ(ReadFile(out), header);
+  }
+  RunResult r = RunQuarrionBinary({"-list", out});
+  EXPECT_EQ(r.out, kShortBanner + "0 files, 0 bytes\n");
+  r = RunQuarrionBinary({"-verify", out});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.out, kShortBanner + out + " is sound: 0 files, 0 bytes\n");
+}
+
+// Two paths readers cannot tell apart: each warned of once, both packed, exit 1.
+TEST_F(BatchTest, PathsThatDifferOnlyInLetterCaseAreWarnedOfAndExitOne) {
+  const std::string pack = dir_.Join("pack.vp");
+  ASSERT_EQ(RunQuarrionBinary({"-dir", Data(), "-o", pack}).status, 0);
+  const std::string cfg = dir_.Join("r.cfg");
+  WriteFile(cfg, "a.tbl\n" + pack + ":a.tbl\ndata\nA.TBL\n" + pack + ":a.tbl\ndata\n");
+  RunResult r = RunQuarrionBinary({"-rconfig", cfg, "-dir", Game(), "-o", dir_.Join("r.vp")});
+  ASSERT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "quarrion: warning: data\\A.TBL and data\\a.tbl differ only in letter case\n");
+  EXPECT_EQ(ReadFile(dir_.Join("r.vp")).substr(16, 10), "tabletable");
+#if !defined(_WIN32)
+  // The default build warns once, from the writer; -mconfig after the import.
+  WriteFile(Data() + "/A.tbl", "other");
+  const std::string warning =
+      "quarrion: warning: data\\A.tbl and data\\a.tbl differ only in letter case\n";
+  r = RunQuarrionBinary({"-dir", Data(), "-o", dir_.Join("d.vp")});
+  ASSERT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, warning);
+  EXPECT_EQ(ReadFile(dir_.Join("d.vp")).substr(16, 10), "othertable");
+  r = RunQuarrionBinary({"-dir", Data(), "-mconfig", cfg});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, warning);
+#endif
+}
+
 TEST_F(BatchTest, ConfigurationRoundTripGivesTheSameArchive) {
   WriteFile(Data() + "/maps/d.pof", "second model");
   const std::string cfg = dir_.Join("game.cfg");
@@ -148,6 +197,12 @@ TEST_F(BatchTest, RelationalBuildReferencesAndFailures) {
   EXPECT_TRUE(r.out.ends_with("File \"" + Game() + "\\data\\" + longName +
                               "\" Has A Name Longer Than 31 Characters!"))
       << r.out;
+  r = build("a:b.tbl\nx\ndata\n", {"-dir", Game()}, out);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.out.ends_with("File \"" + Game() +
+                              "\\data\\a:b.tbl\" Has A Name That Is Not A "
+                              "Plain Name!"))
+      << r.out;
   // A doubled backslash makes an empty folder component, which the writer refuses.
   r = build("a.tbl\nx\ndata\\\\\n", {"-dir", Game()}, out);
   EXPECT_EQ(r.status, 1);
@@ -163,6 +218,12 @@ TEST_F(BatchTest, RelationalBuildReferencesAndFailures) {
   r = build(moved, {"-dir", "/nowhere", "-vppath", dir_.path()}, dir_.Join("m.vp"));
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(ReadFile(dir_.Join("m.vp")), ReadFile(dir_.Join("k.vp")));
+  // ".VP:" marks a reference as ".vp:" does.
+  std::filesystem::copy_file(pack, dir_.Join("UPPER.VP"));
+  r = build("c.pof\nd:\\vps\\UPPER.VP:c.pof\ndata\\models\n",
+            {"-dir", "/x", "-vppath", dir_.path()}, dir_.Join("u.vp"));
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(ReadFile(dir_.Join("u.vp")), ReadFile(dir_.Join("k.vp")));
   r = build(moved, {"-vppath", dir_.Join("elsewhere"), "-dir", "/x"}, dir_.Join("f.vp"));
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("Add Failed! File \"" + dir_.Join("elsewhere") + "\\pack.vp:c.pof\""),

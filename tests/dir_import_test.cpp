@@ -35,7 +35,10 @@ class DirImportTest : public ::testing::Test {
     out_.str("");
     warn_.str("");
     stats_ = ImportStats{};
-    return ImportDataDirectory(list_, top, out_, warn_, &stats_, &why_);
+    Warnings warnings{out_, warn_};
+    const bool imported = ImportDataDirectory(list_, top, out_, warnings, &stats_, &why_);
+    EXPECT_EQ(warnings.count, stats_.skipped);
+    return imported;
   }
 
   // "folder|name" of every record, in list order.
@@ -144,6 +147,36 @@ TEST_F(DirImportTest, LinkLoopsLongFolderNamesAndLockedFoldersAreSkippedWithAWar
   EXPECT_EQ(stats_.added, static_cast<int>(records.size()));
   EXPECT_EQ(out_.str().find(longFolder), std::string::npos);  // not entered
   ::chmod((top_ + "/locked").c_str(), 0700);
+}
+
+// Names a POSIX folder may hold but an archive may not: each file and folder
+// is skipped with a warning saying why, and the rest is packed (exit 1).
+TEST_F(DirImportTest, NamesThatAreNotPlainAreSkippedAndTheRestIsWritten) {
+  WriteFile(top_ + "/fine.tbl", "fine");
+  WriteFile(top_ + "/back\\slash.txt", "b");
+  WriteFile(top_ + "/c:olon.txt", "c");
+  WriteFile(top_ + "/x:y/inside.tbl", "i");
+  WriteFile(top_ + "/sub/bell\a", "a");
+  ASSERT_TRUE(Import(top_));
+  EXPECT_EQ(Records(), (Strings{"data|fine.tbl"}));
+  EXPECT_EQ(Sorted(Lines(warn_)), (Strings{"quarrion: warning: " + top_ +
+                                               "\\back\\slash.txt: name \"back\\slash.txt\" "
+                                               "holds a backslash, skipped",
+                                           "quarrion: warning: " + top_ +
+                                               "\\c:olon.txt: name \"c:olon.txt\" holds a colon, "
+                                               "skipped",
+                                           "quarrion: warning: " + top_ +
+                                               "\\sub\\bell\a: name \"bell\a\" holds a "
+                                               "control character, skipped",
+                                           "quarrion: warning: " + top_ +
+                                               "\\x:y: folder name \"x:y\" holds a colon, "
+                                               "skipped"}));
+
+  const std::string out = dir_.Join("out.vp");
+  const testing::RunResult r = testing::RunQuarrionBinary({"-dir", top_, "-o", out});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 4) << r.err;
+  EXPECT_EQ(testing::ReadFile(out).substr(16, 4), "fine");
 }
 #endif  // !defined(_WIN32)
 

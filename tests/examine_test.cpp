@@ -130,6 +130,14 @@ TEST_F(ExamineTest, VerifyFindsEachProblemAndPrintsThemAll) {
       {withFile(Entry(4, 2, "hdr", 1)), "the data (offset 4, 2 bytes) lie outside the data area"},
       {withFile(Entry(20, 6, "over", 1)),
        "entry 2 (data\\over): the data overlap those of entry 1 (data\\a.tbl)"},
+      {ArchiveBuilder()
+           .Folder("data")
+           .File("a.tbl", "1")
+           .Up()
+           .Folder("DATA")
+           .File("A.TBL", "2")
+           .Bytes(),
+       "entry 4 (DATA\\A.TBL): the same path as entry 1 (data\\a.tbl), letter case ignored"},
   };
   for (const auto& [bytes, finding] : cases) {
     t = Run(RunVerifyArchive, Archive(bytes, "case.vp"));
@@ -216,6 +224,25 @@ TEST_F(ExamineTest, ExtractRefusesNamesThatLeaveTheFolder) {
   EXPECT_EQ(testing::ListTree(dir_.Join("sandbox")),
             (std::vector<std::string>{"out", "out/data", "out/data/fine.txt", "out/top.txt",
                                       "out/up.txt"}));
+}
+
+// Readers take the first entry of a path whatever its letter case: a later
+// one, also one whose folders differ in case, is refused, not written over it.
+TEST_F(ExamineTest, ExtractWritesOnlyTheFirstEntryOfAPath) {
+  ArchiveBuilder c;
+  c.Folder("data").File("ship.pof", "first").File("Ship.POF", "second").Folder("Maps");
+  c.File("a.map", "map").Up().Folder("maps").File("A.MAP", "other map").File("b.map", "b");
+  const std::string out = dir_.Join("out");
+  testing::Dialogue t = Run(RunExtractArchive, Archive(c.Bytes()), out);
+  EXPECT_EQ(t.status, 1);
+  EXPECT_EQ(t.out, "Extracted 3 files (9 bytes) into " + out + "\n");
+  EXPECT_EQ(t.err,
+            "quarrion: refused data\\Ship.POF: the same path as data\\ship.pof, letter case "
+            "ignored\n"
+            "quarrion: refused data\\maps\\A.MAP: the same path as data\\Maps\\a.map, letter case "
+            "ignored\n"
+            "quarrion: not everything was extracted: 2 refused, 0 failed\n");
+  EXPECT_EQ(ReadFile(out + "/data/ship.pof"), "first");
 }
 
 #if !defined(_WIN32)

@@ -107,13 +107,17 @@ TEST_F(InteractiveTest, FailuresAreReportedAndWriteNothing) {
   EXPECT_NE(s.err.find(dir_.Join("none") + ": "), std::string::npos);
   EXPECT_EQ(list_.size(), 0u);
 
-  // An empty list writes an empty archive and an empty list file, no "#".
+  // An empty list writes an archive of the header alone, with a warning,
+  // and an empty list file, no "#".
   const std::string vp = dir_.Join("out.vp");
   const std::string lst = dir_.Join("l.lst");
-  EXPECT_EQ(Run("wr " + vp + "\nli " + lst + "\n").out,
-            kMenu + "VP output Filename: VP Written!\n" + kMenu + kListPrompt + "\n\n" + kMenu);
-  EXPECT_TRUE(FileExists(vp) && FileExists(lst));
-  EXPECT_EQ(ReadFile(vp) + ReadFile(lst), "");
+  s = Run("wr " + vp + "\nli " + lst + "\n");
+  EXPECT_EQ(s.out,
+            kMenu + "VP output Filename: \nVP Written!\n" + kMenu + kListPrompt + "\n\n" + kMenu);
+  EXPECT_EQ(s.err, "quarrion: warning: " + vp + " holds no files\n");
+  EXPECT_EQ(ReadFile(vp), std::string("VPVP\x02\0\0\0\x10\0\0\0\0\0\0\0", 16));
+  EXPECT_TRUE(FileExists(lst));
+  EXPECT_EQ(ReadFile(lst), "");
 
   // A folder with an empty component cannot be stored: the old archive stays.
   WriteFile(vp, "old archive");
@@ -124,6 +128,20 @@ TEST_F(InteractiveTest, FailuresAreReportedAndWriteNothing) {
   EXPECT_EQ(ReadFile(vp), "old archive");
   EXPECT_EQ(testing::ListTree(dir_.path()),
             (std::vector<std::string>{"a.tbl", "l.lst", "out.vp", "z.tbl"}));
+}
+
+// Paths that differ only in letter case: "im" warns of them over the whole
+// list once it has imported, and "wr" again as it writes both.
+TEST_F(InteractiveTest, ImportAndWriteWarnOfPathsThatDifferOnlyInLetterCase) {
+  const std::string data = dir_.Join("mod");
+  WriteFile(data + "/A.TBL", "big");
+  const std::string vp = dir_.Join("out.vp");
+  testing::Dialogue s = Run(Add("a.tbl") + "im " + data + "\nwr " + vp + "\nqu\n");
+  EXPECT_EQ(s.err,
+            "quarrion: warning: data\\a.tbl and data\\A.TBL differ only in letter case\n"  // im
+            "quarrion: warning: data\\A.TBL and data\\a.tbl differ only in letter case\n");
+  EXPECT_NE(s.out.find("Adding directory: " + data + "\n\n\n"), std::string::npos) << s.out;
+  EXPECT_EQ(ReadFile(vp).substr(16, 5), "bigay");
 }
 
 TEST_F(InteractiveTest, LoadPausesAfterAnEntryItCannotAdd) {

@@ -62,6 +62,10 @@ TEST(LayoutTest, RefusesFoldersTheDirectoryCannotHoldAndArchivesPastTwoGigabytes
       {"data\\" + std::string(32, 'x'), Code::kNameTooLong, "is longer than 31 bytes"},
       {"data\\..", Code::kBadFolder, "begins with \"..\""},
       {"..hidden", Code::kBadFolder, "begins with \"..\""},
+      // Components that are not plain names: -verify and -extract would refuse them.
+      {"data\\.", Code::kBadFolder, "the folder component \".\" names the current folder"},
+      {"data\\c:", Code::kBadFolder, "the folder component \"c:\" holds a colon"},
+      {"data/maps", Code::kBadFolder, "the folder component \"data/maps\" holds a slash"},
   };
   for (const Case& c : cases) {
     BuildList list;

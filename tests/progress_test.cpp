@@ -91,7 +91,8 @@ TEST(ProgressLineTest, WriterReportsEachFileAndHidesTheLineForItsConsoleLines) {
   ASSERT_TRUE(out.Create(dir.Join("out.vp"), nullptr));
   std::ostringstream console;
   RecordingProgress progress(console);
-  ASSERT_TRUE(WriteVp(list, out, console, nullptr, nullptr, &progress));
+  Warnings warnings{console, console};
+  ASSERT_TRUE(WriteVp(list, out, console, warnings, nullptr, nullptr, &progress));
   EXPECT_EQ(console.str(), "[begin 9 3][hide]data\n[5 1][8 2][hide]data\\maps\n[9 3][hide]\n");
 }
 

@@ -23,12 +23,14 @@ namespace {
 
 using testing::Record;
 
-// Writes `list` to `target` as the modes do, through the atomic output file.
+// Writes `list` to `target` as the modes do, through the atomic output file;
+// `console` gets what was printed, warnings included.
 bool WriteArchive(BuildList& list, const std::string& target, Status* why,
                   std::string* console = nullptr, SourceArchives* archives = nullptr) {
   host::AtomicOutputFile out;
   std::ostringstream shown;
-  bool ok = out.Create(target, why) && WriteVp(list, out, shown, why, archives);
+  Warnings warnings{shown, shown};
+  bool ok = out.Create(target, why) && WriteVp(list, out, shown, warnings, why, archives);
   if (archives != nullptr) archives->Clear();  // no source open at the rename
   ok = ok && out.Commit(why);
   if (console != nullptr) *console = shown.str();
@@ -120,13 +122,47 @@ TEST_F(WriterTest, WritesTheExampleArchiveTheOneFileArchiveAndAnEmptyOne) {
           FolderEntry(116, "tables") + FileEntry(106, 10, "a.tbl", 101));
   EXPECT_EQ(console, "data\ndata\\models\ndata\\tables\n\n");
 
-  // The one-file archive, and nothing for an empty list.
+  // The one-file archive, and the header alone, with a warning, for an empty list.
   EXPECT_EQ(Written({Disk("data", "hello.txt", 5, 'h', 77)}),
             "VPVP" + I32(2) + I32(21) + I32(2) + "hhhhh" + FolderEntry(21, "data") +
                 FileEntry(16, 5, "hello.txt", 77));
-  console = "?";
-  EXPECT_EQ(Written({}, &console) + console, "");
-  EXPECT_TRUE(testing::FileExists(target_));
+  EXPECT_EQ(Written({}, &console), "VPVP" + I32(2) + I32(16) + I32(0));
+  EXPECT_EQ(console, "quarrion: warning: " + target_ + " holds no files\n\n");
+}
+
+// Size 0 and time 0 is how a reader tells a folder: an empty file of the
+// epoch gets time 1, stays a file and keeps the files after it in its folder.
+TEST_F(WriterTest, EmptyFileOfTimeZeroReadsBackAsAFile) {
+  Written({Disk("data", "a.empty", 0, 'e', 0), Disk("data", "b.tbl", 3, 'b', 0)});
+  VpReader reader(target_);
+  ASSERT_EQ(reader.entries().size(), 3u);
+  const VpDirEntry& empty = reader.entries()[1];
+  EXPECT_EQ(ClassifyEntry(empty), EntryKind::kFile);
+  EXPECT_EQ(EntryName(empty), "a.empty");
+  EXPECT_EQ(empty.timestamp, 1);
+  EXPECT_EQ(reader.entries()[2].timestamp, 0);  // a file by its size
+  EXPECT_EQ(ClassifyEntry(reader.entries()[2]), EntryKind::kFile);
+}
+
+// Readers look names up without regard to case: paths equal but for it (and
+// equal ones) are each warned of once, naming both, and both are written.
+TEST_F(WriterTest, PathsThatDifferOnlyInLetterCaseAreWarnedOfAndBothWritten) {
+  const FileRecord one = Disk("data", "one", 1, '1');
+  auto same = [&one](const std::string& folder, const std::string& name) {
+    return Record(folder, name, 1, one.path, 5);
+  };
+  std::string console;
+  const std::string archive =
+      Written({same("data", "ship.pof"), same("data\\Maps", "a.pof"), same("data", "Ship.pof"),
+               same("data\\maps", "A.POF"), same("data", "other"), same("data", "other")},
+              &console);
+  EXPECT_EQ(Directory(archive).size(), 10u);  // 3 folders, 1 up, 6 files
+  // In the order the archive stores them.
+  EXPECT_EQ(console.substr(0, console.find("data\n")),
+            "quarrion: warning: data\\other is listed twice\n"
+            "quarrion: warning: data\\Ship.pof and data\\ship.pof differ only in letter case\n"
+            "quarrion: warning: data\\Maps\\a.pof and data\\maps\\A.POF differ only in letter "
+            "case\n");
 }
 
 TEST_F(WriterTest, FolderAndUpEntriesAtEveryChangeAndTheOrderOfNames) {

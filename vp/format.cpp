@@ -62,6 +62,20 @@ bool SetEntryName(VpDirEntry* entry, std::string_view name) {
   return true;
 }
 
+std::string PlainNameProblem(std::string_view name) {
+  if (name.empty()) return "is empty";
+  if (name == ".") return "names the current folder";
+  if (name == "..") return "names the parent folder";
+  for (char c : name) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (c == '/') return "holds a slash";
+    if (c == '\\') return "holds a backslash";
+    if (c == ':') return "holds a colon";
+    if (u < 0x20 || u == 0x7f) return "holds a control character";
+  }
+  return {};
+}
+
 EntryKind ClassifyEntry(const VpDirEntry& entry) {
   if (entry.size != 0 || entry.timestamp != 0) return EntryKind::kFile;
   if (entry.name[0] == '.' && entry.name[1] == '.') return EntryKind::kUp;

@@ -56,13 +56,22 @@ std::string_view EntryName(const VpDirEntry& entry);
 // Stores `name` NUL-padded; false (and nothing stored) for more than 31 bytes.
 bool SetEntryName(VpDirEntry* entry, std::string_view name);
 
+// Why `name` is not a plain name, "" when it is: empty, "." or "..", or
+// holding a slash, backslash, colon or control character. Only a plain name
+// stands for one file or folder on every host, so the writer takes no other
+// and -verify and -extract refuse any other. The reason reads after the
+// quoted name ("holds a colon").
+std::string PlainNameProblem(std::string_view name);
+
 // How a reader tells the kinds apart: size and timestamp both 0 make a folder
 // entry, or an up entry when the name begins with "..".
 enum class EntryKind { kFile, kFolder, kUp };
 EntryKind ClassifyEntry(const VpDirEntry& entry);
 
 // ASCII-only case folding, as the reader's magic test and look-up use it.
-inline char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+inline char AsciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // Append the encoded records to `out`.
 void WriteHeader(std::string* out, HeaderValues values);

@@ -83,13 +83,6 @@ std::int32_t Saturate(std::int64_t value) {
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, 0, kMaxOffset));
 }
 
-std::string RecordLabel(const FileRecord& r) {
-  std::string label = r.folder;
-  if (!label.empty()) label += '\\';
-  label += r.name();
-  return label;
-}
-
 }  // namespace
 
 std::int32_t SplitPath(std::string text, char separator, std::vector<std::string>* parts) {
@@ -202,7 +195,7 @@ void LayoutTree(BuildList& list) {
 
 bool CheckLayout(const BuildList& list, Status* why) {
   auto refuse = [why](Code code, const FileRecord& r, const std::string& reason) {
-    if (why != nullptr) *why = Status::Error(code, RecordLabel(r) + ": " + reason);
+    if (why != nullptr) *why = Status::Error(code, RecordPath(r) + ": " + reason);
     return false;
   };
 
@@ -236,6 +229,9 @@ bool CheckLayout(const BuildList& list, Status* why) {
       if (part.starts_with("..")) {
         return refuse(Code::kBadFolder, r,
                       "the folder component \"" + part + "\" begins with \"..\"");
+      }
+      if (std::string problem = PlainNameProblem(part); !problem.empty()) {
+        return refuse(Code::kBadFolder, r, "the folder component \"" + part + "\" " + problem);
       }
     }
   }

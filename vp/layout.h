@@ -24,7 +24,8 @@ void SortFiles(BuildList& list);
 void LayoutTree(BuildList& list);
 
 // After LayoutTree: refuses, naming the record, a folder with an empty
-// component, a folder component longer than 31 bytes, or an archive whose
+// component, a folder component longer than 31 bytes, beginning with ".."
+// or otherwise not a plain name (PlainNameProblem), or an archive whose
 // directory would start past 2^31-1.
 bool CheckLayout(const BuildList& list, Status* why);
 

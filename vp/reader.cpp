@@ -27,7 +27,15 @@ std::string Describe(std::int32_t loadResult) {
 }  // namespace
 
 bool IsVpSourceReference(std::string_view path) {
-  return path.find(".vp:") != std::string_view::npos;
+  // Each colon, looked at with the three bytes before it.
+  for (std::size_t colon = path.find(':', 3); colon != std::string_view::npos;
+       colon = path.find(':', colon + 1)) {
+    if (path[colon - 3] == '.' && AsciiLower(path[colon - 2]) == 'v' &&
+        AsciiLower(path[colon - 1]) == 'p') {
+      return true;
+    }
+  }
+  return false;
 }
 
 std::string_view VpArchivePath(std::string_view reference) {

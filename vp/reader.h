@@ -16,7 +16,7 @@
 
 namespace quarrion {
 
-// True when `path` contains ".vp:" (case-sensitive, anywhere).
+// True when `path` contains ".vp:", letters in any case (PACK.VP:a.tbl), anywhere.
 bool IsVpSourceReference(std::string_view path);
 
 // The archive part of a reference: everything before its last ':'.

@@ -91,7 +91,16 @@ std::int64_t WriteDirectory(const BuildList& list, host::AtomicOutputFile& out, 
       current = &node.parts;
       currentFolder = node.folder;
     }
-    WriteEntry(&chunk, r.entry);
+    // Size 0 and time 0 would read back as a folder (the file lost, the
+    // files after it moved into a folder of its name): an empty file
+    // stamped with the epoch gets the second after it.
+    if (ClassifyEntry(r.entry) == EntryKind::kFile) {
+      WriteEntry(&chunk, r.entry);
+    } else {
+      VpDirEntry file = r.entry;
+      file.timestamp = 1;
+      WriteEntry(&chunk, file);
+    }
     ++written;
     if (chunk.size() >= kDirectoryChunk) {
       if (!out.Write(chunk, why)) return -1;
@@ -104,14 +113,15 @@ std::int64_t WriteDirectory(const BuildList& list, host::AtomicOutputFile& out, 
 
 }  // namespace
 
-bool WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& console, Status* why,
-             SourceArchives* archives, WriteProgress* progress) {
+bool WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& console,
+             Warnings& warnings, Status* why, SourceArchives* archives, WriteProgress* progress) {
   Status ignored;
   if (why == nullptr) why = &ignored;
-  if (list.files.empty()) return true;
 
   LayoutTree(list);
   if (!CheckLayout(list, why)) return false;
+  if (list.files.empty()) warnings.Note(out.target() + " holds no files");
+  WarnOfCaseClashes(list, warnings);
 
   std::string header;
   WriteHeader(&header, list.header);

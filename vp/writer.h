@@ -7,6 +7,7 @@
 #include "buildlist/build_list.h"
 #include "host/host.h"
 #include "host/status.h"
+#include "vp/warnings.h"
 
 namespace quarrion {
 
@@ -28,15 +29,18 @@ class WriteProgress {
 // Writes the archive into `out` (created, not yet committed): header, every
 // file's data, the directory with folder and up entries, and the final entry
 // count. Prints each folder to `console` as its data is copied, then an empty
-// line. An empty list writes nothing. False, with the reason naming the
-// record or source, when the list is refused or a source or the output fails;
-// the caller then discards `out`. Source archives are read through
+// line. Warns of records whose paths differ only in letter case (both are
+// written; see WarnOfCaseClashes) and, without counting it, of an empty list,
+// which gives an archive of the header alone. No file entry reads back as a
+// folder: an empty file of time 0 is stamped 1. False, with the reason naming
+// the record or source, when the list is refused or a source or the output
+// fails; the caller then discards `out`. Source archives are read through
 // `archives` when given, otherwise through a set made for this write (closed
 // again before WriteVp returns). A caller that passes its own set closes it
 // (Clear) before committing, since some hosts cannot replace an open file.
 // `progress`, when given, follows the data pass.
 bool WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& console,
-             Status* why = nullptr, SourceArchives* archives = nullptr,
+             Warnings& warnings, Status* why = nullptr, SourceArchives* archives = nullptr,
              WriteProgress* progress = nullptr);
 
 }  // namespace quarrion
