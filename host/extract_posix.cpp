@@ -68,6 +68,10 @@ class TempGuard {
 
 }  // namespace
 
+// Every step down is relative to an open descriptor, so a folder closed and
+// opened again is reached the same way, link-free, as the first time.
+const std::size_t ExtractFolder::kMostHeld = 8;
+
 ExtractFolder::~ExtractFolder() { Close(); }
 
 ExtractFolder::ExtractFolder(ExtractFolder&& other) noexcept

@@ -58,6 +58,13 @@ std::string TempName(const std::string& name) {
 
 }  // namespace
 
+// Every folder of a path is held: the paths built here are limited to
+// MAX_PATH (260 bytes), which a name and a separator per folder fill within
+// 128 folders. Should a path go deeper, the innermost held folders still
+// keep their ancestors in place, as NTFS renames no folder with an open
+// file or folder below it.
+const std::size_t ExtractFolder::kMostHeld = 128;
+
 ExtractFolder::~ExtractFolder() { Close(); }
 
 ExtractFolder::ExtractFolder(ExtractFolder&& other) noexcept
