@@ -70,7 +70,7 @@ class TempGuard {
 
 // Every step down is relative to an open descriptor, so a folder closed and
 // opened again is reached the same way, link-free, as the first time.
-const std::size_t ExtractFolder::kMostHeld = 8;
+const std::size_t ExtractFolder::kMostHeld = 16;
 
 ExtractFolder::~ExtractFolder() { Close(); }
 
