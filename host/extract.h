@@ -4,6 +4,7 @@
 // the target can send a write outside the target folder.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -40,6 +41,13 @@ class ExtractFolder {
   // never written through, and a failed write leaves it as it was.
   bool WriteFile(const std::string& name, InputFile& src, std::int64_t offset, std::int64_t length,
                  std::int64_t mtime, Status* err) const;
+
+  // How many folders below the target an extraction holds open at once: the
+  // innermost ones along its current path. A folder closed to stay within
+  // this is opened again, from the nearest one still open, when a file
+  // needs it; so an archive nested any number of folders deep needs no more
+  // descriptors or handles than this.
+  static const std::size_t kMostHeld;
 
   bool is_open() const { return handle_ != kInvalid; }
   // The folder's path, for messages.

@@ -8,13 +8,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "host/extract.h"
+#include "host/interrupt.h"
 #include "host/posix_io.h"
 
 namespace quarrion::host {
@@ -37,23 +36,19 @@ bool IsSingleName(const std::string& name) {
 // A name for the temporary file beside `name`: hidden, and unlikely to meet
 // an entry of the archive.
 std::string TempName(const std::string& name) {
-  static std::mt19937_64 rng(
-      std::random_device{}() ^
-      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-      static_cast<std::uint64_t>(::getpid()));
-  static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string t = "." + name + ".tmp-";
-  for (int i = 0; i < 8; ++i) t += kChars[rng() % (sizeof kChars - 1)];
-  return t;
+  return "." + name + ".tmp-" + posix::RandomLetters(8);
 }
 
-// Removes the temporary file unless it was renamed into place.
+// Removes the temporary file unless it was renamed into place, and only
+// then ends its registration for interruptions.
 class TempGuard {
  public:
-  TempGuard(int dir, std::string name) : dir_(dir), name_(std::move(name)) {}
+  TempGuard(int dir, std::string name, RemoveOnInterrupt& registered)
+      : dir_(dir), name_(std::move(name)), registered_(registered) {}
   ~TempGuard() {
     if (fd_ >= 0) ::close(fd_);
     if (!name_.empty()) ::unlinkat(dir_, name_.c_str(), 0);
+    registered_.Clear();
   }
   TempGuard(const TempGuard&) = delete;
   TempGuard& operator=(const TempGuard&) = delete;
@@ -64,9 +59,14 @@ class TempGuard {
  private:
   int dir_;
   std::string name_;
+  RemoveOnInterrupt& registered_;
 };
 
 }  // namespace
+
+// Every step down is relative to an open descriptor, so a folder closed and
+// opened again is reached the same way, link-free, as the first time.
+const std::size_t ExtractFolder::kMostHeld = 16;
 
 ExtractFolder::~ExtractFolder() { Close(); }
 
@@ -158,11 +158,15 @@ bool ExtractFolder::WriteFile(const std::string& name, InputFile& src, std::int6
   }
   const int dir = static_cast<int>(handle_);
 
-  // O_EXCL never follows a link and never opens what is already there.
+  // O_EXCL never follows a link and never opens what is already there. The
+  // name is registered before the file is made, so that an interruption
+  // from then on removes it.
+  RemoveOnInterrupt registered;
   std::string tempName;
   int fd = -1;
   for (int attempt = 0; attempt < kTempAttempts && fd < 0; ++attempt) {
     tempName = TempName(name);
+    registered.Set(dir, tempName);
     fd =
         ::openat(dir, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) break;
@@ -171,7 +175,7 @@ bool ExtractFolder::WriteFile(const std::string& name, InputFile& src, std::int6
     Fail(err, Errno(shown, errno));
     return false;
   }
-  TempGuard temp(dir, tempName);
+  TempGuard temp(dir, tempName, registered);
   temp.fd_ = fd;
 
   std::vector<char> buf(static_cast<std::size_t>(

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/extract.h"
+#include "host/interrupt.h"
 #include "host/windows_io.h"
 
 namespace quarrion::host {
@@ -57,6 +58,13 @@ std::string TempName(const std::string& name) {
 }
 
 }  // namespace
+
+// Every folder of a path is held: the paths built here are limited to
+// MAX_PATH (260 bytes), which a name and a separator per folder fill within
+// 128 folders. Should a path go deeper, the innermost held folders still
+// keep their ancestors in place, as NTFS renames no folder with an open
+// file or folder below it.
+const std::size_t ExtractFolder::kMostHeld = 128;
 
 ExtractFolder::~ExtractFolder() { Close(); }
 
@@ -151,13 +159,17 @@ bool ExtractFolder::WriteFile(const std::string& name, InputFile& src, std::int6
     Fail(err, Status::Error(Code::kBadFolder, target + ": not a plain file name"));
     return false;
   }
-  // CREATE_NEW never opens what is already there, link or file.
+  // CREATE_NEW never opens what is already there, link or file. The name is
+  // registered before the file is made, so that an interruption from then
+  // on removes it; FILE_SHARE_DELETE lets the handler delete it while open.
+  RemoveOnInterrupt registered;
   std::string temp;
   HANDLE h = INVALID_HANDLE_VALUE;
   DWORD lastError = 0;
   for (int attempt = 0; attempt < kTempAttempts && h == INVALID_HANDLE_VALUE; ++attempt) {
     temp = path_ + TempName(name);
-    h = ::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    registered.Set(RemoveOnInterrupt::kNoFolder, temp);
+    h = ::CreateFileA(temp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
       lastError = ::GetLastError();

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/interrupt.h"
 #include "host/status.h"
 
 namespace quarrion::host {
@@ -162,7 +163,8 @@ class FileOpener {
 // An output file that replaces its target only when everything was written:
 // data go to a temporary file in the target's folder, and Commit closes it
 // and renames it over the target. An uncommitted file is removed by the
-// destructor, so a failed write leaves the target as it was.
+// destructor, so a failed write leaves the target as it was, and by the
+// interruption handlers (host/interrupt.h) while it is registered there.
 class AtomicOutputFile {
  public:
   AtomicOutputFile() = default;
@@ -202,6 +204,7 @@ class AtomicOutputFile {
   std::intptr_t handle_ = kInvalid;
   std::string target_;
   std::string tempPath_;
+  RemoveOnInterrupt interrupt_;  // tempPath_, from before it is created until it is gone
   std::string buffer_;
   std::int64_t position_ = 0;  // logical size: file bytes plus buffered bytes
   std::int64_t flushed_ = 0;   // bytes already in the file

@@ -25,6 +25,7 @@ using posix::kSourceFlags;
 using posix::WriteAll;
 
 constexpr std::size_t kCopyBufferSize = 128 * 1024;
+constexpr int kTempAttempts = 100;
 
 FileInfo InfoFromStat(const struct stat& st) {
   FileInfo info;
@@ -209,21 +210,27 @@ bool AtomicOutputFile::Create(const std::string& target, Status* err) {
     return false;
   }
   // The temporary file lives beside the target so that the rename stays on
-  // one file system and replaces the target in one step.
-  std::string pattern = native + ".tmp-XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  int fd = ::mkstemp(name.data());
+  // one file system and replaces the target in one step. Its name is
+  // registered before it is created, so that an interruption from then on
+  // removes it; O_EXCL never opens what is already there.
+  std::string name;
+  int fd = -1;
+  for (int attempt = 0; attempt < kTempAttempts && fd < 0; ++attempt) {
+    name = native + ".tmp-" + posix::RandomLetters(6);
+    interrupt_.Set(RemoveOnInterrupt::kNoFolder, name);
+    fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0 && errno != EEXIST) break;
+  }
   if (fd < 0) {
     Fail(err, Errno(target, errno));
+    interrupt_.Clear();
     return false;
   }
-  ::fcntl(fd, F_SETFD, FD_CLOEXEC);
   // Keep the mode of a file being replaced; a new one gets the usual mode.
   mode_t mode = (::stat(native.c_str(), &st) == 0) ? (st.st_mode & 07777) : NewFileMode();
   ::fchmod(fd, mode);
   handle_ = fd;
-  tempPath_ = name.data();
+  tempPath_ = name;
   buffer_.reserve(kCopyBufferSize);
   return true;
 }
@@ -370,17 +377,16 @@ bool AtomicOutputFile::Commit(Status* err) {
   // write error the file system reports only at close is caught below.
   if (::close(fd) != 0) {
     Fail(err, Errno(target_, errno));
-    ::unlink(tempPath_.c_str());
-    tempPath_.clear();
+    Discard();
     return false;
   }
   if (::rename(tempPath_.c_str(), NativePath(target_).c_str()) != 0) {
     Fail(err, Errno(target_, errno));
-    ::unlink(tempPath_.c_str());
-    tempPath_.clear();
+    Discard();
     return false;
   }
   tempPath_.clear();
+  interrupt_.Clear();
   return true;
 }
 
@@ -393,6 +399,7 @@ void AtomicOutputFile::Discard() {
     ::unlink(tempPath_.c_str());
     tempPath_.clear();
   }
+  interrupt_.Clear();
   buffer_.clear();
 }
 

@@ -358,14 +358,19 @@ bool AtomicOutputFile::Create(const std::string& target, Status* err) {
   // The temporary file lives beside the target so that the rename stays on
   // one volume and replaces the target in one step. Its name is unique to
   // this process and attempt; CREATE_NEW never takes over an existing file.
+  // The name is registered before the file is made, so that an
+  // interruption from then on removes it, and FILE_SHARE_DELETE lets the
+  // interruption handler delete it while it is open here.
   static unsigned attempt = 0;
   for (int tries = 0;; ++tries) {
     char suffix[64];
     std::snprintf(suffix, sizeof suffix, ".tmp-%lu-%u",
                   static_cast<unsigned long>(::GetCurrentProcessId()), ++attempt);
     std::string name = target + suffix;
-    HANDLE h = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    interrupt_.Set(RemoveOnInterrupt::kNoFolder, name);
+    HANDLE h = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       handle_ = FromHandle(h);
       tempPath_ = name;
@@ -374,6 +379,7 @@ bool AtomicOutputFile::Create(const std::string& target, Status* err) {
     DWORD e = ::GetLastError();
     if ((e != ERROR_FILE_EXISTS && e != ERROR_ALREADY_EXISTS) || tries >= 100) {
       Fail(err, Win32Error(target, e));
+      interrupt_.Clear();
       return false;
     }
   }
@@ -490,6 +496,7 @@ bool AtomicOutputFile::Commit(Status* err) {
     return false;
   }
   tempPath_.clear();
+  interrupt_.Clear();
   return true;
 }
 
@@ -502,6 +509,7 @@ void AtomicOutputFile::Discard() {
     ::DeleteFileA(tempPath_.c_str());
     tempPath_.clear();
   }
+  interrupt_.Clear();
   buffer_.clear();
 }
 

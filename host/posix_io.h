@@ -8,8 +8,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <random>
 #include <string>
 #include <utility>
 
@@ -72,6 +75,18 @@ inline bool WriteAll(int fd, const char* p, std::size_t n, const std::string& pa
     n -= static_cast<std::size_t>(w);
   }
   return true;
+}
+
+// `n` random letters and digits, for the names of temporary files.
+inline std::string RandomLetters(int n) {
+  thread_local std::mt19937_64 rng(
+      std::random_device{}() ^
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+      static_cast<std::uint64_t>(::getpid()));
+  static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string t;
+  for (int i = 0; i < n; ++i) t += kChars[rng() % (sizeof kChars - 1)];
+  return t;
 }
 
 // How source files are opened. O_NONBLOCK keeps a FIFO swapped in since the

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <deque>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -244,7 +245,8 @@ void ArchiveCheck::CheckOverlaps() {
 // ---- -extract ----------------------------------------------------------------
 
 // One open folder of the walk: its name, why it is refused (empty when it is
-// a plain name), and its folder on disk once a file needs it.
+// a plain name), and its folder on disk while a file needs it (at most
+// host::ExtractFolder::kMostHeld of them are open at once).
 struct OpenFolder {
   std::string name;
   std::string refusal;
@@ -276,12 +278,15 @@ class Extraction {
   // The folder on disk of the innermost open folder, made and opened as
   // needed; nullptr with the reason when that fails.
   const host::ExtractFolder* Target(Status* why);
+  // Leaves the innermost open folder.
+  void CloseFolder();
 
   VpReader& reader_;
   host::ExtractFolder& root_;
   Console& console_;
   FolderWalk walk_;
   std::vector<OpenFolder> open_;
+  std::deque<std::size_t> held_;  // the indices in open_ of the folders open on disk, ascending
   // Lower-cased path -> the path as shown, of every file written.
   std::unordered_map<std::string, std::string> writtenPaths_;
   std::int64_t written_ = 0;
@@ -299,7 +304,7 @@ void Extraction::Run() {
                                    host::ExtractFolder(), Status::Ok()});
         break;
       case FolderWalk::Step::kClose:
-        open_.pop_back();
+        CloseFolder();
         break;
       case FolderWalk::Step::kStrayUp:
         // Read as staying at the top: never above the target folder.
@@ -313,20 +318,38 @@ void Extraction::Run() {
   }
 }
 
+// The walk down starts at the innermost folder still open, or at the target
+// folder: every folder above one that is open was opened without a failure.
+// Each folder on the way is opened relative to its parent (never following
+// a link), and the outermost held folder is closed when more than
+// kMostHeld are open; it is opened again the same way when the walk comes
+// back up to it.
 const host::ExtractFolder* Extraction::Target(Status* why) {
-  const host::ExtractFolder* parent = &root_;
-  for (OpenFolder& f : open_) {
+  const std::size_t from = held_.empty() ? 0 : held_.back() + 1;
+  const host::ExtractFolder* parent = from == 0 ? &root_ : &open_[from - 1].folder;
+  for (std::size_t i = from; i < open_.size(); ++i) {
+    OpenFolder& f = open_[i];
     if (!f.failure.ok()) {
       *why = f.failure;
       return nullptr;
     }
-    if (!f.folder.is_open() && !parent->OpenChild(f.name, &f.folder, &f.failure)) {
+    if (!parent->OpenChild(f.name, &f.folder, &f.failure)) {
       *why = f.failure;
       return nullptr;
+    }
+    held_.push_back(i);
+    if (held_.size() > host::ExtractFolder::kMostHeld) {
+      open_[held_.front()].folder = host::ExtractFolder();
+      held_.pop_front();
     }
     parent = &f.folder;
   }
   return parent;
+}
+
+void Extraction::CloseFolder() {
+  if (!held_.empty() && held_.back() + 1 == open_.size()) held_.pop_back();
+  open_.pop_back();
 }
 
 void Extraction::File(const VpDirEntry& e) {

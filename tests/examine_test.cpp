@@ -272,6 +272,52 @@ TEST_F(ExamineTest, ExtractNeverFollowsAPlantedSymbolicLink) {
 }
 #endif
 
+#if !defined(_WIN32)
+// An archive nested 1000 folders deep, extracted by the program with 32
+// descriptors at most: a file in every folder on the way down, another in
+// every folder on the way back up (which needs the folders closed on the way
+// down opened again), and a second branch entered halfway up.
+TEST(ExamineProgramTest, ExtractGoesAnyDepthWithFewDescriptors) {
+  constexpr int kDepth = 1000;
+  constexpr int kBranch = 30;
+  constexpr int kBranchAt = 500;
+  ArchiveBuilder c;
+  for (int i = 1; i <= kDepth; ++i) c.Folder("d").File("down", "down " + std::to_string(i));
+  for (int i = kDepth; i >= 1; --i) {
+    if (i == kBranchAt) {
+      for (int j = 1; j <= kBranch; ++j) c.Folder("b").File("f", "b " + std::to_string(j));
+      for (int j = 0; j < kBranch; ++j) c.Up();
+    }
+    c.File("up", "up " + std::to_string(i)).Up();
+  }
+  c.File("top", "top");
+  testing::TempDir dir;
+  WriteFile(dir.Join("deep.vp"), c.Bytes());
+  const std::string out = dir.Join("out");
+  const int pid = testing::StartQuarrionBinary({"-extract", dir.Join("deep.vp"), out},
+                                               dir.Join("stdout"), dir.Join("stderr"), 32);
+  EXPECT_EQ(testing::WaitQuarrionBinary(pid), 0) << ReadFile(dir.Join("stderr"));
+  EXPECT_EQ(ReadFile(dir.Join("stderr")), "");
+  const int files = 2 * kDepth + kBranch + 1;
+  EXPECT_NE(ReadFile(dir.Join("stdout")).find("Extracted " + std::to_string(files) + " files"),
+            std::string::npos);
+  std::string path = out;
+  for (int i = 1; i <= kDepth; ++i) {
+    path += "/d";
+    ASSERT_EQ(ReadFile(path + "/down"), "down " + std::to_string(i)) << "depth " << i;
+    ASSERT_EQ(ReadFile(path + "/up"), "up " + std::to_string(i)) << "depth " << i;
+    if (i == kBranchAt) {
+      std::string branch = path;
+      for (int j = 1; j <= kBranch; ++j) {
+        branch += "/b";
+        ASSERT_EQ(ReadFile(branch + "/f"), "b " + std::to_string(j)) << "branch depth " << j;
+      }
+    }
+  }
+  EXPECT_EQ(ReadFile(out + "/top"), "top");
+}
+#endif
+
 // A data directory of a few hundred files in nested folders, packed,
 // checked, listed, extracted and packed again from the extracted tree: the
 // same bytes.

@@ -14,7 +14,11 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -225,6 +229,43 @@ RunResult RunQuarrionBinary(const std::vector<std::string>& args, const std::str
   r.out = ReadFile(io.Join("out"));
   r.err = ReadFile(io.Join("err"));
   return r;
+}
+
+int StartQuarrionBinary(const std::vector<std::string>& args, const std::string& out,
+                        const std::string& err, int openFiles) {
+  // Everything the child needs is made before the fork: after it, only
+  // calls that are safe in a copy of a threaded process.
+  std::vector<std::string> words{QUARRION_BINARY};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid != 0) return static_cast<int>(pid);
+  const int in = ::open("/dev/null", O_RDONLY);
+  const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (in < 0 || o < 0 || e < 0 || ::dup2(in, 0) < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0) {
+    ::_exit(127);
+  }
+  // Nothing else of this process stays open in the child.
+  for (int fd = 3; fd < 1024; ++fd) ::close(fd);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::signal(sig, SIG_DFL);
+  if (openFiles > 0) {
+    struct rlimit limit;
+    limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(openFiles);
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(127);
+  }
+  ::execv(argv[0], argv.data());
+  ::_exit(127);
+}
+
+int WaitQuarrionBinary(int pid) {
+  int status = 0;
+  while (::waitpid(static_cast<pid_t>(pid), &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 #endif

@@ -53,6 +53,18 @@ struct RunResult {
 RunResult RunQuarrionBinary(const std::vector<std::string>& args, const std::string& input = "",
                             const std::string& cwd = "");
 
+#if !defined(_WIN32)
+// Starts the built quarrion with `args` and returns at once with its process
+// id: standard input empty, standard output and error into the files `out`
+// and `err`, SIGINT, SIGTERM and SIGHUP at their defaults whatever this
+// process ignores, and at most `openFiles` descriptors when that is not 0.
+int StartQuarrionBinary(const std::vector<std::string>& args, const std::string& out,
+                        const std::string& err, int openFiles = 0);
+// Waits for a process started so; its exit status, or -1 when a signal ended
+// it.
+int WaitQuarrionBinary(int pid);
+#endif
+
 // A directory entry whose name is copied as it stands, up to all 32 bytes
 // (no NUL needed), so that malformed names can be built too.
 VpDirEntry Entry(std::int32_t offset, std::int32_t size, const std::string& name,

@@ -2,7 +2,8 @@
 # End-to-end runs of the Windows build under Wine. quarrion.exe packs the
 # sample data given as Windows paths (the Z: drive, a drive letter of its own,
 # a relative path); every archive and text file it writes must equal, byte
-# for byte, what the Linux build writes from the same files.
+# for byte, what the Linux build writes from the same files. Ctrl-C in the
+# middle of a write leaves no temporary file and the targets as they were.
 #
 #   tests/windows_end_to_end.sh <quarrion.exe> <linux quarrion> <work folder>
 #
@@ -104,6 +105,71 @@ cmp -s "$work/times.want" "$work/times.got" || fail "-extract: the modification 
 # A data directory that does not exist is reported, and nothing is written.
 run win-missing 1 wine "$exe" -dir 'Z:\no\such\folder' -o "$(winpath "$work/win/missing.vp")"
 [ ! -e "$work/win/missing.vp" ] || fail "win-missing: an archive was written"
+
+# Ctrl-C in the middle of a write (Wine turns SIGINT into the console's
+# Ctrl-C event): the temporary file goes, the targets stay as they were, and
+# the exit status is 130. The program is stopped while its temporary file is
+# seen, so the signal lands before the rename; a run that ended before the
+# file was seen is run again with more data.
+#   interrupt <name> <folder> <temporary file glob> <setup> <command...>
+# <setup> <size> makes the data of that size and the old targets.
+interrupt() {
+  local name=$1 folder=$2 temp=$3 setup=$4 size pid sent got i
+  shift 4
+  for size in 256M 1G 2000M; do
+    "$setup" "$size"
+    sent=
+    set -m # a job of its own, which does not ignore SIGINT
+    "$@" </dev/null >"$work/$name.out" 2>&1 &
+    pid=$!
+    set +m
+    for ((i = 0; i < 6000; i++)); do
+      kill -0 "$pid" 2>/dev/null || break
+      if compgen -G "$folder/$temp" >/dev/null; then
+        kill -STOP "$pid" 2>/dev/null || true
+        if compgen -G "$folder/$temp" >/dev/null; then
+          kill -INT "$pid" 2>/dev/null && sent=1
+        fi
+        kill -CONT "$pid" 2>/dev/null || true
+        break
+      fi
+      sleep 0.01
+    done
+    got=0
+    wait "$pid" || got=$?
+    if [ -n "$sent" ]; then
+      [ "$got" = 130 ] || fail "$name: exit status $got after Ctrl-C, expected 130"
+      ! compgen -G "$folder/$temp" >/dev/null || fail "$name: a temporary file was left"
+      cmp -s "$big/old.vp" "$big/out.vp" || fail "$name: the archive changed"
+      [ "$(cat "$big/x/data/big.bin")" = 'old big' ] || fail "$name: the extracted file changed"
+      return
+    fi
+    [ "$got" = 0 ] || { fail "$name: exit status $got"; return; }
+  done
+  fail "$name: every run ended before Ctrl-C"
+}
+big=$work/interrupt
+mkdir -p "$big/data" "$big/x/data"
+printf 'the archive written before' >"$big/old.vp"
+olds() {
+  cp "$big/old.vp" "$big/out.vp"
+  printf 'old big' >"$big/x/data/big.bin"
+}
+data_of() {
+  truncate -s "$1" "$big/data/big.bin"
+  olds
+}
+archive_of() {
+  truncate -s "$1" "$big/data/big.bin"
+  "$linux" -dir "$big/data" -o "$big/big.vp" >/dev/null
+  rm -f "$big/data/big.bin"
+  olds
+}
+interrupt win-interrupt-pack "$big" 'out.vp.tmp-*' data_of \
+  wine "$exe" -dir "$(winpath "$big/data")" -o "$(winpath "$big/out.vp")"
+interrupt win-interrupt-extract "$big/x/data" 'big.bin.tmp-*' archive_of \
+  wine "$exe" -extract "$(winpath "$big/big.vp")" "$(winpath "$big/x")"
+rm -rf "$big"
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures end-to-end check(s) failed under Wine" >&2

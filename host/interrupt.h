@@ -1,0 +1,60 @@
+// Temporary files that an interruption removes. Whoever writes a file under
+// a temporary name registers that name here for as long as the file exists;
+// when the program is interrupted (SIGINT, SIGTERM or SIGHUP on POSIX;
+// Ctrl-C, Ctrl-Break or the console closing on Windows), the handler that
+// main installs removes every registered file and ends the program with
+// status 128 + the signal number. No temporary file is left behind, and
+// every target keeps what it held.
+//
+// The registry is a fixed table published with atomics: registering costs
+// no system call and no allocation, and the handler, which may run on any
+// thread at any moment, only ever takes whole entries.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace quarrion::host {
+
+// One registered temporary file; the registration ends with the object.
+// Register the name before the file is created, and end the registration
+// only after the file was renamed into place or removed: an interruption in
+// between then finds nothing to remove, never a file it does not know.
+class RemoveOnInterrupt {
+ public:
+  // No folder: the name is a path (relative to the working folder).
+  static constexpr std::intptr_t kNoFolder = -1;
+
+  RemoveOnInterrupt() = default;
+  ~RemoveOnInterrupt() { Clear(); }
+  RemoveOnInterrupt(const RemoveOnInterrupt&) = delete;
+  RemoveOnInterrupt& operator=(const RemoveOnInterrupt&) = delete;
+
+  // Registers `name` in the open folder `folder` (a descriptor; POSIX
+  // only), or the path `name` with kNoFolder, in place of what this object
+  // registered before. False when every entry of the table is taken or the
+  // name does not fit one: that file is then left on an interruption.
+  bool Set(std::intptr_t folder, std::string_view name);
+
+  // Ends the registration.
+  void Clear();
+
+ private:
+  int slot_ = -1;
+};
+
+// Installs the handlers of the interruptions named above. Called once, by
+// main, before anything is written.
+void InstallInterruptHandlers();
+
+// Removes every registered file, now. What the handlers do before the
+// program ends; safe inside a signal handler.
+void RemoveRegisteredFiles();
+
+namespace detail {
+// Removes one registered file: `name` in `folder`, or the path `name`.
+// Defined per host; safe inside a signal handler.
+void RemoveRegisteredFile(std::intptr_t folder, const char* name);
+}  // namespace detail
+
+}  // namespace quarrion::host

@@ -1,0 +1,49 @@
+// Interruptions on POSIX: SIGINT, SIGTERM and SIGHUP remove the registered
+// temporary files and end the program with 128 + the signal number. The
+// handler calls nothing but unlink, unlinkat and _exit, all safe in a
+// signal handler; it may run on any thread, and _exit ends them all.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include "host/interrupt.h"
+
+namespace quarrion::host {
+namespace {
+
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void OnInterrupt(int sig) {
+  RemoveRegisteredFiles();
+  ::_exit(128 + sig);
+}
+
+}  // namespace
+
+namespace detail {
+
+void RemoveRegisteredFile(std::intptr_t folder, const char* name) {
+  if (folder == RemoveOnInterrupt::kNoFolder) {
+    ::unlink(name);
+  } else {
+    ::unlinkat(static_cast<int>(folder), name, 0);
+  }
+}
+
+}  // namespace detail
+
+void InstallInterruptHandlers() {
+  struct sigaction action = {};
+  action.sa_handler = OnInterrupt;
+  // One interruption at a time on this thread: the others wait for _exit.
+  sigemptyset(&action.sa_mask);
+  for (int sig : kSignals) sigaddset(&action.sa_mask, sig);
+  for (int sig : kSignals) {
+    // A signal ignored on entry (nohup, a background job) stays ignored.
+    struct sigaction old = {};
+    if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    ::sigaction(sig, &action, nullptr);
+  }
+}
+
+}  // namespace quarrion::host
