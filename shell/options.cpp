@@ -2,6 +2,10 @@
 
 #include <string_view>
 
+#ifndef QUARRION_VERSION
+#error "QUARRION_VERSION is defined by the build (CMake's project version)"
+#endif
+
 namespace quarrion {
 namespace {
 
@@ -26,6 +30,8 @@ constexpr OptionWord kOptions[] = {
     {"-list", 1, kGivenList, &StartupOptions::archiveFile, nullptr},
     {"-verify", 1, kGivenVerify, &StartupOptions::archiveFile, nullptr},
     {"-extract", 2, kGivenExtract, &StartupOptions::archiveFile, &StartupOptions::extractDir},
+    {"-version", 0, kGivenVersion, nullptr, nullptr},
+    {"--version", 0, kGivenVersion, nullptr, nullptr},
 };
 
 }  // namespace
@@ -33,23 +39,30 @@ constexpr OptionWord kOptions[] = {
 bool ParseCommandLine(const std::vector<std::string>& args, StartupOptions* options) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    if (arg == "-help" || arg == "-?" || arg == "-h") return false;
-    for (const OptionWord& option : kOptions) {
-      if (arg != option.word) continue;
-      if (args.size() - 1 - i < static_cast<std::size_t>(option.arguments)) return false;
-      // Arguments are taken literally, even when they look like options.
-      if (option.first != nullptr) options->*option.first = args[++i];
-      if (option.second != nullptr) options->*option.second = args[++i];
-      options->given |= option.bit;
-      break;
+    if (arg == "-help" || arg == "-?" || arg == "-h" || arg == "--help") return false;
+    const OptionWord* option = nullptr;
+    for (const OptionWord& o : kOptions) {
+      if (arg == o.word) {
+        option = &o;
+        break;
+      }
     }
-    // A word that is no option is skipped without a message.
+    if (option == nullptr) {
+      options->skipped.push_back(arg);
+      continue;
+    }
+    if (args.size() - 1 - i < static_cast<std::size_t>(option->arguments)) return false;
+    // Arguments are taken literally, even when they look like options.
+    if (option->first != nullptr) options->*option->first = args[++i];
+    if (option->second != nullptr) options->*option->second = args[++i];
+    options->given |= option->bit;
   }
   return true;
 }
 
 Mode ChooseMode(const StartupOptions& options) {
   const std::uint32_t given = options.given;
+  if (given & kGivenVersion) return Mode::kVersion;
   if (given & kGivenOldInterface) return Mode::kInteractive;
   if (given & kGivenList) return Mode::kList;
   if (given & kGivenVerify) return Mode::kVerify;
@@ -61,6 +74,7 @@ Mode ChooseMode(const StartupOptions& options) {
 }
 
 void PrintUsage(std::ostream& out) {
+  // The first line keeps its version number: scripts match the line as it is.
   out << "Quarrion 1.5 - VP archive builder\n"
          "Usage is quarrion [options]\n"
          "-dir <directory>                 Base directory (translates to data dir)\n"
@@ -73,21 +87,30 @@ void PrintUsage(std::ostream& out) {
          "-? -h or -help\t\t\t\t      Print Help\n"
          "-list <vpfile>                   List the files in <vpfile>\n"
          "-verify <vpfile>                 Check <vpfile> and report every problem\n"
-         "-extract <vpfile> <directory>    Extract <vpfile> into <directory>\n";
+         "-extract <vpfile> <directory>    Extract <vpfile> into <directory>\n"
+         "--help                           Print Help\n"
+         "-version or --version            Print the version\n";
   out.flush();
 }
 
 void PrintBanner(std::ostream& out, bool longBanner) {
   if (longBanner) {
-    out << "Welcome to Quarrion 1.6, the command-line edition\n"
+    out << "Welcome to Quarrion " QUARRION_VERSION
+           ", the command-line edition\n"
            "Quarrion packs game data directories into VP archives\n"
            "# VP to VP Copy and oldinterface now available\n"
            "\n"
            "\n";
   } else {
-    out << "Quarrion 1.6 - VP archive builder\n"
+    out << "Quarrion " QUARRION_VERSION
+           " - VP archive builder\n"
            "\n";
   }
+  out.flush();
+}
+
+void PrintVersion(std::ostream& out) {
+  out << "quarrion " QUARRION_VERSION "\n";
   out.flush();
 }
 

@@ -20,6 +20,7 @@ enum OptionBit : std::uint32_t {
   kGivenList = 0x80,
   kGivenVerify = 0x100,
   kGivenExtract = 0x200,
+  kGivenVersion = 0x400,
 };
 
 struct StartupOptions {
@@ -30,9 +31,11 @@ struct StartupOptions {
   std::string archiveFile;  // -list, -verify, first argument of -extract
   std::string extractDir;   // second argument of -extract
   std::uint32_t given = 0;
+  std::vector<std::string> skipped;  // the words that are no option, in order
 };
 
 enum class Mode {
+  kVersion,
   kInteractive,
   kList,
   kVerify,
@@ -43,8 +46,10 @@ enum class Mode {
   kDefaultBuild,
 };
 
-// Reads the arguments after the program name. False when the usage text must
-// be shown instead (a help option, or an option short of its arguments).
+// Reads the arguments after the program name; every word that is neither an
+// option nor an option's argument goes to `skipped`. False when the usage
+// text must be shown instead (a help option, or an option short of its
+// arguments); the words after the one that decided that are not read.
 bool ParseCommandLine(const std::vector<std::string>& args, StartupOptions* options);
 
 // The mode the options choose; the first rule that holds decides.
@@ -54,5 +59,8 @@ void PrintUsage(std::ostream& out);
 
 // The long banner when no option was recognised, the short one otherwise.
 void PrintBanner(std::ostream& out, bool longBanner);
+
+// "quarrion <version>" and a line end.
+void PrintVersion(std::ostream& out);
 
 }  // namespace quarrion

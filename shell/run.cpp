@@ -2,6 +2,7 @@
 
 #include "buildlist/build_list.h"
 #include "shell/console.h"
+#include "shell/examine.h"
 #include "shell/modes.h"
 #include "shell/options.h"
 
@@ -15,14 +16,23 @@ int NotAvailable(Console& console, const char* what) {
 int RunQuarrion(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
                 std::ostream& err) {
   StartupOptions options;
-  if (!ParseCommandLine(args, &options)) {
+  const bool parsed = ParseCommandLine(args, &options);
+  Console console{in, out, err};
+  for (const std::string& word : options.skipped) {
+    console.Error("warning: " + Printable(word) + ": not an option, skipped");
+  }
+  if (!parsed) {
     PrintUsage(out);
     return 1;
   }
-  Console console{in, out, err};
+  const Mode mode = ChooseMode(options);
+  // The version is the whole output; every other mode starts with a banner.
+  if (mode != Mode::kVersion) PrintBanner(out, options.given == 0);
   BuildList list;
-  PrintBanner(out, options.given == 0);
-  switch (ChooseMode(options)) {
+  switch (mode) {
+    case Mode::kVersion:
+      PrintVersion(out);
+      return 0;
     case Mode::kInteractive:
       InteractiveLoop(list, console);
       return 0;

@@ -33,14 +33,15 @@ TEST(CommandLineTest, UsageKeepsItsTenLinesAndHelpWinsWithStatusOne) {
   PrintUsage(u);
   const std::string usage = u.str();
   ASSERT_EQ(usage.substr(0, sizeof(kUsage) - 1), kUsage);
-  for (const char* added :
-       {"-list <vpfile>", "-verify <vpfile>", "-extract <vpfile> <directory>"}) {
+  for (const char* added : {"-list <vpfile>", "-verify <vpfile>", "-extract <vpfile> <directory>",
+                            "--help ", "-version or --version "}) {
     EXPECT_NE(usage.find(added, sizeof(kUsage) - 1), std::string::npos) << added;
   }
   // Help wins over everything, missing arguments give the usage; no banner.
   for (std::vector<std::string> args : {std::vector<std::string>{"-dir", "c:\\x", "-h", "-dir"},
                                         {"-o", "x.vp", "-?"},
                                         {"-help"},
+                                        {"--help"},
                                         {"-rconfig"}}) {
     std::istringstream in;
     std::ostringstream out, err;
@@ -48,7 +49,7 @@ TEST(CommandLineTest, UsageKeepsItsTenLinesAndHelpWinsWithStatusOne) {
     EXPECT_EQ(out.str(), usage) << args.back();
   }
   bool ok = false;
-  Parse({"-H", "-helpme", "--help"}, &ok);  // help words are whole and case-sensitive
+  Parse({"-H", "-helpme", "---help"}, &ok);  // help words are whole and case-sensitive
   EXPECT_TRUE(ok);
   for (std::vector<std::string> args :
        {std::vector<std::string>{"-dir"}, {"-o", "x.vp", "-mdlist", "a"}, {"-extract", "a.vp"}}) {
@@ -70,8 +71,10 @@ TEST(CommandLineTest, ArgumentsAreTakenLiterallyAndModesChosenInOrder) {
   o = Parse({"-dir", "first", "-dir", "with blank", "-vppath", "-dir"});
   EXPECT_EQ(o.directory, "with blank");
   EXPECT_EQ(o.vpPath, "-dir");
-  // Unknown words, and known ones in another case, are skipped.
-  EXPECT_EQ(Parse({"foo", "-DIR", "x", "-o", "a.vp", "bar"}).given, kGivenOutput);
+  // Unknown words, and known ones in another case, are skipped and kept in order.
+  o = Parse({"foo", "-DIR", "x", "-o", "a.vp", "bar"});
+  EXPECT_EQ(o.given, kGivenOutput);
+  EXPECT_EQ(o.skipped, (std::vector<std::string>{"foo", "-DIR", "x", "bar"}));
 
   const std::pair<std::vector<std::string>, Mode> cases[] = {
       {{"-o", "a.vp"}, Mode::kDefaultBuild},
@@ -82,8 +85,31 @@ TEST(CommandLineTest, ArgumentsAreTakenLiterallyAndModesChosenInOrder) {
       {{"-extract", "a.vp", "d", "-verify", "b.vp"}, Mode::kVerify},
       {{"-verify", "a.vp", "-list", "b.vp"}, Mode::kList},
       {{"-list", "a.vp", "-mdlist", "c", "o", "-oldinterface"}, Mode::kInteractive},
+      {{"-oldinterface", "--version"}, Mode::kVersion},
   };
   for (const auto& [args, mode] : cases) EXPECT_EQ(ChooseMode(Parse(args)), mode) << args[0];
+}
+
+// Each skipped word is named once on standard error, before whatever the
+// run then prints; standard output is what it would be without the word.
+TEST(CommandLineTest, SkippedWordsAreWarnedAboutAndVersionPrintsOnlyTheVersion) {
+  const std::string warnings =
+      "quarrion: warning: -vpath: not an option, skipped\n"
+      "quarrion: warning: x: not an option, skipped\n";
+  for (const char* version : {"-version", "--version"}) {
+    std::istringstream in;
+    std::ostringstream out, err;
+    EXPECT_EQ(RunQuarrion({"-vpath", "x", version, "-list", "a.vp"}, in, out, err), 0);
+    EXPECT_EQ(out.str(), "quarrion 1.6\n") << version;
+    EXPECT_EQ(err.str(), warnings) << version;
+  }
+  std::istringstream in;
+  std::ostringstream out, err;
+  EXPECT_EQ(RunQuarrion({"-vpath", "x", "-h"}, in, out, err), 1);
+  std::ostringstream usage;
+  PrintUsage(usage);
+  EXPECT_EQ(out.str(), usage.str());
+  EXPECT_EQ(err.str(), warnings);
 }
 
 }  // namespace
