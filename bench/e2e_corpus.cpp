@@ -56,7 +56,7 @@ const char* const kWords[] = {"alpha",  "beacon", "cargo",  "delta",  "ember",  
                               "orbit",  "pulsar", "quartz", "relay",  "sector", "tundra", "umbra"};
 const char* const kFolderWords[] = {"maps",    "models", "sounds", "music",   "textures",
                                     "effects", "tables", "voice",  "scripts", "interface"};
-const char* const kExtensions[] = {".tbl", ".pof", ".wav", ".ogg", ".dds", ".fs2", ".png", ".txt"};
+const char* const kExtensions[] = {".tbl", ".pof", ".wav", ".ogg", ".dds", ".png", ".txt"};
 
 template <typename T, std::size_t N>
 const T& Pick(Rng& rng, const T (&items)[N]) {
@@ -174,9 +174,9 @@ bool MakeCorpus(const std::string& profile, Corpus* c) {
   } else if (profile == "large") {
     c->folders = {Folder{"", "data", 0}, Folder{"Big Assets", "data\\Big Assets", 1},
                   Folder{"streams", "data\\streams", 1}};
-    const char* names[] = {"Texture Atlas 01.dds", "Texture Atlas 02.dds", "terrain_hi.dat",
-                           "Intro Movie.ogv",      "music_all.ogg",        "VOICE pack A.wav",
-                           "voice_pack_b.wav",     "ambience (loop).raw"};
+    const char* names[] = {"Texture Atlas 01.dds", "Texture Atlas 02.dds", "terrain_hi.dds",
+                           "Intro Music.ogg",      "music_all.ogg",        "VOICE pack A.wav",
+                           "voice_pack_b.wav",     "ambience (loop).wav"};
     for (std::size_t i = 0; i < 8; ++i) c->files.push_back(File{1 + i / 4, names[i], 128 * kMiB});
   } else if (profile == "many") {
     Rng rng(0x5EED0055);
