@@ -9,8 +9,9 @@ JOBS ?= $(shell nproc 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)
 BUILD_DIR ?= build
 TEST_DIR ?= build/test
 ASAN_DIR ?= build/asan
+GTEST_SOURCE_DIR ?= /usr/src/googletest
 
-.PHONY: all release run test test-plain test-asan test-windows fuzz bench clean
+.PHONY: all release run test test-plain test-asan test-fresh test-windows fuzz fuzz-smoke bench clean
 
 all: release
 
@@ -35,12 +36,28 @@ test-asan:
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	$(CTEST) --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
 
+# The suite as a fresh machine builds it: GoogleTest not taken from the
+# system but built from the source tree GTEST_SOURCE_DIR through CMake's
+# FetchContent, without the network.
+FRESH_DIR ?= build/fresh
+
+test-fresh:
+	$(CMAKE) -S . -B $(FRESH_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON \
+	  -DFETCHCONTENT_SOURCE_DIR_GOOGLETEST=$(GTEST_SOURCE_DIR) -DFETCHCONTENT_FULLY_DISCONNECTED=ON
+	$(CMAKE) --build $(FRESH_DIR) -j $(JOBS)
+	$(CTEST) --test-dir $(FRESH_DIR) --output-on-failure -j $(JOBS)
+
 # Every fuzz/<name>_fuzzer.cpp, built with clang under the sanitizers and run
 # for FUZZ_SECONDS each from its seeds in fuzz/corpus/<name>/. New inputs
-# collect in $(FUZZ_DIR)/corpus/<name>, crashes in $(FUZZ_DIR)/artifacts/<name>.
+# collect in $(FUZZ_DIR)/corpus/<name>, crashes in $(FUZZ_DIR)/artifacts/<name>;
+# a crash stops the run with a failure. `make fuzz-smoke` is the short run
+# of CI, FUZZ_SMOKE_SECONDS each. The targets keep their scratch files in
+# FUZZ_TMPDIR, memory where there is a /dev/shm (extraction writes files).
 FUZZ_DIR ?= build/fuzz
 FUZZ_CXX ?= clang++
 FUZZ_SECONDS ?= 60
+FUZZ_SMOKE_SECONDS ?= 20
+FUZZ_TMPDIR ?= $(shell test -d /dev/shm && test -w /dev/shm && echo /dev/shm || echo $${TMPDIR:-/tmp})
 FUZZ_TARGETS ?= $(patsubst fuzz/%_fuzzer.cpp,%,$(wildcard fuzz/*_fuzzer.cpp))
 
 fuzz:
@@ -50,10 +67,13 @@ fuzz:
 	@set -e; for t in $(FUZZ_TARGETS); do \
 	  mkdir -p $(FUZZ_DIR)/corpus/$$t $(FUZZ_DIR)/artifacts/$$t; \
 	  echo "== $${t}_fuzzer for $(FUZZ_SECONDS) s"; \
-	  ./$(FUZZ_DIR)/fuzz/$${t}_fuzzer -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	  TMPDIR=$(FUZZ_TMPDIR) ./$(FUZZ_DIR)/fuzz/$${t}_fuzzer -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
 	    -artifact_prefix=$(FUZZ_DIR)/artifacts/$$t/ $(FUZZ_DIR)/corpus/$$t \
 	    $$(test -d fuzz/corpus/$$t && echo fuzz/corpus/$$t); \
 	done
+
+fuzz-smoke:
+	$(MAKE) fuzz FUZZ_SECONDS=$(FUZZ_SMOKE_SECONDS)
 
 # Google Benchmark, in a Release build of its own; BENCH_ARGS go to the
 # benchmark binary (e.g. BENCH_ARGS=--benchmark_filter=Layout). Then the
@@ -76,7 +96,6 @@ bench:
 # files byte for byte with the Linux release build's.
 WIN_DIR ?= build-windows
 WINE ?= wine
-GTEST_SOURCE_DIR ?= /usr/src/googletest
 WIN_ENV = WINEPREFIX=$(abspath $(WIN_DIR))/wineprefix WINEDEBUG=-all WINEARCH=win64 \
 	WINEDLLOVERRIDES="mscoree,mshtml="
 

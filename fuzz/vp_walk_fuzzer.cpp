@@ -40,7 +40,8 @@ struct Files {
 };
 
 const Files& TheFiles() {
-  static const Files files = [] {
+  // Never destroyed: the clean-up at exit still reads it.
+  static const Files& files = *new Files([] {
     Files f;
     std::string dir = "/tmp";
     if (const char* t = std::getenv("TMPDIR")) dir = t;
@@ -65,7 +66,7 @@ const Files& TheFiles() {
       if (!TheFiles().backing.empty()) ::unlink(TheFiles().backing.c_str());
     });
     return f;
-  }();
+  }());
   return files;
 }
 

@@ -1,0 +1,151 @@
+// Arbitrary bytes as an archive for -extract, run as the program runs it,
+// into a fresh folder inside a sandbox folder of its own. Whatever the
+// names, folders and up entries say, after each input:
+//  - the sandbox holds the target folder and nothing else;
+//  - below the target there are only folders and regular files (extraction
+//    makes no links, so nothing there can point out), and no more files
+//    than the run says it extracted (no temporary file is left behind);
+//  - the run closed every descriptor it opened.
+// Then the tree is removed, one name at a time relative to its folder, so
+// that depth is no limit.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "shell/run.h"
+
+namespace {
+
+using namespace quarrion;
+
+void Fail(const char* what, int line) {
+  std::fprintf(stderr, "extract_fuzzer.cpp:%d: check failed: %s\n", line, what);
+  std::abort();
+}
+#define Check(cond) ((cond) ? (void)0 : Fail(#cond, __LINE__))
+
+struct Files {
+  int fd = -1;
+  std::string archive;  // opens the bytes
+  std::string backing;  // the file behind them when there is no memfd
+  std::string sandbox;  // holds the target folder and nothing else
+};
+
+const Files& TheFiles() {
+  // Never destroyed: the clean-up at exit still reads it.
+  static const Files& files = *new Files([] {
+    Files f;
+    std::string dir = "/tmp";
+    if (const char* t = std::getenv("TMPDIR")) dir = t;
+    const std::string stem = dir + "/quarrion-extract-fuzz-" + std::to_string(::getpid());
+#if defined(__linux__)
+    f.fd = ::memfd_create("archive", MFD_CLOEXEC);
+    if (f.fd >= 0) f.archive = "/proc/self/fd/" + std::to_string(f.fd);
+#endif
+    if (f.fd < 0) {
+      f.backing = f.archive = stem + ".vp";
+      f.fd = ::open(f.archive.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+      if (f.fd < 0) std::abort();
+    }
+    f.sandbox = stem + "-sandbox-XXXXXX";
+    if (::mkdtemp(f.sandbox.data()) == nullptr) std::abort();
+    std::atexit([] {
+      ::rmdir(TheFiles().sandbox.c_str());
+      if (!TheFiles().backing.empty()) ::unlink(TheFiles().backing.c_str());
+    });
+    return f;
+  }());
+  return files;
+}
+
+std::size_t OpenDescriptors() {
+  std::size_t n = 0;
+  DIR* d = ::opendir("/proc/self/fd");
+  if (d == nullptr) return 0;  // no /proc: nothing to compare
+  while (::readdir(d) != nullptr) ++n;
+  ::closedir(d);
+  return n;
+}
+
+std::vector<std::string> Names(DIR* d) {
+  std::vector<std::string> names;
+  while (const dirent* e = ::readdir(d)) {
+    const std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  return names;
+}
+
+// Checks that the open folder `dir` holds only folders and regular files,
+// removes everything in it and closes it; returns the number of files.
+std::size_t CheckAndEmpty(int dir) {
+  DIR* d = ::fdopendir(dir);
+  Check(d != nullptr);
+  std::size_t files = 0;
+  for (const std::string& name : Names(d)) {
+    struct stat st;
+    Check(::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0);
+    if (S_ISDIR(st.st_mode)) {
+      const int sub = ::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      Check(sub >= 0);
+      files += CheckAndEmpty(sub);
+      Check(::unlinkat(dir, name.c_str(), AT_REMOVEDIR) == 0);
+    } else {
+      Check(S_ISREG(st.st_mode));
+      ++files;
+      Check(::unlinkat(dir, name.c_str(), 0) == 0);
+    }
+  }
+  ::closedir(d);
+  return files;
+}
+
+// The number in "Extracted <n> file(s)", or 0 when the run never got there.
+std::size_t ExtractedCount(const std::string& out) {
+  const std::string lead = "\nExtracted ";
+  const std::size_t at = out.rfind(lead);
+  if (at == std::string::npos) return 0;
+  return std::strtoull(out.c_str() + at + lead.size(), nullptr, 10);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const Files& files = TheFiles();
+  if (::ftruncate(files.fd, 0) != 0) std::abort();
+  if (size > 0 && ::pwrite(files.fd, data, size, 0) != static_cast<ssize_t>(size)) std::abort();
+  std::string target = files.sandbox + "/target-XXXXXX";
+  Check(::mkdtemp(target.data()) != nullptr);
+  const std::string targetName = target.substr(files.sandbox.size() + 1);
+
+  const std::size_t before = OpenDescriptors();
+  std::istringstream in;
+  std::ostringstream out;
+  std::ostringstream err;
+  const int status = RunQuarrion({"-extract", files.archive, target}, in, out, err);
+  Check(OpenDescriptors() == before);
+  Check(status == 0 || status == 1);
+  if (status == 0) Check(err.str().empty());
+
+  DIR* sandbox = ::opendir(files.sandbox.c_str());
+  Check(sandbox != nullptr);
+  const std::vector<std::string> inSandbox = Names(sandbox);
+  ::closedir(sandbox);
+  Check(inSandbox.size() == 1 && inSandbox[0] == targetName);
+
+  const int top = ::open(target.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  Check(top >= 0);
+  Check(CheckAndEmpty(top) <= ExtractedCount(out.str()));
+  Check(::rmdir(target.c_str()) == 0);
+  return 0;
+}

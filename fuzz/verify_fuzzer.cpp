@@ -1,0 +1,113 @@
+// Arbitrary bytes as an archive for -verify, run as the program runs it:
+// the check must end without a fault and its verdict must agree with
+// itself and with -list. It prints one line per problem and then a count of
+// exactly those lines, or calls the archive sound with totals that -list,
+// reading the same bytes through the reader, prints too and without error.
+// The bytes live in an in-memory file (a temporary file where the host has
+// none), opened by path like any archive.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "shell/options.h"
+#include "shell/run.h"
+
+namespace {
+
+using namespace quarrion;
+
+struct Backing {
+  int fd = -1;
+  std::string path;
+};
+
+Backing MakeBacking() {
+  Backing b;
+#if defined(__linux__)
+  b.fd = ::memfd_create("archive", MFD_CLOEXEC);
+  if (b.fd >= 0) b.path = "/proc/self/fd/" + std::to_string(b.fd);
+#endif
+  if (b.fd < 0) {
+    std::string dir = "/tmp";
+    if (const char* t = std::getenv("TMPDIR")) dir = t;
+    b.path = dir + "/quarrion-verify-fuzz-" + std::to_string(::getpid()) + ".vp";
+    b.fd = ::open(b.path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (b.fd < 0) std::abort();
+    static std::string remove;
+    remove = b.path;
+    std::atexit([] { ::unlink(remove.c_str()); });
+  }
+  return b;
+}
+
+void Fail(const char* what, int line) {
+  std::fprintf(stderr, "verify_fuzzer.cpp:%d: check failed: %s\n", line, what);
+  std::abort();
+}
+#define Check(cond) ((cond) ? (void)0 : Fail(#cond, __LINE__))
+
+struct Run {
+  int status = 0;
+  std::vector<std::string> lines;  // standard output after the banner
+  std::string err;
+};
+
+Run Quarrion(const std::vector<std::string>& args) {
+  std::istringstream in;
+  std::ostringstream out;
+  std::ostringstream err;
+  Run r;
+  r.status = RunQuarrion(args, in, out, err);
+  r.err = err.str();
+  std::ostringstream banner;
+  PrintBanner(banner, false);
+  const std::string text = out.str();
+  Check(text.compare(0, banner.str().size(), banner.str()) == 0);
+  std::istringstream body(text.substr(banner.str().size()));
+  for (std::string line; std::getline(body, line);) r.lines.push_back(line);
+  Check(text.empty() || text.back() == '\n');
+  return r;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const Backing backing = MakeBacking();
+  if (::ftruncate(backing.fd, 0) != 0) std::abort();
+  if (size > 0 && ::pwrite(backing.fd, data, size, 0) != static_cast<ssize_t>(size)) std::abort();
+
+  // The file is there and readable: whatever it holds is a finding, never
+  // an error of the run.
+  const Run verify = Quarrion({"-verify", backing.path});
+  Check(verify.err.empty());
+  Check(!verify.lines.empty());
+  const std::string& verdict = verify.lines.back();
+  const std::string sound = backing.path + " is sound: ";
+  if (verify.status == 0) {
+    Check(verify.lines.size() == 1);
+    Check(verdict.compare(0, sound.size(), sound) == 0);
+    const std::string totals = verdict.substr(sound.size());
+    // Listed, the same files with the same totals, and no error.
+    const Run list = Quarrion({"-list", backing.path});
+    Check(list.status == 0);
+    Check(list.err.empty());
+    Check(!list.lines.empty() && list.lines.back() == totals);
+    const std::size_t files = list.lines.size() - 1;
+    Check(totals.rfind(std::to_string(files) + (files == 1 ? " file, " : " files, "), 0) == 0);
+    return 0;
+  }
+  Check(verify.status == 1);
+  const std::size_t problems = verify.lines.size() - 1;
+  Check(problems >= 1);
+  Check(verdict == backing.path + ": " + std::to_string(problems) +
+                       (problems == 1 ? " problem found" : " problems found"));
+  return 0;
+}
