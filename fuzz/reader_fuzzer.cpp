@@ -48,6 +48,13 @@ Backing MakeBacking() {
   ::unlink(link.c_str());
   if (::symlink(b.path.c_str(), link.c_str()) != 0) std::abort();
   b.reference = link;
+  // Removed at exit, with the file behind it when that is no memfd.
+  static std::vector<std::string> made;
+  made = {link};
+  if (b.path.rfind("/proc/", 0) != 0) made.push_back(b.path);
+  std::atexit([] {
+    for (const std::string& path : made) ::unlink(path.c_str());
+  });
   return b;
 }
 
