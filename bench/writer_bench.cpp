@@ -81,10 +81,11 @@ void WriteArchive(benchmark::State& state, BuildList& list) {
     host::AtomicOutputFile out;
     std::ostringstream console;
     Warnings warnings{console, console};
-    Status why;
-    if (!out.Create(target, &why) || !WriteVp(list, out, console, warnings, &why) ||
-        !out.Commit(&why)) {
-      state.SkipWithError(why.message.c_str());
+    Status why = out.Create(target);
+    if (why.ok()) why = WriteVp(list, out, console, warnings);
+    if (why.ok()) why = out.Commit();
+    if (!why.ok()) {
+      state.SkipWithError(why.Message().c_str());
       break;
     }
   }

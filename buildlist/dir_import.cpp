@@ -6,7 +6,7 @@
 #include "buildlist/add_file.h"
 #include "host/host.h"
 #include "vp/format.h"
-#include "vp/reader.h"
+#include "vp/source_archives.h"
 
 namespace quarrion {
 namespace {
@@ -26,12 +26,12 @@ struct ListedFile {
 
 // One listing of `dirPath` with the status of every entry: the entries that
 // are not folders, and the subfolders with their identity.
-bool SplitFolder(host::FolderLister& lister, const std::string& dirPath,
-                 std::vector<ListedFile>* files, std::vector<Subfolder>* subfolders, Status* why) {
+Status SplitFolder(host::FolderLister& lister, const std::string& dirPath,
+                   std::vector<ListedFile>* files, std::vector<Subfolder>* subfolders) {
   files->clear();
   subfolders->clear();
   std::vector<host::FolderEntry> entries;
-  if (!lister.List(dirPath, &entries, why)) return false;
+  if (Status s = lister.List(dirPath, &entries); !s.ok()) return s;
   for (host::FolderEntry& entry : entries) {
     if (entry.info.kind == host::FileKind::kFolder) {
       if (entry.name != kCvsFolder)
@@ -42,7 +42,7 @@ bool SplitFolder(host::FolderLister& lister, const std::string& dirPath,
       files->push_back(ListedFile{std::move(entry.name), entry.info});
     }
   }
-  return true;
+  return Status::Ok();
 }
 
 class Walk {
@@ -54,12 +54,12 @@ class Walk {
   void Folder(const std::string& dirPath, const std::string& folder,
               const std::vector<ListedFile>& files, const std::vector<Subfolder>& subfolders) {
     for (const ListedFile& file : files) {
-      Status why;
-      if (AddFile(list_, file.name, dirPath + '\\' + file.name, folder, &why, &archives_,
-                  &file.info)) {
+      Status added =
+          AddFile(list_, file.name, dirPath + '\\' + file.name, folder, &archives_, &file.info);
+      if (added.ok()) {
         ++stats_->added;
       } else {
-        Skip(why.message);
+        Skip(added.Message());
       }
     }
     for (const Subfolder& sub : subfolders) {
@@ -68,8 +68,8 @@ class Walk {
         Skip(subPath + ": folder name is longer than 31 bytes");
         continue;
       }
-      if (std::string problem = PlainNameProblem(sub.name); !problem.empty()) {
-        Skip(subPath + ": folder name \"" + sub.name + "\" " + problem);
+      if (Status plain = CheckPlainName(sub.name); !plain.ok()) {
+        Skip(subPath + ": folder name \"" + sub.name + "\" " + plain.reason);
         continue;
       }
       if (IsAncestor(sub.info)) {
@@ -84,9 +84,8 @@ class Walk {
     Announce(dirPath);
     std::vector<ListedFile> files;
     std::vector<Subfolder> subfolders;
-    Status why;
-    if (!SplitFolder(lister_, dirPath, &files, &subfolders, &why)) {
-      Skip(why.message);
+    if (Status s = SplitFolder(lister_, dirPath, &files, &subfolders); !s.ok()) {
+      Skip(s.Message());
       return;
     }
     ancestors_.push_back(info);
@@ -131,56 +130,29 @@ class Walk {
 
 }  // namespace
 
-bool ImportDirectory(BuildList& list, const std::string& dirPath, const std::string& folder,
-                     std::ostream& out, Warnings& warnings, ImportStats* stats, Status* why) {
+Status ImportDirectory(BuildList& list, const std::string& dirPath, const std::string& folder,
+                       std::ostream& out, Warnings& warnings, ImportStats* stats) {
   ImportStats local;
   if (stats == nullptr) stats = &local;
 
   host::FileInfo info;
-  if (!host::StatPath(dirPath, &info, why)) return false;
+  if (Status s = host::StatPath(dirPath, &info); !s.ok()) return s;
   if (info.kind != host::FileKind::kFolder) {
-    if (why != nullptr) *why = Status::Error(Code::kNotRegular, dirPath + ": not a folder");
-    return false;
+    return Status::Error(Code::kNotRegular, dirPath, "not a folder");
   }
   Walk walk(list, out, warnings, stats);
   std::vector<ListedFile> files;
   std::vector<Subfolder> subfolders;
-  if (!SplitFolder(walk.lister(), dirPath, &files, &subfolders, why)) return false;
+  if (Status s = SplitFolder(walk.lister(), dirPath, &files, &subfolders); !s.ok()) return s;
   walk.Announce(dirPath);
   walk.PushAncestor(info);
   walk.Folder(dirPath, folder, files, subfolders);
-  return true;
+  return Status::Ok();
 }
 
-bool ImportDataDirectory(BuildList& list, const std::string& dataDirectory, std::ostream& out,
-                         Warnings& warnings, ImportStats* stats, Status* why) {
-  return ImportDirectory(list, dataDirectory, "data", out, warnings, stats, why);
-}
-
-bool ListEntries(const std::string& dirPath, std::vector<std::string>* names, Status* why) {
-  return host::ListFolder(dirPath, names, why);
-}
-
-bool ListDirectory(const std::string& dirPath, std::vector<std::string>* files,
-                   std::vector<std::string>* subfolders, Status* why) {
-  std::vector<ListedFile> listed;
-  std::vector<Subfolder> found;
-  files->clear();
-  subfolders->clear();
-  host::FolderLister lister;
-  if (!SplitFolder(lister, dirPath, &listed, &found, why)) return false;
-  files->reserve(listed.size());
-  for (ListedFile& file : listed) files->push_back(std::move(file.name));
-  subfolders->reserve(found.size());
-  for (Subfolder& sub : found) subfolders->push_back(std::move(sub.name));
-  return true;
-}
-
-std::vector<std::string> ListSubfolders(const std::string& dirPath) {
-  std::vector<std::string> files;
-  std::vector<std::string> subfolders;
-  ListDirectory(dirPath, &files, &subfolders);
-  return subfolders;
+Status ImportDataDirectory(BuildList& list, const std::string& dataDirectory, std::ostream& out,
+                           Warnings& warnings, ImportStats* stats) {
+  return ImportDirectory(list, dataDirectory, "data", out, warnings, stats);
 }
 
 }  // namespace quarrion

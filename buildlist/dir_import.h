@@ -5,7 +5,6 @@
 
 #include <ostream>
 #include <string>
-#include <vector>
 
 #include "buildlist/build_list.h"
 #include "host/status.h"
@@ -22,10 +21,10 @@ struct ImportStats {
 
 // Imports `dataDirectory` under the archive folder "data". Prints
 // "Adding directory: <path>" to `out` for each folder walked and adds one
-// warning to `warnings` for each file or folder skipped. False, with the
-// reason, when the top directory does not exist or cannot be listed.
-bool ImportDataDirectory(BuildList& list, const std::string& dataDirectory, std::ostream& out,
-                         Warnings& warnings, ImportStats* stats = nullptr, Status* why = nullptr);
+// warning to `warnings` for each file or folder skipped. Fails when the top
+// directory does not exist or cannot be listed.
+Status ImportDataDirectory(BuildList& list, const std::string& dataDirectory, std::ostream& out,
+                           Warnings& warnings, ImportStats* stats = nullptr);
 
 // The same walk with any archive folder for the top: a folder's own files
 // (in listing order) enter the list before anything from its subfolders,
@@ -35,23 +34,7 @@ bool ImportDataDirectory(BuildList& list, const std::string& dataDirectory, std:
 // than 31 bytes or not a plain name (with its tree) and a link back to a
 // folder being walked are each skipped with the warning
 // "<message>, skipped"; folders named "CVS" are left out silently.
-bool ImportDirectory(BuildList& list, const std::string& dirPath, const std::string& folder,
-                     std::ostream& out, Warnings& warnings, ImportStats* stats = nullptr,
-                     Status* why = nullptr);
-
-// All entry names of `dirPath` but "." and "..", in the host's order. False
-// (with the reason) when the folder cannot be listed.
-bool ListEntries(const std::string& dirPath, std::vector<std::string>* names,
-                 Status* why = nullptr);
-
-// The entries of `dirPath` split into subfolders (links to folders included)
-// and everything else, each in listing order, from one listing. Folders named
-// "CVS" are in neither list. False when the folder cannot be listed.
-bool ListDirectory(const std::string& dirPath, std::vector<std::string>* files,
-                   std::vector<std::string>* subfolders, Status* why = nullptr);
-
-// The subfolder names of `dirPath` in listing order, "CVS" left out; none
-// when the folder cannot be listed.
-std::vector<std::string> ListSubfolders(const std::string& dirPath);
+Status ImportDirectory(BuildList& list, const std::string& dirPath, const std::string& folder,
+                       std::ostream& out, Warnings& warnings, ImportStats* stats = nullptr);
 
 }  // namespace quarrion

@@ -24,34 +24,30 @@ std::istream& ReadListEntry(std::istream& in, ListEntry& entry) {
   return in;
 }
 
-bool OpenListFile(const std::string& path, std::ifstream* in, Status* why) {
+Status OpenListFile(const std::string& path, std::ifstream* in) {
   host::FileInfo info;
-  if (!host::StatPath(path, &info, why)) return false;
+  if (Status s = host::StatPath(path, &info); !s.ok()) return s;
   if (info.kind != host::FileKind::kRegular) {
-    if (why != nullptr) *why = Status::Error(Code::kNotRegular, path + ": not a regular file");
-    return false;
+    return Status::Error(Code::kNotRegular, path, "not a regular file");
   }
   in->open(host::NativePath(path), std::ios::in | std::ios::binary);
-  if (!in->is_open()) {
-    if (why != nullptr)
-      *why = Status::Error(Code::kIoError, path + ": cannot be opened for reading");
-    return false;
-  }
-  return true;
+  if (!in->is_open()) return Status::Error(Code::kIoError, path, "cannot be opened for reading");
+  return Status::Ok();
 }
 
-bool WriteListFile(const BuildList& list, const std::string& path, Status* why) {
+Status WriteListFile(const BuildList& list, const std::string& path) {
   host::AtomicOutputFile out;
-  if (!out.Create(path, why)) return false;
+  if (Status s = out.Create(path); !s.ok()) return s;
   std::string text;
   for (std::size_t i = 0; i < list.size(); ++i) {
     WriteListEntry(&text, MakeListEntry(list, i));
     if (text.size() >= 64 * 1024) {
-      if (!out.Write(text, why)) return false;
+      if (Status s = out.Write(text); !s.ok()) return s;
       text.clear();
     }
   }
-  return out.Write(text, why) && out.Commit(why);
+  if (Status s = out.Write(text); !s.ok()) return s;
+  return out.Commit();
 }
 
 }  // namespace quarrion

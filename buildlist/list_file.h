@@ -31,10 +31,10 @@ std::istream& ReadListEntry(std::istream& in, ListEntry& entry);
 
 // Opens a list or configuration file for reading (binary; ReadLine drops the
 // CR of CR LF). Never creates a file; refuses folders, FIFOs and devices.
-bool OpenListFile(const std::string& path, std::ifstream* in, Status* why);
+Status OpenListFile(const std::string& path, std::ifstream* in);
 
 // Writes every record of the list, in list order, to `path` through an
 // atomic output file: an existing file is replaced only when all was written.
-bool WriteListFile(const BuildList& list, const std::string& path, Status* why);
+Status WriteListFile(const BuildList& list, const std::string& path);
 
 }  // namespace quarrion

@@ -26,21 +26,21 @@ class ExtractFolder {
 
   // Opens the target folder `path`, creating it and its missing parents.
   // The path is the user's choice and may pass through links.
-  bool OpenRoot(const std::string& path, Status* err);
+  Status OpenRoot(const std::string& path);
 
   // Opens the folder `name` directly inside this one into `child`, creating
   // it when missing. `name` must be one plain name. A symbolic link (or, on
   // Windows, any reparse point) is refused, never followed, and so is
   // anything else that is not a folder.
-  bool OpenChild(const std::string& name, ExtractFolder* child, Status* err) const;
+  Status OpenChild(const std::string& name, ExtractFolder* child) const;
 
   // Writes the file `name` in this folder: `length` bytes of `src` from
   // `offset`, modification time `mtime` (seconds since 1970 UTC). The bytes
   // go to a new temporary file in this folder that replaces `name` in one
   // rename when complete; an existing file or link of that name is replaced,
   // never written through, and a failed write leaves it as it was.
-  bool WriteFile(const std::string& name, InputFile& src, std::int64_t offset, std::int64_t length,
-                 std::int64_t mtime, Status* err) const;
+  Status WriteFile(const std::string& name, InputFile& src, std::int64_t offset,
+                   std::int64_t length, std::int64_t mtime) const;
 
   // How many folders below the target an extraction holds open at once: the
   // innermost ones along its current path. A folder closed to stay within
@@ -61,10 +61,10 @@ class ExtractFolder {
   std::string path_;
 };
 
-// Why `name`, a name that holds no separator, cannot name a file or folder
-// on this host, or "" when it can. Nothing on POSIX; on Windows the device
-// names (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without an extension),
-// names ending in a dot or blank, and the characters < > " | ? *.
-std::string HostNameProblem(std::string_view name);
+// Fails with kNotPlainName when `name`, a name that holds no separator,
+// cannot name a file or folder on this host. Never on POSIX; on Windows the
+// device names (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without an
+// extension), names ending in a dot or blank, and the characters < > " | ? *.
+Status CheckHostName(std::string_view name);
 
 }  // namespace quarrion::host

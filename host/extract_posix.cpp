@@ -20,7 +20,6 @@ namespace quarrion::host {
 namespace {
 
 using posix::Errno;
-using posix::Fail;
 using posix::WriteAll;
 
 constexpr std::size_t kCopyBufferSize = 128 * 1024;
@@ -92,13 +91,12 @@ void ExtractFolder::Close() {
   }
 }
 
-bool ExtractFolder::OpenRoot(const std::string& path, Status* err) {
+Status ExtractFolder::OpenRoot(const std::string& path) {
   Close();
   path_ = path;
   const std::string native = NativePath(path);
   if (native.empty()) {
-    Fail(err, Status::Error(Code::kNotFound, "no target folder given"));
-    return false;
+    return Status::Error(Code::kNotFound, "", "no target folder given");
   }
   // Create the folders on the way; the open below tells whether it worked.
   for (std::size_t i = 1; i <= native.size(); ++i) {
@@ -109,26 +107,23 @@ bool ExtractFolder::OpenRoot(const std::string& path, Status* err) {
   }
   int fd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {
-    Fail(err, Errno(path, errno));
-    return false;
+    return Errno(path, errno);
   }
   handle_ = fd;
-  return true;
+  return Status::Ok();
 }
 
-bool ExtractFolder::OpenChild(const std::string& name, ExtractFolder* child, Status* err) const {
+Status ExtractFolder::OpenChild(const std::string& name, ExtractFolder* child) const {
   const std::string shown = path_ + "/" + name;
   if (!IsSingleName(name)) {
-    Fail(err, Status::Error(Code::kBadFolder, shown + ": not a plain folder name"));
-    return false;
+    return Status::Error(Code::kBadFolder, shown, "not a plain folder name");
   }
   const int dir = static_cast<int>(handle_);
   const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
   int fd = ::openat(dir, name.c_str(), flags);
   if (fd < 0 && errno == ENOENT) {
     if (::mkdirat(dir, name.c_str(), 0777) != 0 && errno != EEXIST) {
-      Fail(err, Errno(shown, errno));
-      return false;
+      return Errno(shown, errno);
     }
     fd = ::openat(dir, name.c_str(), flags);
   }
@@ -136,25 +131,22 @@ bool ExtractFolder::OpenChild(const std::string& name, ExtractFolder* child, Sta
     // Linux and macOS say ELOOP for a link, FreeBSD EMLINK; ENOTDIR for a
     // file in the way.
     if (errno == ELOOP || errno == EMLINK || errno == ENOTDIR) {
-      Fail(err, Status::Error(Code::kNotRegular,
-                              shown + ": a symbolic link or not a folder (not followed)"));
-    } else {
-      Fail(err, Errno(shown, errno));
+      return Status::Error(Code::kNotRegular, shown,
+                           "a symbolic link or not a folder (not followed)");
     }
-    return false;
+    return Errno(shown, errno);
   }
   child->Close();
   child->handle_ = fd;
   child->path_ = shown;
-  return true;
+  return Status::Ok();
 }
 
-bool ExtractFolder::WriteFile(const std::string& name, InputFile& src, std::int64_t offset,
-                              std::int64_t length, std::int64_t mtime, Status* err) const {
+Status ExtractFolder::WriteFile(const std::string& name, InputFile& src, std::int64_t offset,
+                                std::int64_t length, std::int64_t mtime) const {
   const std::string shown = path_ + "/" + name;
   if (!IsSingleName(name)) {
-    Fail(err, Status::Error(Code::kBadFolder, shown + ": not a plain file name"));
-    return false;
+    return Status::Error(Code::kBadFolder, shown, "not a plain file name");
   }
   const int dir = static_cast<int>(handle_);
 
@@ -172,8 +164,7 @@ bool ExtractFolder::WriteFile(const std::string& name, InputFile& src, std::int6
     if (fd < 0 && errno != EEXIST) break;
   }
   if (fd < 0) {
-    Fail(err, Errno(shown, errno));
-    return false;
+    return Errno(shown, errno);
   }
   TempGuard temp(dir, tempName, registered);
   temp.fd_ = fd;
@@ -185,12 +176,11 @@ bool ExtractFolder::WriteFile(const std::string& name, InputFile& src, std::int6
     const std::size_t want =
         static_cast<std::size_t>(std::min<std::int64_t>(length - done, buf.size()));
     std::size_t got = 0;
-    if (!src.ReadAt(offset + done, buf.data(), want, &got, err)) return false;
+    if (Status s = src.ReadAt(offset + done, buf.data(), want, &got); !s.ok()) return s;
     if (got == 0) {
-      Fail(err, Status::Error(Code::kChanged, src.path() + ": ended early"));
-      return false;
+      return Status::Error(Code::kChanged, src.path(), "ended early");
     }
-    if (!WriteAll(fd, buf.data(), got, shown, err)) return false;
+    if (Status s = WriteAll(fd, buf.data(), got, shown); !s.ok()) return s;
     done += static_cast<std::int64_t>(got);
   }
 
@@ -200,23 +190,20 @@ bool ExtractFolder::WriteFile(const std::string& name, InputFile& src, std::int6
   times[1].tv_sec = static_cast<time_t>(mtime);
   times[1].tv_nsec = 0;
   if (::futimens(fd, times) != 0) {
-    Fail(err, Errno(shown, errno));
-    return false;
+    return Errno(shown, errno);
   }
   temp.fd_ = -1;
   if (::close(fd) != 0) {
-    Fail(err, Errno(shown, errno));
-    return false;
+    return Errno(shown, errno);
   }
   // The rename replaces a file or link of that name; it never follows one.
   if (::renameat(dir, tempName.c_str(), dir, name.c_str()) != 0) {
-    Fail(err, Errno(shown, errno));
-    return false;
+    return Errno(shown, errno);
   }
   temp.Keep();
-  return true;
+  return Status::Ok();
 }
 
-std::string HostNameProblem(std::string_view) { return {}; }
+Status CheckHostName(std::string_view) { return Status::Ok(); }
 
 }  // namespace quarrion::host

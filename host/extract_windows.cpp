@@ -24,7 +24,6 @@ constexpr std::size_t kCopyBufferSize = 128 * 1024;
 constexpr int kTempAttempts = 100;
 
 using windows::AsHandle;
-using windows::Fail;
 using windows::FromHandle;
 using windows::kFileTimeTicksPerSecond;
 using windows::kUnixEpochInFileTime;
@@ -33,7 +32,7 @@ using windows::Win32Error;
 bool IsSingleName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." &&
          name.find_first_of(std::string("/\\:\0", 4)) == std::string::npos &&
-         HostNameProblem(name).empty();
+         CheckHostName(name).ok();
 }
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -90,12 +89,11 @@ void ExtractFolder::Close() {
   }
 }
 
-bool ExtractFolder::OpenRoot(const std::string& path, Status* err) {
+Status ExtractFolder::OpenRoot(const std::string& path) {
   Close();
   path_ = path;
   if (path.empty()) {
-    Fail(err, Status::Error(Code::kNotFound, "no target folder given"));
-    return false;
+    return Status::Error(Code::kNotFound, "", "no target folder given");
   }
   // Create the folders on the way; the open below tells whether it worked.
   for (std::size_t i = 1; i <= path.size(); ++i) {
@@ -108,56 +106,48 @@ bool ExtractFolder::OpenRoot(const std::string& path, Status* err) {
   HANDLE h = ::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
-    Fail(err, Win32Error(path, ::GetLastError()));
-    return false;
+    return Win32Error(path, ::GetLastError());
   }
   BY_HANDLE_FILE_INFORMATION fi;
   if (!::GetFileInformationByHandle(h, &fi) || !(fi.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     ::CloseHandle(h);
-    Fail(err, Status::Error(Code::kNotRegular, path + ": not a folder"));
-    return false;
+    return Status::Error(Code::kNotRegular, path, "not a folder");
   }
   handle_ = FromHandle(h);
   // Below the target every path is built from here.
   if (!path_.empty() && path_.back() != '\\' && path_.back() != '/') path_ += '\\';
-  return true;
+  return Status::Ok();
 }
 
-bool ExtractFolder::OpenChild(const std::string& name, ExtractFolder* child, Status* err) const {
+Status ExtractFolder::OpenChild(const std::string& name, ExtractFolder* child) const {
   const std::string full = path_ + name;
   if (!IsSingleName(name)) {
-    Fail(err, Status::Error(Code::kBadFolder, full + ": not a plain folder name"));
-    return false;
+    return Status::Error(Code::kBadFolder, full, "not a plain folder name");
   }
   if (!::CreateDirectoryA(full.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
-    Fail(err, Win32Error(full, ::GetLastError()));
-    return false;
+    return Win32Error(full, ::GetLastError());
   }
   HANDLE h = OpenHeldFolder(full);
   if (h == INVALID_HANDLE_VALUE) {
-    Fail(err, Win32Error(full, ::GetLastError()));
-    return false;
+    return Win32Error(full, ::GetLastError());
   }
   BY_HANDLE_FILE_INFORMATION fi;
   if (!::GetFileInformationByHandle(h, &fi) || !(fi.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
       (fi.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
     ::CloseHandle(h);
-    Fail(err, Status::Error(Code::kNotRegular,
-                            full + ": a symbolic link or not a folder (not followed)"));
-    return false;
+    return Status::Error(Code::kNotRegular, full, "a symbolic link or not a folder (not followed)");
   }
   child->Close();
   child->handle_ = FromHandle(h);
   child->path_ = full + "\\";
-  return true;
+  return Status::Ok();
 }
 
-bool ExtractFolder::WriteFile(const std::string& name, InputFile& src, std::int64_t offset,
-                              std::int64_t length, std::int64_t mtime, Status* err) const {
+Status ExtractFolder::WriteFile(const std::string& name, InputFile& src, std::int64_t offset,
+                                std::int64_t length, std::int64_t mtime) const {
   const std::string target = path_ + name;
   if (!IsSingleName(name)) {
-    Fail(err, Status::Error(Code::kBadFolder, target + ": not a plain file name"));
-    return false;
+    return Status::Error(Code::kBadFolder, target, "not a plain file name");
   }
   // CREATE_NEW never opens what is already there, link or file. The name is
   // registered before the file is made, so that an interruption from then
@@ -177,8 +167,7 @@ bool ExtractFolder::WriteFile(const std::string& name, InputFile& src, std::int6
     }
   }
   if (h == INVALID_HANDLE_VALUE) {
-    Fail(err, Win32Error(target, lastError));
-    return false;
+    return Win32Error(target, lastError);
   }
   auto discard = [&]() {
     if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
@@ -192,20 +181,20 @@ bool ExtractFolder::WriteFile(const std::string& name, InputFile& src, std::int6
     const std::size_t want =
         static_cast<std::size_t>(std::min<std::int64_t>(length - done, buf.size()));
     std::size_t got = 0;
-    if (!src.ReadAt(offset + done, buf.data(), want, &got, err)) {
+    if (Status s = src.ReadAt(offset + done, buf.data(), want, &got); !s.ok()) {
       discard();
-      return false;
+      return s;
     }
     if (got == 0) {
-      Fail(err, Status::Error(Code::kChanged, src.path() + ": ended early"));
+      const Status failed = Status::Error(Code::kChanged, src.path(), "ended early");
       discard();
-      return false;
+      return failed;
     }
     DWORD wrote = 0;
     if (!::WriteFile(h, buf.data(), static_cast<DWORD>(got), &wrote, nullptr) || wrote != got) {
-      Fail(err, Win32Error(target, ::GetLastError()));
+      const Status failed = Win32Error(target, ::GetLastError());
       discard();
-      return false;
+      return failed;
     }
     done += static_cast<std::int64_t>(got);
   }
@@ -215,37 +204,38 @@ bool ExtractFolder::WriteFile(const std::string& name, InputFile& src, std::int6
   ft.dwLowDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) & 0xffffffffu);
   ft.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) >> 32);
   if (!::SetFileTime(h, nullptr, nullptr, &ft)) {
-    Fail(err, Win32Error(target, ::GetLastError()));
+    const Status failed = Win32Error(target, ::GetLastError());
     discard();
-    return false;
+    return failed;
   }
   const BOOL closed = ::CloseHandle(h);
   h = INVALID_HANDLE_VALUE;
   if (!closed) {
-    Fail(err, Win32Error(target, ::GetLastError()));
+    const Status failed = Win32Error(target, ::GetLastError());
     discard();
-    return false;
+    return failed;
   }
   // The rename replaces a file or link of that name; it never follows one.
   if (!::MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     const DWORD e = ::GetLastError();
-    Fail(err, e == ERROR_ACCESS_DENIED
-                  ? Status::Error(Code::kIoError,
-                                  target + ": permission denied, or a folder of that name is in "
-                                           "the way")
-                  : Win32Error(target, e));
+    const Status failed = e == ERROR_ACCESS_DENIED
+                              ? Status::Error(Code::kIoError, target,
+                                              "permission denied, or a folder of that name is in "
+                                              "the way")
+                              : Win32Error(target, e);
     discard();
-    return false;
+    return failed;
   }
-  return true;
+  return Status::Ok();
 }
 
-std::string HostNameProblem(std::string_view name) {
+Status CheckHostName(std::string_view name) {
+  auto refuse = [](const char* reason) { return Status::Error(Code::kNotPlainName, "", reason); };
   if (name.find_first_of("<>\"|?*") != std::string_view::npos) {
-    return "holds a character Windows does not allow in names";
+    return refuse("holds a character Windows does not allow in names");
   }
   if (!name.empty() && (name.back() == '.' || name.back() == ' ')) {
-    return "ends in a dot or blank, which Windows drops";
+    return refuse("ends in a dot or blank, which Windows drops");
   }
   // A device name stays a device with any extension and with blanks before
   // the extension: "nul", "NUL.txt", "Com1 .log".
@@ -255,16 +245,16 @@ std::string HostNameProblem(std::string_view name) {
   static const std::array<const char*, 6> kDevices = {"CON", "PRN",    "AUX",
                                                       "NUL", "CONIN$", "CONOUT$"};
   for (const char* d : kDevices) {
-    if (base == d) return "is a device name on Windows";
+    if (base == d) return refuse("is a device name on Windows");
   }
   if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0)) {
     // COM1-9 and LPT1-9, and the superscript digits 1, 2, 3 of the ANSI code page.
     const char d = base[3];
     if ((d >= '1' && d <= '9') || d == '\xB9' || d == '\xB2' || d == '\xB3') {
-      return "is a device name on Windows";
+      return refuse("is a device name on Windows");
     }
   }
-  return {};
+  return Status::Ok();
 }
 
 }  // namespace quarrion::host

@@ -42,15 +42,7 @@ struct FileInfo {
 
 // Status of `path`, following symbolic links. A path that does not exist (or a
 // link whose target does not) gives kind kMissing and code kNotFound.
-bool StatPath(const std::string& path, FileInfo* info, Status* err);
-
-// True when `path` names a folder (links followed).
-bool IsFolder(const std::string& path);
-
-// The entry names of the folder `path` in the host's order, without "." and
-// "..", hidden entries included. False (with the reason) when the folder
-// cannot be listed.
-bool ListFolder(const std::string& path, std::vector<std::string>* names, Status* err);
+Status StatPath(const std::string& path, FileInfo* info);
 
 // One entry of a folder listing with its status, links followed (a link
 // counts as what it leads to). Kind kMissing when the status could not be
@@ -60,7 +52,8 @@ struct FolderEntry {
   FileInfo info;
 };
 
-// Lists folders one after another as ListFolder does, with the status of
+// Lists folders one after another: the entry names in the host's order,
+// without "." and "..", hidden entries included, with the status of
 // every entry, read while the folder is open (relative to it, where the host
 // can), so a walk needs no look at the entries by their whole paths. Where
 // the host can, the statuses of a large folder are read by two threads.
@@ -71,7 +64,7 @@ class FolderLister {
   FolderLister(const FolderLister&) = delete;
   FolderLister& operator=(const FolderLister&) = delete;
 
-  bool List(const std::string& path, std::vector<FolderEntry>* entries, Status* err);
+  Status List(const std::string& path, std::vector<FolderEntry>* entries);
 
  private:
   struct Helper;
@@ -98,7 +91,7 @@ class InputFile {
   InputFile(InputFile&& other) noexcept;
   InputFile& operator=(InputFile&& other) noexcept;
 
-  bool Open(const std::string& path, Status* err);
+  Status Open(const std::string& path);
   void Close();
   bool is_open() const { return handle_ != kInvalid; }
 
@@ -108,7 +101,7 @@ class InputFile {
 
   // Reads up to `n` bytes at `offset` into `buf`; `*got` is the number read,
   // fewer only at the end of the file. False on a read error.
-  bool ReadAt(std::int64_t offset, void* buf, std::size_t n, std::size_t* got, Status* err);
+  Status ReadAt(std::int64_t offset, void* buf, std::size_t n, std::size_t* got);
 
   // The host's handle (a file descriptor or a HANDLE), for the kernel copy.
   std::intptr_t native() const { return handle_; }
@@ -145,7 +138,7 @@ class FileOpener {
   // overlap the copies. A path asked for out of this order ends the plan.
   void Expect(std::vector<const std::string*> paths);
 
-  bool Open(const std::string& path, InputFile* file, Status* err);
+  Status Open(const std::string& path, InputFile* file);
 
   // Closes a file opened here; where files are opened ahead, their thread
   // does it.
@@ -172,33 +165,32 @@ class AtomicOutputFile {
   AtomicOutputFile(const AtomicOutputFile&) = delete;
   AtomicOutputFile& operator=(const AtomicOutputFile&) = delete;
 
-  bool Create(const std::string& target, Status* err);
+  Status Create(const std::string& target);
 
   // Appends bytes (buffered).
-  bool Write(const void* data, std::size_t n, Status* err);
-  bool Write(std::string_view bytes, Status* err) { return Write(bytes.data(), bytes.size(), err); }
+  Status Write(const void* data, std::size_t n);
+  Status Write(std::string_view bytes) { return Write(bytes.data(), bytes.size()); }
 
   // Appends exactly `length` bytes of `src` starting at `offset`, with the
   // kernel's file-to-file copy where the host has one. A source that delivers
   // fewer bytes is an error (kChanged) naming the source; with `wholeFile`,
   // so is one that holds more (the copy asks for one byte beyond, which
   // costs nothing extra where the kernel copies).
-  bool CopyFrom(InputFile& src, std::int64_t offset, std::int64_t length, Status* err,
-                bool wholeFile = false);
+  Status CopyFrom(InputFile& src, std::int64_t offset, std::int64_t length, bool wholeFile = false);
 
   // Overwrites bytes that were already written (the header's entry count).
-  bool WriteAt(std::int64_t offset, const void* data, std::size_t n, Status* err);
+  Status WriteAt(std::int64_t offset, const void* data, std::size_t n);
 
   // Bytes appended so far.
   std::int64_t position() const { return position_; }
 
-  bool Commit(Status* err);
+  Status Commit();
   void Discard();
 
   const std::string& target() const { return target_; }
 
  private:
-  bool FlushBuffer(Status* err);
+  Status FlushBuffer();
 
   static constexpr std::intptr_t kInvalid = -1;
   std::intptr_t handle_ = kInvalid;

@@ -20,7 +20,6 @@ namespace quarrion::host {
 namespace {
 
 using posix::Errno;
-using posix::Fail;
 using posix::kSourceFlags;
 using posix::WriteAll;
 
@@ -97,29 +96,15 @@ std::string NativePath(std::string_view path) {
 
 bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
 
-bool StatPath(const std::string& path, FileInfo* info, Status* err) {
+Status StatPath(const std::string& path, FileInfo* info) {
   const std::string native = NativePath(path);
   struct stat st;
   if (::stat(native.c_str(), &st) != 0) {
     *info = FileInfo{};
-    Fail(err, Errno(path, errno));
-    return false;
+    return Errno(path, errno);
   }
   *info = posix::InfoFromStat(st, AT_FDCWD, native.c_str());
-  return true;
-}
-
-bool IsFolder(const std::string& path) {
-  FileInfo info;
-  return StatPath(path, &info, nullptr) && info.kind == FileKind::kFolder;
-}
-
-bool ListFolder(const std::string& path, std::vector<std::string>* names, Status* err) {
-  names->clear();
-  const bool ok = posix::EachEntry(
-      path, err, [&](int, const struct dirent& e) { names->emplace_back(e.d_name); }, [](int) {});
-  if (!ok) names->clear();
-  return ok;
+  return Status::Ok();
 }
 
 std::int64_t NowSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
@@ -134,38 +119,33 @@ bool StderrIsTerminal() { return ::isatty(2) == 1; }
 
 // ---- InputFile -------------------------------------------------------------
 
-bool InputFile::Open(const std::string& path, Status* err) {
+Status InputFile::Open(const std::string& path) {
   Close();
   path_ = path;
   // Look before opening: FIFOs, sockets and devices are never opened.
   struct stat st;
   if (::stat(NativePath(path).c_str(), &st) != 0) {
-    Fail(err, Errno(path, errno));
-    return false;
+    return Errno(path, errno);
   }
   if (!S_ISREG(st.st_mode)) {
-    Fail(err,
-         Status::Error(Code::kNotRegular, path + (S_ISDIR(st.st_mode) ? ": is a folder, not a file"
-                                                                      : ": not a regular file")));
-    return false;
+    return Status::Error(Code::kNotRegular, path,
+                         S_ISDIR(st.st_mode) ? "is a folder, not a file" : "not a regular file");
   }
   int fd = ::open(NativePath(path).c_str(), kSourceFlags);
   if (fd < 0) {
-    Fail(err, Errno(path, errno));
-    return false;
+    return Errno(path, errno);
   }
   // What was swapped in since the look is refused after an open that
   // cannot block.
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     const bool folder = S_ISDIR(st.st_mode);
     ::close(fd);
-    Fail(err, Status::Error(Code::kNotRegular, path + (folder ? ": is a folder, not a file"
-                                                              : ": not a regular file")));
-    return false;
+    return Status::Error(Code::kNotRegular, path,
+                         folder ? "is a folder, not a file" : "not a regular file");
   }
   handle_ = fd;
   info_ = InfoFromStat(st);
-  return true;
+  return Status::Ok();
 }
 
 void InputFile::Close() {
@@ -175,8 +155,7 @@ void InputFile::Close() {
   }
 }
 
-bool InputFile::ReadAt(std::int64_t offset, void* buf, std::size_t n, std::size_t* got,
-                       Status* err) {
+Status InputFile::ReadAt(std::int64_t offset, void* buf, std::size_t n, std::size_t* got) {
   *got = 0;
   char* p = static_cast<char*>(buf);
   while (*got < n) {
@@ -184,20 +163,19 @@ bool InputFile::ReadAt(std::int64_t offset, void* buf, std::size_t n, std::size_
                         static_cast<off_t>(offset + static_cast<std::int64_t>(*got)));
     if (r < 0) {
       if (errno == EINTR) continue;
-      Fail(err, Errno(path_, errno));
-      return false;
+      return Errno(path_, errno);
     }
     if (r == 0) break;
     *got += static_cast<std::size_t>(r);
   }
-  return true;
+  return Status::Ok();
 }
 
 // ---- AtomicOutputFile ------------------------------------------------------
 
 AtomicOutputFile::~AtomicOutputFile() { Discard(); }
 
-bool AtomicOutputFile::Create(const std::string& target, Status* err) {
+Status AtomicOutputFile::Create(const std::string& target) {
   Discard();
   target_ = target;
   buffer_.clear();
@@ -206,8 +184,7 @@ bool AtomicOutputFile::Create(const std::string& target, Status* err) {
   const std::string native = NativePath(target);
   struct stat st;
   if (::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-    Fail(err, Status::Error(Code::kNotRegular, target + ": is a folder"));
-    return false;
+    return Status::Error(Code::kNotRegular, target, "is a folder");
   }
   // The temporary file lives beside the target so that the rename stays on
   // one file system and replaces the target in one step. Its name is
@@ -222,9 +199,8 @@ bool AtomicOutputFile::Create(const std::string& target, Status* err) {
     if (fd < 0 && errno != EEXIST) break;
   }
   if (fd < 0) {
-    Fail(err, Errno(target, errno));
     interrupt_.Clear();
-    return false;
+    return Errno(target, errno);
   }
   // Keep the mode of a file being replaced; a new one gets the usual mode.
   mode_t mode = (::stat(native.c_str(), &st) == 0) ? (st.st_mode & 07777) : NewFileMode();
@@ -232,46 +208,45 @@ bool AtomicOutputFile::Create(const std::string& target, Status* err) {
   handle_ = fd;
   tempPath_ = name;
   buffer_.reserve(kCopyBufferSize);
-  return true;
+  return Status::Ok();
 }
 
-bool AtomicOutputFile::FlushBuffer(Status* err) {
-  if (buffer_.empty()) return true;
-  if (!WriteAll(static_cast<int>(handle_), buffer_.data(), buffer_.size(), target_, err)) {
-    return false;
+Status AtomicOutputFile::FlushBuffer() {
+  if (buffer_.empty()) return Status::Ok();
+  if (Status s = WriteAll(static_cast<int>(handle_), buffer_.data(), buffer_.size(), target_);
+      !s.ok()) {
+    return s;
   }
   flushed_ += static_cast<std::int64_t>(buffer_.size());
   buffer_.clear();
-  return true;
+  return Status::Ok();
 }
 
-bool AtomicOutputFile::Write(const void* data, std::size_t n, Status* err) {
+Status AtomicOutputFile::Write(const void* data, std::size_t n) {
   if (handle_ == kInvalid) {
-    Fail(err, Status::Error(Code::kIoError, target_ + ": not open for writing"));
-    return false;
+    return Status::Error(Code::kIoError, target_, "not open for writing");
   }
   const char* p = static_cast<const char*>(data);
   if (buffer_.size() + n > kCopyBufferSize) {
-    if (!FlushBuffer(err)) return false;
+    if (Status s = FlushBuffer(); !s.ok()) return s;
     if (n >= kCopyBufferSize) {
-      if (!WriteAll(static_cast<int>(handle_), p, n, target_, err)) return false;
+      if (Status s = WriteAll(static_cast<int>(handle_), p, n, target_); !s.ok()) return s;
       flushed_ += static_cast<std::int64_t>(n);
       position_ += static_cast<std::int64_t>(n);
-      return true;
+      return Status::Ok();
     }
   }
   buffer_.append(p, n);
   position_ += static_cast<std::int64_t>(n);
-  return true;
+  return Status::Ok();
 }
 
-bool AtomicOutputFile::CopyFrom(InputFile& src, std::int64_t offset, std::int64_t length,
-                                Status* err, bool wholeFile) {
+Status AtomicOutputFile::CopyFrom(InputFile& src, std::int64_t offset, std::int64_t length,
+                                  bool wholeFile) {
   if (handle_ == kInvalid) {
-    Fail(err, Status::Error(Code::kIoError, target_ + ": not open for writing"));
-    return false;
+    return Status::Error(Code::kIoError, target_, "not open for writing");
   }
-  if (!FlushBuffer(err)) return false;
+  if (Status s = FlushBuffer(); !s.ok()) return s;
   const int in = static_cast<int>(src.native());
   const int out = static_cast<int>(handle_);
   // With `wholeFile` one byte more is asked for: getting it means the source
@@ -290,8 +265,7 @@ bool AtomicOutputFile::CopyFrom(InputFile& src, std::int64_t offset, std::int64_
       if (c < 0) {
         if (errno == EINTR) continue;
         if (errno == ENOSPC || errno == EFBIG || errno == EDQUOT || errno == EIO) {
-          Fail(err, Errno(target_, errno));
-          return false;
+          return Errno(target_, errno);
         }
         break;  // not supported here: fall back
       }
@@ -320,54 +294,50 @@ bool AtomicOutputFile::CopyFrom(InputFile& src, std::int64_t offset, std::int64_
       std::size_t want = static_cast<std::size_t>(
           std::min<std::int64_t>(limit - done, static_cast<std::int64_t>(buf.size())));
       std::size_t got = 0;
-      if (!src.ReadAt(offset + done, buf.data(), want, &got, err)) return false;
+      if (Status s = src.ReadAt(offset + done, buf.data(), want, &got); !s.ok()) return s;
       if (got == 0) break;
-      if (!WriteAll(out, buf.data(), got, target_, err)) return false;
+      if (Status s = WriteAll(out, buf.data(), got, target_); !s.ok()) return s;
       done += static_cast<std::int64_t>(got);
     }
   }
   flushed_ += done;
   position_ += done;
   if (done < length) {
-    Fail(err, Status::Error(Code::kChanged, src.path() + ": delivered " + std::to_string(done) +
-                                                " of " + std::to_string(length) +
-                                                " bytes (changed since it was added?)"));
-    return false;
+    return Status::Error(Code::kChanged, src.path(),
+                         "delivered " + std::to_string(done) + " of " + std::to_string(length) +
+                             " bytes (changed since it was added?)");
   }
   if (done > length) {
-    Fail(err,
-         Status::Error(Code::kChanged, src.path() + ": holds more than " + std::to_string(length) +
-                                           " bytes (changed since it was added?)"));
-    return false;
+    return Status::Error(
+        Code::kChanged, src.path(),
+        "holds more than " + std::to_string(length) + " bytes (changed since it was added?)");
   }
-  return true;
+  return Status::Ok();
 }
 
-bool AtomicOutputFile::WriteAt(std::int64_t offset, const void* data, std::size_t n, Status* err) {
-  if (!FlushBuffer(err)) return false;
+Status AtomicOutputFile::WriteAt(std::int64_t offset, const void* data, std::size_t n) {
+  if (Status s = FlushBuffer(); !s.ok()) return s;
   const char* p = static_cast<const char*>(data);
   while (n > 0) {
     ssize_t w = ::pwrite(static_cast<int>(handle_), p, n, static_cast<off_t>(offset));
     if (w < 0) {
       if (errno == EINTR) continue;
-      Fail(err, Errno(target_, errno));
-      return false;
+      return Errno(target_, errno);
     }
     p += w;
     offset += w;
     n -= static_cast<std::size_t>(w);
   }
-  return true;
+  return Status::Ok();
 }
 
-bool AtomicOutputFile::Commit(Status* err) {
+Status AtomicOutputFile::Commit() {
   if (handle_ == kInvalid) {
-    Fail(err, Status::Error(Code::kIoError, target_ + ": not open for writing"));
-    return false;
+    return Status::Error(Code::kIoError, target_, "not open for writing");
   }
-  if (!FlushBuffer(err)) {
+  if (Status s = FlushBuffer(); !s.ok()) {
     Discard();
-    return false;
+    return s;
   }
   int fd = static_cast<int>(handle_);
   handle_ = kInvalid;
@@ -376,18 +346,18 @@ bool AtomicOutputFile::Commit(Status* err) {
   // new one), and a sync would make every build wait for the disk. A
   // write error the file system reports only at close is caught below.
   if (::close(fd) != 0) {
-    Fail(err, Errno(target_, errno));
+    const Status failed = Errno(target_, errno);
     Discard();
-    return false;
+    return failed;
   }
   if (::rename(tempPath_.c_str(), NativePath(target_).c_str()) != 0) {
-    Fail(err, Errno(target_, errno));
+    const Status failed = Errno(target_, errno);
     Discard();
-    return false;
+    return failed;
   }
   tempPath_.clear();
   interrupt_.Clear();
-  return true;
+  return Status::Ok();
 }
 
 void AtomicOutputFile::Discard() {

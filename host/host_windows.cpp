@@ -19,7 +19,6 @@ constexpr std::size_t kCopyBufferSize = 128 * 1024;
 constexpr std::size_t kMaxIoChunk = std::size_t{1} << 30;
 
 using windows::AsHandle;
-using windows::Fail;
 using windows::FromHandle;
 using windows::kFileTimeTicksPerSecond;
 using windows::kUnixEpochInFileTime;
@@ -80,8 +79,8 @@ DWORD Attributes(const std::string& path) {
 
 // Writes all of `n` bytes at `offset`. Every write names its offset, so a
 // WriteAt never disturbs where the next append goes.
-bool WriteAllAt(HANDLE h, std::int64_t offset, const char* p, std::size_t n,
-                const std::string& path, Status* err) {
+Status WriteAllAt(HANDLE h, std::int64_t offset, const char* p, std::size_t n,
+                  const std::string& path) {
   while (n > 0) {
     DWORD want = static_cast<DWORD>(std::min(n, kMaxIoChunk));
     OVERLAPPED at{};
@@ -89,18 +88,16 @@ bool WriteAllAt(HANDLE h, std::int64_t offset, const char* p, std::size_t n,
     at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
     DWORD wrote = 0;
     if (!::WriteFile(h, p, want, &wrote, &at)) {
-      Fail(err, Win32Error(path, ::GetLastError()));
-      return false;
+      return Win32Error(path, ::GetLastError());
     }
     if (wrote == 0) {
-      Fail(err, Win32Error(path, ERROR_WRITE_FAULT));
-      return false;
+      return Win32Error(path, ERROR_WRITE_FAULT);
     }
     p += wrote;
     n -= wrote;
     offset += wrote;
   }
-  return true;
+  return Status::Ok();
 }
 
 }  // namespace
@@ -109,18 +106,17 @@ std::string NativePath(std::string_view path) { return std::string(path); }
 
 bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
 
-bool StatPath(const std::string& path, FileInfo* info, Status* err) {
+Status StatPath(const std::string& path, FileInfo* info) {
   *info = FileInfo{};
   // Ask before opening, so a missing path costs no open and nothing that is
   // plainly a device gets opened.
   DWORD attrs = Attributes(path);
   if (attrs == INVALID_FILE_ATTRIBUTES) {
-    Fail(err, Win32Error(path, ::GetLastError()));
-    return false;
+    return Win32Error(path, ::GetLastError());
   }
   if (attrs & FILE_ATTRIBUTE_DEVICE) {
     info->kind = FileKind::kOther;
-    return true;
+    return Status::Ok();
   }
   // Opening for attributes only follows symbolic links and junctions, and
   // gives the file's identity; folders need the backup-semantics flag.
@@ -128,34 +124,33 @@ bool StatPath(const std::string& path, FileInfo* info, Status* err) {
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
-    Fail(err, Win32Error(path, ::GetLastError()));
-    return false;
+    return Win32Error(path, ::GetLastError());
   }
   InfoFromHandle(h, info);
   ::CloseHandle(h);
-  return true;
+  return Status::Ok();
 }
 
+namespace {
+
+// True when `path` names a folder (links followed).
 bool IsFolder(const std::string& path) {
   DWORD attrs = Attributes(path);
   if (attrs == INVALID_FILE_ATTRIBUTES) return false;
   if (attrs & FILE_ATTRIBUTE_REPARSE_POINT) {
     // A link: what counts is what it leads to.
     FileInfo info;
-    return StatPath(path, &info, nullptr) && info.kind == FileKind::kFolder;
+    return StatPath(path, &info).ok() && info.kind == FileKind::kFolder;
   }
   return (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-namespace {
-
 // Lists the folder `path`, calling `take(found)` for every entry but "." and
 // "..". False (with the reason) when the folder cannot be listed.
 template <typename Take>
-bool EachEntry(const std::string& path, Status* err, Take take) {
+Status EachEntry(const std::string& path, Take take) {
   if (path.empty()) {
-    Fail(err, Win32Error(path, ERROR_PATH_NOT_FOUND));
-    return false;
+    return Win32Error(path, ERROR_PATH_NOT_FOUND);
   }
   // "dir\*"; a path that already ends in a separator or is a bare drive
   // ("C:", its current folder) takes the asterisk directly.
@@ -170,9 +165,8 @@ bool EachEntry(const std::string& path, Status* err, Take take) {
     DWORD e = ::GetLastError();
     // Nothing matched: an empty folder (a drive's root has no "." entry),
     // unless the folder itself is missing.
-    if (e == ERROR_FILE_NOT_FOUND && IsFolder(path)) return true;
-    Fail(err, Win32Error(path, e));
-    return false;
+    if (e == ERROR_FILE_NOT_FOUND && IsFolder(path)) return Status::Ok();
+    return Win32Error(path, e);
   }
   do {
     const std::string_view n(found.cFileName);
@@ -182,21 +176,12 @@ bool EachEntry(const std::string& path, Status* err, Take take) {
   DWORD e = ::GetLastError();
   ::FindClose(search);
   if (e != ERROR_NO_MORE_FILES) {
-    Fail(err, Win32Error(path, e));
-    return false;
+    return Win32Error(path, e);
   }
-  return true;
+  return Status::Ok();
 }
 
 }  // namespace
-
-bool ListFolder(const std::string& path, std::vector<std::string>* names, Status* err) {
-  names->clear();
-  const bool ok = EachEntry(
-      path, err, [&](const WIN32_FIND_DATAA& found) { names->emplace_back(found.cFileName); });
-  if (!ok) names->clear();
-  return ok;
-}
 
 // Windows reads the statuses of plain files with the listing itself.
 struct FolderLister::Helper {};
@@ -204,11 +189,11 @@ struct FolderLister::Helper {};
 FolderLister::FolderLister() = default;
 FolderLister::~FolderLister() = default;
 
-bool FolderLister::List(const std::string& path, std::vector<FolderEntry>* entries, Status* err) {
+Status FolderLister::List(const std::string& path, std::vector<FolderEntry>* entries) {
   entries->clear();
   const char last = path.empty() ? '\\' : path.back();
   const std::string prefix = (IsPathSeparator(last) || last == ':') ? path : path + '\\';
-  const bool ok = EachEntry(path, err, [&](const WIN32_FIND_DATAA& found) {
+  Status listed = EachEntry(path, [&](const WIN32_FIND_DATAA& found) {
     FolderEntry& entry = entries->emplace_back();
     entry.name = found.cFileName;
     const DWORD a = found.dwFileAttributes;
@@ -221,12 +206,13 @@ bool FolderLister::List(const std::string& path, std::vector<FolderEntry>* entri
       SetTimeFromFileTime(found.ftLastWriteTime, &entry.info);
     } else {
       // Folders (whose identity the walk needs), links (what they lead to
-      // counts) and devices get a look of their own.
-      StatPath(prefix + entry.name, &entry.info, nullptr);
+      // counts) and devices get a look of their own. One that fails leaves
+      // the kind kMissing: opening the entry by its path tells why.
+      static_cast<void>(StatPath(prefix + entry.name, &entry.info));
     }
   });
-  if (!ok) entries->clear();
-  return ok;
+  if (!listed.ok()) entries->clear();
+  return listed;
 }
 
 std::int64_t NowSeconds() {
@@ -248,22 +234,19 @@ bool StderrIsTerminal() {
 
 // ---- InputFile -------------------------------------------------------------
 
-bool InputFile::Open(const std::string& path, Status* err) {
+Status InputFile::Open(const std::string& path) {
   Close();
   path_ = path;
   // Look before opening: folders and devices are never opened.
   DWORD attrs = Attributes(path);
   if (attrs == INVALID_FILE_ATTRIBUTES) {
-    Fail(err, Win32Error(path, ::GetLastError()));
-    return false;
+    return Win32Error(path, ::GetLastError());
   }
   if (attrs & FILE_ATTRIBUTE_DIRECTORY) {
-    Fail(err, Status::Error(Code::kNotRegular, path + ": is a folder, not a file"));
-    return false;
+    return Status::Error(Code::kNotRegular, path, "is a folder, not a file");
   }
   if (attrs & FILE_ATTRIBUTE_DEVICE) {
-    Fail(err, Status::Error(Code::kNotRegular, path + ": not a regular file"));
-    return false;
+    return Status::Error(Code::kNotRegular, path, "not a regular file");
   }
   // Sharing delete lets an archive being read be replaced by the one being
   // written, as a rename over an open file does on POSIX hosts.
@@ -271,22 +254,20 @@ bool InputFile::Open(const std::string& path, Status* err) {
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
-    Fail(err, Win32Error(path, ::GetLastError()));
-    return false;
+    return Win32Error(path, ::GetLastError());
   }
   // The path may name a device ("NUL", "COM1") or a pipe; only files on a
   // disk are read.
   FileInfo info;
   if (!InfoFromHandle(h, &info) || info.kind != FileKind::kRegular) {
     ::CloseHandle(h);
-    Fail(err, Status::Error(Code::kNotRegular,
-                            path + (info.kind == FileKind::kFolder ? ": is a folder, not a file"
-                                                                   : ": not a regular file")));
-    return false;
+    return Status::Error(
+        Code::kNotRegular, path,
+        info.kind == FileKind::kFolder ? "is a folder, not a file" : "not a regular file");
   }
   handle_ = FromHandle(h);
   info_ = info;
-  return true;
+  return Status::Ok();
 }
 
 void InputFile::Close() {
@@ -296,12 +277,10 @@ void InputFile::Close() {
   }
 }
 
-bool InputFile::ReadAt(std::int64_t offset, void* buf, std::size_t n, std::size_t* got,
-                       Status* err) {
+Status InputFile::ReadAt(std::int64_t offset, void* buf, std::size_t n, std::size_t* got) {
   *got = 0;
   if (handle_ == kInvalid) {
-    Fail(err, Status::Error(Code::kIoError, path_ + ": not open for reading"));
-    return false;
+    return Status::Error(Code::kIoError, path_, "not open for reading");
   }
   char* p = static_cast<char*>(buf);
   while (*got < n) {
@@ -314,13 +293,12 @@ bool InputFile::ReadAt(std::int64_t offset, void* buf, std::size_t n, std::size_
     if (!::ReadFile(AsHandle(handle_), p + *got, want, &read, &where)) {
       DWORD e = ::GetLastError();
       if (e == ERROR_HANDLE_EOF) break;
-      Fail(err, Win32Error(path_, e));
-      return false;
+      return Win32Error(path_, e);
     }
     if (read == 0) break;
     *got += read;
   }
-  return true;
+  return Status::Ok();
 }
 
 // ---- FileOpener ------------------------------------------------------------
@@ -336,15 +314,13 @@ void FileOpener::Expect(std::vector<const std::string*>) {}
 
 void FileOpener::Close(InputFile* file) { file->Close(); }
 
-bool FileOpener::Open(const std::string& path, InputFile* file, Status* err) {
-  return file->Open(path, err);
-}
+Status FileOpener::Open(const std::string& path, InputFile* file) { return file->Open(path); }
 
 // ---- AtomicOutputFile ------------------------------------------------------
 
 AtomicOutputFile::~AtomicOutputFile() { Discard(); }
 
-bool AtomicOutputFile::Create(const std::string& target, Status* err) {
+Status AtomicOutputFile::Create(const std::string& target) {
   Discard();
   target_ = target;
   buffer_.clear();
@@ -352,8 +328,7 @@ bool AtomicOutputFile::Create(const std::string& target, Status* err) {
   flushed_ = 0;
   DWORD attrs = Attributes(target);
   if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY)) {
-    Fail(err, Status::Error(Code::kNotRegular, target + ": is a folder"));
-    return false;
+    return Status::Error(Code::kNotRegular, target, "is a folder");
   }
   // The temporary file lives beside the target so that the rename stays on
   // one volume and replaces the target in one step. Its name is unique to
@@ -378,106 +353,102 @@ bool AtomicOutputFile::Create(const std::string& target, Status* err) {
     }
     DWORD e = ::GetLastError();
     if ((e != ERROR_FILE_EXISTS && e != ERROR_ALREADY_EXISTS) || tries >= 100) {
-      Fail(err, Win32Error(target, e));
       interrupt_.Clear();
-      return false;
+      return Win32Error(target, e);
     }
   }
   buffer_.reserve(kCopyBufferSize);
-  return true;
+  return Status::Ok();
 }
 
-bool AtomicOutputFile::FlushBuffer(Status* err) {
-  if (buffer_.empty()) return true;
-  if (!WriteAllAt(AsHandle(handle_), flushed_, buffer_.data(), buffer_.size(), target_, err)) {
-    return false;
+Status AtomicOutputFile::FlushBuffer() {
+  if (buffer_.empty()) return Status::Ok();
+  if (Status s = WriteAllAt(AsHandle(handle_), flushed_, buffer_.data(), buffer_.size(), target_);
+      !s.ok()) {
+    return s;
   }
   flushed_ += static_cast<std::int64_t>(buffer_.size());
   buffer_.clear();
-  return true;
+  return Status::Ok();
 }
 
-bool AtomicOutputFile::Write(const void* data, std::size_t n, Status* err) {
+Status AtomicOutputFile::Write(const void* data, std::size_t n) {
   if (handle_ == kInvalid) {
-    Fail(err, Status::Error(Code::kIoError, target_ + ": not open for writing"));
-    return false;
+    return Status::Error(Code::kIoError, target_, "not open for writing");
   }
   const char* p = static_cast<const char*>(data);
   if (buffer_.size() + n > kCopyBufferSize) {
-    if (!FlushBuffer(err)) return false;
+    if (Status s = FlushBuffer(); !s.ok()) return s;
     if (n >= kCopyBufferSize) {
-      if (!WriteAllAt(AsHandle(handle_), flushed_, p, n, target_, err)) return false;
+      if (Status s = WriteAllAt(AsHandle(handle_), flushed_, p, n, target_); !s.ok()) return s;
       flushed_ += static_cast<std::int64_t>(n);
       position_ += static_cast<std::int64_t>(n);
-      return true;
+      return Status::Ok();
     }
   }
   buffer_.append(p, n);
   position_ += static_cast<std::int64_t>(n);
-  return true;
+  return Status::Ok();
 }
 
-bool AtomicOutputFile::CopyFrom(InputFile& src, std::int64_t offset, std::int64_t length,
-                                Status* err, bool wholeFile) {
+Status AtomicOutputFile::CopyFrom(InputFile& src, std::int64_t offset, std::int64_t length,
+                                  bool wholeFile) {
   if (handle_ == kInvalid) {
-    Fail(err, Status::Error(Code::kIoError, target_ + ": not open for writing"));
-    return false;
+    return Status::Error(Code::kIoError, target_, "not open for writing");
   }
   // Windows has no file-to-file copy for part of a file, so the data pass
   // through the write buffer: small files gather into large writes.
   std::int64_t done = 0;
   while (done < length) {
-    if (buffer_.size() >= kCopyBufferSize && !FlushBuffer(err)) return false;
+    if (buffer_.size() >= kCopyBufferSize) {
+      if (Status s = FlushBuffer(); !s.ok()) return s;
+    }
     const std::size_t had = buffer_.size();
     const std::size_t want = static_cast<std::size_t>(
         std::min<std::int64_t>(length - done, static_cast<std::int64_t>(kCopyBufferSize - had)));
     buffer_.resize(had + want);
     std::size_t got = 0;
-    bool read = src.ReadAt(offset + done, buffer_.data() + had, want, &got, err);
+    Status read = src.ReadAt(offset + done, buffer_.data() + had, want, &got);
     buffer_.resize(had + got);
     position_ += static_cast<std::int64_t>(got);
     done += static_cast<std::int64_t>(got);
-    if (!read) return false;
+    if (!read.ok()) return read;
     if (got < want) break;  // the source ended early
   }
   if (done < length) {
-    Fail(err, Status::Error(Code::kChanged, src.path() + ": delivered " + std::to_string(done) +
-                                                " of " + std::to_string(length) +
-                                                " bytes (changed since it was added?)"));
-    return false;
+    return Status::Error(Code::kChanged, src.path(),
+                         "delivered " + std::to_string(done) + " of " + std::to_string(length) +
+                             " bytes (changed since it was added?)");
   }
   if (wholeFile) {
     // The source must end here: a byte more means it grew.
     char extra;
     std::size_t got = 0;
-    if (!src.ReadAt(offset + length, &extra, 1, &got, err)) return false;
+    if (Status s = src.ReadAt(offset + length, &extra, 1, &got); !s.ok()) return s;
     if (got != 0) {
-      Fail(err, Status::Error(Code::kChanged, src.path() + ": holds more than " +
-                                                  std::to_string(length) +
-                                                  " bytes (changed since it was added?)"));
-      return false;
+      return Status::Error(
+          Code::kChanged, src.path(),
+          "holds more than " + std::to_string(length) + " bytes (changed since it was added?)");
     }
   }
-  return true;
+  return Status::Ok();
 }
 
-bool AtomicOutputFile::WriteAt(std::int64_t offset, const void* data, std::size_t n, Status* err) {
+Status AtomicOutputFile::WriteAt(std::int64_t offset, const void* data, std::size_t n) {
   if (handle_ == kInvalid) {
-    Fail(err, Status::Error(Code::kIoError, target_ + ": not open for writing"));
-    return false;
+    return Status::Error(Code::kIoError, target_, "not open for writing");
   }
-  if (!FlushBuffer(err)) return false;
-  return WriteAllAt(AsHandle(handle_), offset, static_cast<const char*>(data), n, target_, err);
+  if (Status s = FlushBuffer(); !s.ok()) return s;
+  return WriteAllAt(AsHandle(handle_), offset, static_cast<const char*>(data), n, target_);
 }
 
-bool AtomicOutputFile::Commit(Status* err) {
+Status AtomicOutputFile::Commit() {
   if (handle_ == kInvalid) {
-    Fail(err, Status::Error(Code::kIoError, target_ + ": not open for writing"));
-    return false;
+    return Status::Error(Code::kIoError, target_, "not open for writing");
   }
-  if (!FlushBuffer(err)) {
+  if (Status s = FlushBuffer(); !s.ok()) {
     Discard();
-    return false;
+    return s;
   }
   HANDLE h = AsHandle(handle_);
   handle_ = kInvalid;
@@ -486,18 +457,18 @@ bool AtomicOutputFile::Commit(Status* err) {
   // build wait for the disk.
   // Windows cannot rename a file it holds open: close first, and check it.
   if (!::CloseHandle(h)) {
-    Fail(err, Win32Error(target_, ::GetLastError()));
+    const Status failed = Win32Error(target_, ::GetLastError());
     Discard();
-    return false;
+    return failed;
   }
   if (!::MoveFileExA(tempPath_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    Fail(err, Win32Error(target_, ::GetLastError()));
+    const Status failed = Win32Error(target_, ::GetLastError());
     Discard();
-    return false;
+    return failed;
   }
   tempPath_.clear();
   interrupt_.Clear();
-  return true;
+  return Status::Ok();
 }
 
 void AtomicOutputFile::Discard() {

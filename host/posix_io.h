@@ -55,26 +55,21 @@ inline std::string Reason(int e) {
 
 inline Status Errno(const std::string& path, int e) {
   Code code = (e == ENOENT || e == ENOTDIR) ? Code::kNotFound : Code::kIoError;
-  return Status::Error(code, path + ": " + Reason(e));
-}
-
-inline void Fail(Status* err, Status s) {
-  if (err != nullptr) *err = std::move(s);
+  return Status::Error(code, path, Reason(e));
 }
 
 // Writes all of `n` bytes, retrying after interruptions and short writes.
-inline bool WriteAll(int fd, const char* p, std::size_t n, const std::string& path, Status* err) {
+inline Status WriteAll(int fd, const char* p, std::size_t n, const std::string& path) {
   while (n > 0) {
     ssize_t w = ::write(fd, p, n);
     if (w < 0) {
       if (errno == EINTR) continue;
-      Fail(err, Errno(path, errno));
-      return false;
+      return Errno(path, errno);
     }
     p += w;
     n -= static_cast<std::size_t>(w);
   }
-  return true;
+  return Status::Ok();
 }
 
 // `n` random letters and digits, for the names of temporary files.
@@ -100,14 +95,11 @@ FileInfo InfoFromStat(const struct stat& st, int dirFd, const char* name);
 
 // Lists the folder `path`, calling `take(dirFd, entry)` for every entry but
 // "." and "..", and `after(dirFd)` at the end while the folder is still open.
-// False (with the reason) when the folder cannot be listed.
+// Fails with the reason when the folder cannot be listed.
 template <typename Take, typename After>
-bool EachEntry(const std::string& path, Status* err, Take take, After after) {
+Status EachEntry(const std::string& path, Take take, After after) {
   DIR* dir = ::opendir(NativePath(path).c_str());
-  if (dir == nullptr) {
-    Fail(err, Errno(path, errno));
-    return false;
-  }
+  if (dir == nullptr) return Errno(path, errno);
   const int fd = ::dirfd(dir);
   errno = 0;
   while (struct dirent* e = ::readdir(dir)) {
@@ -119,11 +111,8 @@ bool EachEntry(const std::string& path, Status* err, Take take, After after) {
   const int readError = errno;
   if (readError == 0) after(fd);
   ::closedir(dir);
-  if (readError != 0) {
-    Fail(err, Errno(path, readError));
-    return false;
-  }
-  return true;
+  if (readError != 0) return Errno(path, readError);
+  return Status::Ok();
 }
 
 }  // namespace quarrion::host::posix

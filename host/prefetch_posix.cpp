@@ -117,13 +117,13 @@ struct FolderLister::Helper {
 FolderLister::FolderLister() = default;
 FolderLister::~FolderLister() = default;
 
-bool FolderLister::List(const std::string& path, std::vector<FolderEntry>* entries, Status* err) {
+Status FolderLister::List(const std::string& path, std::vector<FolderEntry>* entries) {
   // Folders with fewer entries are not worth the helper's waking.
   constexpr std::size_t kShared = 48;
   entries->clear();
   std::vector<int> flags;
-  const bool ok = posix::EachEntry(
-      path, err,
+  Status listed = posix::EachEntry(
+      path,
       [&](int, const struct dirent& e) {
         entries->emplace_back().name = e.d_name;
         // What the listing shows as a plain file is no link, so it is asked
@@ -139,8 +139,8 @@ bool FolderLister::List(const std::string& path, std::vector<FolderEntry>* entri
         if (helper_ == nullptr) helper_ = std::make_unique<Helper>();
         helper_->Run(job);
       });
-  if (!ok) entries->clear();
-  return ok;
+  if (!listed.ok()) entries->clear();
+  return listed;
 }
 
 // ---- FileOpener ------------------------------------------------------------
@@ -319,7 +319,7 @@ void FileOpener::Close(InputFile* file) {
   file->Close();
 }
 
-bool FileOpener::Open(const std::string& path, InputFile* file, Status* err) {
+Status FileOpener::Open(const std::string& path, InputFile* file) {
   file->Close();
   file->path_ = path;
   file->info_ = FileInfo{};
@@ -329,7 +329,7 @@ bool FileOpener::Open(const std::string& path, InputFile* file, Status* err) {
       const int fd = ahead_->Next();
       if (fd >= 0) {
         file->handle_ = fd;
-        return true;
+        return Status::Ok();
       }
     } else {
       ahead_.reset();  // asked out of the planned order
@@ -339,11 +339,10 @@ bool FileOpener::Open(const std::string& path, InputFile* file, Status* err) {
   const int fd = OpenInFolder(NativePath(path), &folder_, &folderFd);
   handle_ = folderFd;
   if (fd < 0) {
-    posix::Fail(err, posix::Errno(path, errno));
-    return false;
+    return posix::Errno(path, errno);
   }
   file->handle_ = fd;
-  return true;
+  return Status::Ok();
 }
 
 }  // namespace quarrion::host

@@ -1,6 +1,6 @@
-// A small result type for operations whose caller must say why they failed.
-// The message names the file and the reason ("maps\a.pof: no such file");
-// the shell adds context and prints it.
+// The result of an operation whose caller must say why it failed: what kind
+// of failure (the code), the file it concerns and the reason, kept apart so
+// that the shell composes the message once, where it prints it.
 #pragma once
 
 #include <string>
@@ -14,7 +14,7 @@ enum class Code {
   kNotRegular,    // a folder, FIFO, socket, device or broken link
   kTooLarge,      // 2^31 bytes or more, or an archive that would pass 2^31-1
   kNameTooLong,   // a name or folder component of more than 31 bytes
-  kNotPlainName,  // a name that is not a plain name (PlainNameProblem)
+  kNotPlainName,  // a name that is not a plain name (CheckPlainName)
   kBadFolder,     // a folder with a component an archive cannot hold (empty, "..", ":")
   kNotVpArchive,  // wrong magic or version
   kNoSuchEntry,   // the archive holds no entry of that name
@@ -23,13 +23,19 @@ enum class Code {
   kIoError,       // anything the operating system refused
 };
 
-struct Status {
+struct [[nodiscard]] Status {
   Code code = Code::kOk;
-  std::string message;
+  std::string file;    // the file, folder or archive concerned; "" when none
+  std::string reason;  // in this tool's words: "no such file or folder"
 
   bool ok() const { return code == Code::kOk; }
+  // "<file>: <reason>", or the reason alone when no file is concerned.
+  std::string Message() const { return file.empty() ? reason : file + ": " + reason; }
+
   static Status Ok() { return {}; }
-  static Status Error(Code c, std::string msg) { return Status{c, std::move(msg)}; }
+  static Status Error(Code code, std::string file, std::string reason) {
+    return Status{code, std::move(file), std::move(reason)};
+  }
 };
 
 }  // namespace quarrion

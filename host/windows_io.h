@@ -65,11 +65,7 @@ inline std::string Reason(DWORD e) {
 
 inline Status Win32Error(const std::string& path, DWORD e) {
   Code code = IsNotFoundError(e) ? Code::kNotFound : Code::kIoError;
-  return Status::Error(code, path + ": " + Reason(e));
-}
-
-inline void Fail(Status* err, Status s) {
-  if (err != nullptr) *err = std::move(s);
+  return Status::Error(code, path, Reason(e));
 }
 
 }  // namespace quarrion::host::windows

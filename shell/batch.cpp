@@ -13,7 +13,8 @@
 #include "host/host.h"
 #include "shell/modes.h"
 #include "shell/progress.h"
-#include "vp/reader.h"
+#include "vp/reference.h"
+#include "vp/source_archives.h"
 #include "vp/writer.h"
 
 namespace quarrion {
@@ -22,13 +23,6 @@ namespace {
 constexpr char kDataDirectoryPrompt[] =
     "Enter Data Directory Location (ie c:\\games\\starhold\\data)";
 constexpr char kArchiveNamePrompt[] = "VP output Filename (no whitespace): ";
-
-// "could not write <target>: <reason>", naming the target once even when the
-// reason already begins with it.
-std::string WriteError(const std::string& target, const Status& why) {
-  if (why.message.rfind(target + ":", 0) == 0) return "could not write " + why.message;
-  return "could not write " + target + ": " + why.message;
-}
 
 // `text` written so that the installer compiler reads it as it stands: there a
 // `$` starts a variable or constant, and `$$` stands for one dollar sign.
@@ -72,9 +66,9 @@ bool ChooseArchiveName(const StartupOptions& options, Console& console, std::str
 // Opens the configuration file for reading; prints the error and returns
 // false when it cannot be read. Nothing is ever created.
 bool OpenConfiguration(const StartupOptions& options, std::ifstream* config, Console& console) {
-  Status why;
-  if (OpenListFile(options.configFile, config, &why)) return true;
-  console.Error("cannot read configuration file " + options.configFile + ": " + why.message);
+  Status why = OpenListFile(options.configFile, config);
+  if (why.ok()) return true;
+  console.Error(Failure("cannot read configuration file", options.configFile, why));
   return false;
 }
 
@@ -89,9 +83,8 @@ bool ImportForBuild(const StartupOptions& options, BuildList& list, Console& con
     console.Line();
     console.Line("Importing Directory: \"" + directory + "\"");
   }
-  Status why;
-  if (!ImportDataDirectory(list, directory, console.out, warnings, nullptr, &why)) {
-    console.Error(why.message);
+  if (Status why = ImportDataDirectory(list, directory, console.out, warnings); !why.ok()) {
+    console.Error(why.Message());
     return false;
   }
   if (typed) {
@@ -106,17 +99,17 @@ bool ImportForBuild(const StartupOptions& options, BuildList& list, Console& con
 bool WriteArchive(BuildList& list, const std::string& target, Console& console, Warnings& warnings,
                   SourceArchives* archives) {
   host::AtomicOutputFile out;
-  Status why;
   // A live progress line when standard error is a terminal.
   std::unique_ptr<ProgressLine> progress = MakeProgressLine(console.err);
-  bool ok = out.Create(target, &why) &&
-            WriteVp(list, out, console.out, warnings, &why, archives, progress.get());
+  Status why = out.Create(target);
+  if (why.ok()) why = WriteVp(list, out, console.out, warnings, archives, progress.get());
   // The source archives are closed before the rename: Windows cannot replace
   // a file that is open, and an archive may be rebuilt over its own source.
   if (archives != nullptr) archives->Clear();
-  if (!ok || !out.Commit(&why)) {
+  if (why.ok()) why = out.Commit();
+  if (!why.ok()) {
     if (progress != nullptr) progress->Finish();
-    console.Error(WriteError(target, why));
+    console.Error(Failure("could not write", target, why));
     return false;
   }
   return true;
@@ -180,9 +173,8 @@ int RunMakeConfig(const StartupOptions& options, BuildList& list, Console& conso
   Warnings warnings{console.out, console.err};
   if (!ImportForBuild(options, list, console, warnings)) return 1;
   WarnOfCaseClashes(list, warnings);
-  Status why;
-  if (!WriteListFile(list, options.configFile, &why)) {
-    console.Error(WriteError(options.configFile, why));
+  if (Status why = WriteListFile(list, options.configFile); !why.ok()) {
+    console.Error(Failure("could not write", options.configFile, why));
     return 1;
   }
   return warnings.count > 0 ? 1 : 0;
@@ -194,7 +186,6 @@ int RunRelationalBuild(const StartupOptions& options, BuildList& list, Console& 
   if (!(options.given & kGivenDir) && !AskDataDirectory(console, &directory)) return 1;
 
   std::ifstream config;
-  Status why;
   if (!OpenConfiguration(options, &config, console)) return 1;
   console.Line("Importing Relational Config with base directory: " + directory);
 
@@ -203,7 +194,7 @@ int RunRelationalBuild(const StartupOptions& options, BuildList& list, Console& 
   ListEntry entry;
   while (ReadListEntry(config, entry)) {
     const std::string source = RelationalSource(options, entry, directory);
-    if (!AddFile(list, entry.name, source, entry.folder, &why, &archives)) {
+    if (Status why = AddFile(list, entry.name, source, entry.folder, &archives); !why.ok()) {
       console.Prompt("Add Failed! File \"" + source + "\"" + AddFailureText(why));
       return 1;
     }
@@ -226,11 +217,10 @@ int RunDeleteList(const StartupOptions& options, Console& console) {
   console.Line("Making NSIS Delete List (" + options.outputFile + ") from config file (" +
                options.configFile + ")");
   std::ifstream config;
-  Status why;
   if (!OpenConfiguration(options, &config, console)) return 1;
   host::AtomicOutputFile out;
-  if (!out.Create(options.outputFile, &why)) {
-    console.Error(WriteError(options.outputFile, why));
+  if (Status why = out.Create(options.outputFile); !why.ok()) {
+    console.Error(Failure("could not write", options.outputFile, why));
     return 1;
   }
   std::string text;
@@ -244,8 +234,10 @@ int RunDeleteList(const StartupOptions& options, Console& console) {
     console.Error("could not read configuration file " + options.configFile);
     return 1;
   }
-  if (!out.Write(text, &why) || !out.Commit(&why)) {
-    console.Error(WriteError(options.outputFile, why));
+  Status why = out.Write(text);
+  if (why.ok()) why = out.Commit();
+  if (!why.ok()) {
+    console.Error(Failure("could not write", options.outputFile, why));
     return 1;
   }
   return 0;

@@ -8,13 +8,24 @@
 #include <string_view>
 
 #include "buildlist/read_text.h"
+#include "host/status.h"
 
 namespace quarrion {
 
+// "<what> <file>: <reason>" for a failure `why` of an operation on `file`,
+// naming `file` once; a failure about another file (a source of the archive
+// being written, say) names both. Without a file: "<what>: <reason>".
+inline std::string Failure(std::string_view what, const std::string& file, const Status& why) {
+  std::string text(what);
+  if (file.empty()) return text + ": " + why.Message();
+  if (why.file == file) return text + " " + why.Message();
+  return text + " " + file + ": " + why.Message();
+}
+
 struct Console {
   std::istream& in;
-  std::ostream& out;   // messages, prompts and progress lines
-  std::ostream& err;   // errors and warnings of this tool's own
+  std::ostream& out;  // messages, prompts and progress lines
+  std::ostream& err;  // errors and warnings of this tool's own
 
   // A message line: the text, a line end, and a flush.
   void Line(std::string_view text = {}) {

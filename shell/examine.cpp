@@ -17,9 +17,6 @@
 namespace quarrion {
 namespace {
 
-// Directory entries are read in slices of this many.
-constexpr std::size_t kEntriesPerRead = 4096;
-
 // A path as readers look it up: ASCII letters lower-cased.
 std::string LookupPath(std::string path) {
   for (char& c : path) c = AsciiLower(c);
@@ -30,32 +27,20 @@ std::string Counted(std::int64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-// "<what> <path>: <reason>", naming the path once even when the reason
-// already begins with it.
-std::string Failure(const std::string& what, const std::string& path, const Status& why) {
-  if (path.empty()) return what + ": " + why.message;
-  if (why.message.rfind(path + ":", 0) == 0) return what + " " + why.message;
-  return what + " " + path + ": " + why.message;
-}
-
 // Opens the archive for -list and -extract. Prints the error and returns
 // false when it cannot be opened or is not a VP archive.
 bool OpenArchive(const std::string& path, VpReader* reader, Console& console) {
-  Status why;
-  if (!reader->Open(path, &why)) {
+  Status why = reader->Open(path);
+  if (why.ok()) return true;
+  if (why.code != Code::kNotVpArchive) {
     console.Error(Failure("cannot open archive", path, why));
-    return false;
-  }
-  if (reader->loadResult() == -1) {
+  } else if (!MagicMatches(reader->header().magic)) {
     console.Error(path + ": not a VP archive (it does not begin with \"VPVP\")");
-    return false;
-  }
-  if (reader->loadResult() == -2) {
+  } else {
     console.Error(path + ": not a VP archive of version 2 (version " +
                   std::to_string(reader->header().version) + ")");
-    return false;
   }
-  return true;
+  return false;
 }
 
 // ---- -verify -----------------------------------------------------------------
@@ -80,7 +65,7 @@ class ArchiveCheck {
   ArchiveCheck(host::InputFile& file, std::vector<std::string>* problems)
       : file_(file), problems_(*problems) {}
 
-  bool Run(Status* why);
+  Status Run();
 
   std::int64_t files() const { return files_; }
   std::int64_t bytes() const { return bytes_; }
@@ -104,28 +89,27 @@ class ArchiveCheck {
   std::int64_t bytes_ = 0;
 };
 
-bool ArchiveCheck::Run(Status* why) {
+Status ArchiveCheck::Run() {
   const std::int64_t size = file_.size();
   if (size < static_cast<std::int64_t>(kHeaderSize)) {
     Problem("the file is " + Counted(size, "byte", "bytes") + " long, shorter than the " +
             std::to_string(kHeaderSize) + "-byte header");
-    return true;
+    return Status::Ok();
   }
   char raw[kHeaderSize];
   std::size_t got = 0;
-  if (!file_.ReadAt(0, raw, kHeaderSize, &got, why)) return false;
+  if (Status s = file_.ReadAt(0, raw, kHeaderSize, &got); !s.ok()) return s;
   if (got < kHeaderSize) {
-    *why = Status::Error(Code::kChanged, file_.path() + ": ended early (changed while read?)");
-    return false;
+    return Status::Error(Code::kChanged, file_.path(), "ended early (changed while read?)");
   }
   const VpHeader header = DecodeHeader(raw);
   if (!MagicMatches(header.magic)) {
     Problem("the file does not begin with \"VPVP\"");
-    return true;
+    return Status::Ok();
   }
   if (header.version != kVpVersion) {
     Problem("the version is " + std::to_string(header.version) + ", not 2");
-    return true;
+    return Status::Ok();
   }
 
   dirOffset_ = header.dirOffset;
@@ -133,7 +117,7 @@ bool ArchiveCheck::Run(Status* why) {
     Problem("the directory offset " + std::to_string(dirOffset_) +
             " lies outside the file (after the header, up to its end at " + std::to_string(size) +
             ")");
-    return true;
+    return Status::Ok();
   }
   std::int64_t count = header.dirEntries;
   if (count < 0) {
@@ -153,28 +137,11 @@ bool ArchiveCheck::Run(Status* why) {
             " after the last directory entry");
   }
 
-  std::vector<char> buf;
-  std::int64_t read = 0;
-  while (read < count) {
-    const std::size_t n = static_cast<std::size_t>(
-        std::min<std::int64_t>(count - read, static_cast<std::int64_t>(kEntriesPerRead)));
-    buf.resize(n * kDirEntrySize);
-    if (!file_.ReadAt(dirOffset_ + read * static_cast<std::int64_t>(kDirEntrySize), buf.data(),
-                      buf.size(), &got, why)) {
-      return false;
-    }
-    if (got < buf.size()) {
-      *why = Status::Error(Code::kChanged, file_.path() + ": ended early (changed while read?)");
-      return false;
-    }
-    for (std::size_t k = 0; k < n; ++k) {
-      CheckEntry(static_cast<std::size_t>(read) + k,
-                 DecodeDirEntry(buf.data() + k * kDirEntrySize));
-    }
-    read += static_cast<std::int64_t>(n);
-  }
+  Status read = ReadDirectory(file_, dirOffset_, count,
+                              [this](std::size_t i, const VpDirEntry& e) { CheckEntry(i, e); });
+  if (!read.ok()) return read;
   CheckOverlaps();
-  return true;
+  return Status::Ok();
 }
 
 void ArchiveCheck::CheckEntry(std::size_t i, const VpDirEntry& e) {
@@ -189,8 +156,8 @@ void ArchiveCheck::CheckEntry(std::size_t i, const VpDirEntry& e) {
     case FolderWalk::Step::kOpen: {
       const std::string path = walk_.Current();
       if (!terminated) Entry(i, path, "the name is not terminated within 32 bytes");
-      if (std::string why = PlainNameProblem(name); !why.empty()) {
-        Entry(i, path, QuotedName(name) + " " + why);
+      if (Status plain = CheckPlainName(name); !plain.ok()) {
+        Entry(i, path, QuotedName(name) + " " + plain.reason);
       }
       return;
     }
@@ -199,8 +166,8 @@ void ArchiveCheck::CheckEntry(std::size_t i, const VpDirEntry& e) {
   }
   const std::string path = walk_.PathOf(name);
   if (!terminated) Entry(i, path, "the name is not terminated within 32 bytes");
-  if (std::string why = PlainNameProblem(name); !why.empty()) {
-    Entry(i, path, QuotedName(name) + " " + why);
+  if (Status plain = CheckPlainName(name); !plain.ok()) {
+    Entry(i, path, QuotedName(name) + " " + plain.reason);
   }
   // Readers find only the first entry of a path, whatever the letter case.
   if (auto [first, added] = paths_.try_emplace(LookupPath(path), FirstEntry{i, path}); !added) {
@@ -256,9 +223,9 @@ struct OpenFolder {
 
 // Why a name may not be written on this host, "" when it may.
 std::string ExtractNameProblem(std::string_view name) {
-  std::string why = PlainNameProblem(name);
-  if (why.empty()) why = host::HostNameProblem(name);
-  return why.empty() ? why : QuotedName(name) + " " + why;
+  Status why = CheckPlainName(name);
+  if (why.ok()) why = host::CheckHostName(name);
+  return why.ok() ? std::string() : QuotedName(name) + " " + why.reason;
 }
 
 class Extraction {
@@ -276,8 +243,8 @@ class Extraction {
  private:
   void File(const VpDirEntry& e);
   // The folder on disk of the innermost open folder, made and opened as
-  // needed; nullptr with the reason when that fails.
-  const host::ExtractFolder* Target(Status* why);
+  // needed.
+  Status Target(const host::ExtractFolder** target);
   // Leaves the innermost open folder.
   void CloseFolder();
 
@@ -324,19 +291,14 @@ void Extraction::Run() {
 // a link), and the outermost held folder is closed when more than
 // kMostHeld are open; it is opened again the same way when the walk comes
 // back up to it.
-const host::ExtractFolder* Extraction::Target(Status* why) {
+Status Extraction::Target(const host::ExtractFolder** target) {
   const std::size_t from = held_.empty() ? 0 : held_.back() + 1;
   const host::ExtractFolder* parent = from == 0 ? &root_ : &open_[from - 1].folder;
   for (std::size_t i = from; i < open_.size(); ++i) {
     OpenFolder& f = open_[i];
-    if (!f.failure.ok()) {
-      *why = f.failure;
-      return nullptr;
-    }
-    if (!parent->OpenChild(f.name, &f.folder, &f.failure)) {
-      *why = f.failure;
-      return nullptr;
-    }
+    if (!f.failure.ok()) return f.failure;
+    f.failure = parent->OpenChild(f.name, &f.folder);
+    if (!f.failure.ok()) return f.failure;
     held_.push_back(i);
     if (held_.size() > host::ExtractFolder::kMostHeld) {
       open_[held_.front()].folder = host::ExtractFolder();
@@ -344,7 +306,8 @@ const host::ExtractFolder* Extraction::Target(Status* why) {
     }
     parent = &f.folder;
   }
-  return parent;
+  *target = parent;
+  return Status::Ok();
 }
 
 void Extraction::CloseFolder() {
@@ -379,11 +342,13 @@ void Extraction::File(const VpDirEntry& e) {
     ++failed_;
     return;
   }
-  Status why;
-  const host::ExtractFolder* target = Target(&why);
-  if (target == nullptr ||
-      !target->WriteFile(std::string(name), reader_.file(), e.offset, e.size, e.timestamp, &why)) {
-    console_.Error("could not extract " + shown + ": " + Printable(why.message));
+  const host::ExtractFolder* target = nullptr;
+  Status why = Target(&target);
+  if (why.ok()) {
+    why = target->WriteFile(std::string(name), reader_.file(), e.offset, e.size, e.timestamp);
+  }
+  if (!why.ok()) {
+    console_.Error("could not extract " + shown + ": " + Printable(why.Message()));
     ++failed_;
     return;
   }
@@ -493,14 +458,13 @@ int RunListArchive(const StartupOptions& options, Console& console) {
 int RunVerifyArchive(const StartupOptions& options, Console& console) {
   const std::string& path = options.archiveFile;
   host::InputFile file;
-  Status why;
-  if (!file.Open(path, &why)) {
+  if (Status why = file.Open(path); !why.ok()) {
     console.Error(Failure("cannot open archive", path, why));
     return 1;
   }
   std::vector<std::string> problems;
   ArchiveCheck check(file, &problems);
-  if (!check.Run(&why)) {
+  if (Status why = check.Run(); !why.ok()) {
     console.Error(Failure("could not read archive", path, why));
     return 1;
   }
@@ -520,8 +484,7 @@ int RunExtractArchive(const StartupOptions& options, Console& console) {
   VpReader reader;
   if (!OpenArchive(options.archiveFile, &reader, console)) return 1;
   host::ExtractFolder root;
-  Status why;
-  if (!root.OpenRoot(options.extractDir, &why)) {
+  if (Status why = root.OpenRoot(options.extractDir); !why.ok()) {
     console.Error(Failure("cannot extract into", options.extractDir, why));
     return 1;
   }

@@ -13,7 +13,7 @@
 #include "host/host.h"
 #include "shell/modes.h"
 #include "vp/layout.h"
-#include "vp/reader.h"
+#include "vp/source_archives.h"
 #include "vp/writer.h"
 
 namespace quarrion {
@@ -27,13 +27,6 @@ constexpr std::string_view kMenu[] = {
 };
 constexpr char kListNamePrompt[] = "Enter List Filename: ";
 constexpr char kFileNamePrompt[] = "Enter name of file (like example.txt): ";
-
-// "<what> <file>: <reason>", naming the file once even when the reason
-// already begins with it.
-std::string FileError(const std::string& what, const std::string& file, const Status& why) {
-  if (why.message.rfind(file + ":", 0) == 0) return what + " " + why.message;
-  return what + " " + file + ": " + why.message;
-}
 
 // Reads the one-word answer to a prompt. At the end of input the command
 // cannot go on: says so (naming what was missing) and returns false.
@@ -56,12 +49,12 @@ void ImportDirectoryCommand(BuildList& list, Console& console) {
   }
   console.Line();
   console.Line("Importing Directory: \"" + directory + "\"");
-  Status why;
   Warnings warnings{console.out, console.err};
-  if (ImportDataDirectory(list, directory, console.out, warnings, nullptr, &why)) {
+  Status why = ImportDataDirectory(list, directory, console.out, warnings);
+  if (why.ok()) {
     WarnOfCaseClashes(list, warnings);
   } else {
-    console.Error(why.message);
+    console.Error(why.Message());
   }
   console.Line();
   console.Line();
@@ -72,10 +65,9 @@ void WriteListCommand(const BuildList& list, Console& console) {
   console.Prompt(kListNamePrompt);
   std::string name;
   if (!Answer(console, &name, "list file name")) return;
-  Status why;
-  if (!WriteListFile(list, name, &why)) {
+  if (Status why = WriteListFile(list, name); !why.ok()) {
     console.Line();
-    console.Error(FileError("could not write", name, why));
+    console.Error(Failure("could not write", name, why));
     return;
   }
   console.Line(std::string(list.size(), '#'));
@@ -89,22 +81,22 @@ void LoadListCommand(BuildList& list, Console& console) {
   std::string name;
   if (!Answer(console, &name, "list file name")) return;
   std::ifstream file;
-  Status why;
-  if (!OpenListFile(name, &file, &why)) {
-    console.Error(FileError("cannot read list file", name, why));
+  if (Status why = OpenListFile(name, &file); !why.ok()) {
+    console.Error(Failure("cannot read list file", name, why));
     console.Line();
     return;
   }
   SourceArchives archives;  // each source archive's directory is read once
   ListEntry entry;
   while (ReadListEntry(file, entry)) {
-    if (AddFile(list, entry.name, entry.path, entry.folder, &why, &archives)) {
+    Status why = AddFile(list, entry.name, entry.path, entry.folder, &archives);
+    if (why.ok()) {
       console.Line("Added: " + entry.name + " to " + entry.folder);
       continue;
     }
     console.Line("An Unkown error has occured while attempting to add " + entry.name + " to " +
                  entry.folder);
-    console.Error("could not add " + why.message);
+    console.Error("could not add " + why.Message());
     std::string pause;
     if (!console.Word(pause)) {
       console.Error("end of input: the rest of " + name + " was not loaded");
@@ -124,16 +116,15 @@ void WriteArchiveCommand(BuildList& list, Console& console) {
   if (!Answer(console, &name, "archive name")) return;
   host::AtomicOutputFile out;
   SourceArchives archives;
-  Status why;
   Warnings warnings{console.out, console.err};
-  bool written =
-      out.Create(name, &why) && WriteVp(list, out, console.out, warnings, &why, &archives);
+  Status why = out.Create(name);
+  if (why.ok()) why = WriteVp(list, out, console.out, warnings, &archives);
   // Source archives are closed before the rename: some hosts cannot replace
   // an open file, and the output may replace one of its own sources.
   archives.Clear();
-  written = written && out.Commit(&why);
-  if (!written) {
-    console.Error(FileError("could not write", name, why));
+  if (why.ok()) why = out.Commit();
+  if (!why.ok()) {
+    console.Error(Failure("could not write", name, why));
     return;
   }
   console.Line("VP Written!");
@@ -149,8 +140,9 @@ void AddFileCommand(BuildList& list, Console& console) {
   if (!Answer(console, &path, "source path")) return;
   console.Line("Enter files directory under data\\ (ie voice\\special):");
   if (!Answer(console, &folder, "folder")) return;
-  Status why;
-  if (!AddFile(list, name, path, folder, &why)) console.Error("could not add " + why.message);
+  if (Status why = AddFile(list, name, path, folder); !why.ok()) {
+    console.Error("could not add " + why.Message());
+  }
 }
 
 // "rm": removes the record of that name and folder.

@@ -8,6 +8,7 @@
 // holds and whatever is typed.
 #include <cstdint>
 #include <istream>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,7 +16,7 @@
 #include "buildlist/add_file.h"
 #include "shell/modes.h"
 #include "vp/format.h"
-#include "vp/reader.h"
+#include "vp/source_archives.h"
 
 namespace quarrion {
 namespace {
@@ -70,10 +71,9 @@ void ImportFromVp(BuildList& list, Console& console) {
   // One set for the whole command: the directory is read once, here, and
   // AddFile finds it again for every file taken.
   SourceArchives archives;
-  Status why;
-  const VpReader* reader = archives.Get(archiveName, &why);
-  if (reader == nullptr) {
-    console.Error("cannot import from " + why.message);
+  VpReader* reader = nullptr;
+  if (Status why = archives.Get(archiveName, &reader); !why.ok()) {
+    console.Error("cannot import from " + why.Message());
     return;
   }
   // A copy, because AddFile reads the archive again (replacing this reader)
@@ -83,7 +83,7 @@ void ImportFromVp(BuildList& list, Console& console) {
   // entry of that name (ASCII case ignored), wherever it lies. A later file
   // of the same name cannot be referred to: its reference would copy the
   // other file's bytes.
-  std::vector<std::int32_t> servedBy(entries.size());
+  std::vector<std::optional<std::size_t>> servedBy(entries.size());
   for (std::size_t i = 0; i < entries.size(); ++i)
     servedBy[i] = reader->Find(EntryName(entries[i]));
 
@@ -115,11 +115,12 @@ void ImportFromVp(BuildList& list, Console& console) {
             archives.Recheck();  // the archive may have changed while the question waited
             console.Line("Importing File");
             const std::string reference = archiveName + ":" + name;
-            if (servedBy[i] != static_cast<std::int32_t>(i)) {
+            if (servedBy[i] != i) {
               console.Error("could not add " + reference + ": an earlier entry of " + archiveName +
                             " has the same name, and its bytes would be copied instead");
-            } else if (!AddFile(list, name, reference, open.path(), &why, &archives)) {
-              console.Error("could not add " + why.message);
+            } else if (Status why = AddFile(list, name, reference, open.path(), &archives);
+                       !why.ok()) {
+              console.Error("could not add " + why.Message());
             }
             break;
           }

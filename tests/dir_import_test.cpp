@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "buildlist/build_list.h"
+#include "host/host.h"
 #include "test_util.h"
 
 namespace quarrion {
@@ -27,6 +28,18 @@ Strings Sorted(Strings v) {
   return v;
 }
 
+// The subfolders of `dir` in the host's listing order.
+Strings Subfolders(const std::string& dir) {
+  host::FolderLister lister;
+  std::vector<host::FolderEntry> entries;
+  EXPECT_TRUE(lister.List(dir, &entries).ok());
+  Strings names;
+  for (const host::FolderEntry& e : entries) {
+    if (e.info.kind == host::FileKind::kFolder) names.push_back(e.name);
+  }
+  return names;
+}
+
 class DirImportTest : public ::testing::Test {
  protected:
   // Imports `top` afresh and keeps what was printed.
@@ -36,9 +49,9 @@ class DirImportTest : public ::testing::Test {
     warn_.str("");
     stats_ = ImportStats{};
     Warnings warnings{out_, warn_};
-    const bool imported = ImportDataDirectory(list_, top, out_, warnings, &stats_, &why_);
+    why_ = ImportDataDirectory(list_, top, out_, warnings, &stats_);
     EXPECT_EQ(warnings.count, stats_.skipped);
-    return imported;
+    return why_.ok();
   }
 
   // "folder|name" of every record, in list order.
@@ -74,10 +87,10 @@ TEST_F(DirImportTest, FilesOfAFolderComeBeforeItsSubfoldersDepthFirst) {
   // top is kept, doubling it in paths but not in archive folders.
   for (const std::string& base : {top_, top_ + "\\"}) {
     SCOPED_TRACE(base);
-    ASSERT_TRUE(Import(base)) << why_.message;
+    ASSERT_TRUE(Import(base)) << why_.Message();
     Strings records{"data|a.tbl"};
     Strings announced{"Adding directory: " + base};
-    for (const std::string& sub : ListSubfolders(top_)) {
+    for (const std::string& sub : Subfolders(top_)) {
       announced.push_back("Adding directory: " + base + "\\" + sub);
       if (sub == "maps") {
         records.insert(records.end(), {"data\\maps|c.pof", "data\\maps\\deep|d.pof"});
@@ -218,12 +231,12 @@ TEST_F(DirImportTest, LargeFolderGivesEveryEntryItsOwnStatus) {
 TEST_F(DirImportTest, MissingOrNonFolderTopIsAnErrorAndAddsNothing) {
   ASSERT_FALSE(Import(top_));
   EXPECT_EQ(why_.code, Code::kNotFound);
-  EXPECT_EQ(why_.message.rfind(top_ + ": ", 0), 0u);
+  EXPECT_EQ(why_.file, top_);
   EXPECT_EQ(out_.str(), "");
 
   WriteFile(top_, "a file");
   ASSERT_FALSE(Import(top_));
-  EXPECT_EQ(why_.message, top_ + ": not a folder");
+  EXPECT_EQ(why_.Message(), top_ + ": not a folder");
   EXPECT_EQ(out_.str(), "");
   EXPECT_EQ(list_.size(), 0u);
 }

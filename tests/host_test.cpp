@@ -19,19 +19,21 @@ TEST(HostTest, InputFileReadsRegularFilesOnlyAndListingsReadEveryStatus) {
   testing::WriteFile(dir.Join("maps/c.pof"), "hello world");
   host::InputFile f;
   Status why;
-  ASSERT_TRUE(f.Open(dir.path() + "\\maps\\c.pof", &why));  // a backslash separates folders
+  ASSERT_TRUE((why = f.Open(dir.path() + "\\maps\\c.pof")).ok());  // a backslash separates folders
   EXPECT_EQ(f.size(), 11);
-  EXPECT_TRUE(host::IsFolder(dir.path() + "\\maps"));
+  host::FileInfo info;
+  ASSERT_TRUE(host::StatPath(dir.path() + "\\maps", &info).ok());
+  EXPECT_EQ(info.kind, host::FileKind::kFolder);
 
   host::InputFile other;
-  EXPECT_FALSE(other.Open(dir.path(), &why));
+  EXPECT_FALSE((why = other.Open(dir.path())).ok());
   EXPECT_EQ(why.code, Code::kNotRegular);
-  EXPECT_FALSE(other.Open(dir.Join("none"), &why));
+  EXPECT_FALSE((why = other.Open(dir.Join("none"))).ok());
   EXPECT_EQ(why.code, Code::kNotFound);
 #if !defined(_WIN32)
   // A FIFO is refused without blocking on it.
   ASSERT_EQ(::mkfifo(dir.Join("fifo").c_str(), 0600), 0);
-  EXPECT_FALSE(other.Open(dir.Join("fifo"), &why));
+  EXPECT_FALSE((why = other.Open(dir.Join("fifo"))).ok());
   EXPECT_EQ(why.code, Code::kNotRegular);
   ASSERT_EQ(::symlink("maps/c.pof", dir.Join("link").c_str()), 0);
 #endif
@@ -40,7 +42,7 @@ TEST(HostTest, InputFileReadsRegularFilesOnlyAndListingsReadEveryStatus) {
   // A listing reads the status of every entry, through links.
   std::vector<host::FolderEntry> entries;
   host::FolderLister lister;
-  ASSERT_TRUE(lister.List(dir.path(), &entries, &why));
+  ASSERT_TRUE((why = lister.List(dir.path(), &entries)).ok());
   std::vector<std::string> seen;
   for (const host::FolderEntry& e : entries) {
     seen.push_back(e.name + ":" + std::to_string(static_cast<int>(e.info.kind)) + ":" +
@@ -64,21 +66,25 @@ TEST(HostTest, DriveLetterPathsAndDeviceNamesOnWindows) {
   ASSERT_EQ(top[1], ':');
 
   host::FileInfo info;
-  ASSERT_TRUE(host::StatPath(top + "\\maps\\c.pof", &info, nullptr));
+  ASSERT_TRUE(host::StatPath(top + "\\maps\\c.pof", &info).ok());
   EXPECT_EQ(info.size, 5);
-  std::vector<std::string> names;
-  ASSERT_TRUE(host::ListFolder(top + "\\", &names, nullptr));  // a separator at the end
-  EXPECT_EQ(names, std::vector<std::string>{"maps"});
+  std::vector<host::FolderEntry> entries;
+  host::FolderLister lister;
+  ASSERT_TRUE(lister.List(top + "\\", &entries).ok());  // a separator at the end
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].name, "maps");
   Status why;
-  EXPECT_FALSE(host::ListFolder(top + "\\maps\\c.pof", &names, &why));
-  EXPECT_EQ(why.message.rfind(top + "\\maps\\c.pof: ", 0), 0u) << why.message;
+  EXPECT_FALSE((why = lister.List(top + "\\maps\\c.pof", &entries)).ok());
+  EXPECT_EQ(why.file, top + "\\maps\\c.pof");
 
   // A device name looks like a file in any folder; it is never read.
   host::InputFile device;
   for (const std::string& name : {std::string("NUL"), top + "\\NUL"}) {
-    EXPECT_FALSE(device.Open(name, &why)) << name;
+    EXPECT_FALSE((why = device.Open(name)).ok()) << name;
     EXPECT_EQ(why.code, Code::kNotRegular) << name;
-    EXPECT_FALSE(host::IsFolder(name)) << name;
+    EXPECT_NE(host::StatPath(name, &info).ok() ? info.kind : host::FileKind::kMissing,
+              host::FileKind::kFolder)
+        << name;
   }
 }
 #endif
@@ -91,13 +97,13 @@ TEST(AtomicOutputFileTest, DiscardedWithoutCommitAndNoFolderAsTarget) {
   testing::WriteFile(target, "old contents");
   {
     host::AtomicOutputFile out;
-    ASSERT_TRUE(out.Create(target, nullptr));
-    ASSERT_TRUE(out.Write("abc", nullptr));
+    ASSERT_TRUE(out.Create(target).ok());
+    ASSERT_TRUE(out.Write("abc").ok());
   }
   EXPECT_EQ(testing::ReadFile(target), "old contents");
   EXPECT_EQ(testing::ListTree(dir.path()), std::vector<std::string>{"out.vp"});
   host::AtomicOutputFile bad;
-  EXPECT_FALSE(bad.Create(dir.path(), nullptr));
+  EXPECT_FALSE(bad.Create(dir.path()).ok());
 }
 
 }  // namespace

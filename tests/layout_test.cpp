@@ -72,31 +72,31 @@ TEST(LayoutTest, RefusesFoldersTheDirectoryCannotHoldAndArchivesPastTwoGigabytes
     list.files = {Record("data", "fine"), Record(c.folder, "x.pof")};
     LayoutTree(list);
     Status why;
-    EXPECT_FALSE(CheckLayout(list, &why)) << c.folder;
+    EXPECT_FALSE((why = CheckLayout(list)).ok()) << c.folder;
     EXPECT_EQ(why.code, c.code) << c.folder;
-    EXPECT_EQ(why.message.rfind(c.folder + "\\x.pof: ", 0), 0u) << why.message;
-    EXPECT_NE(why.message.find(c.words), std::string::npos) << why.message;
+    EXPECT_EQ(why.Message().rfind(c.folder + "\\x.pof: ", 0), 0u) << why.Message();
+    EXPECT_NE(why.Message().find(c.words), std::string::npos) << why.Message();
   }
 
   BuildList fits;
   fits.files = {Record("data\\" + std::string(31, 'x') + "\\.x", "a")};
   LayoutTree(fits);
-  EXPECT_TRUE(CheckLayout(fits, nullptr));
+  EXPECT_TRUE(CheckLayout(fits).ok());
 
   // Data ending exactly at 2^31-1 still fit; one byte more does not.
   BuildList list;
   list.files = {Record("data", "a", 0x40000000), Record("data", "b", 0x3fffffff - 16)};
   LayoutTree(list);
-  EXPECT_TRUE(CheckLayout(list, nullptr));
+  EXPECT_TRUE(CheckLayout(list).ok());
   EXPECT_EQ(list.header.dirOffset, 0x7fffffff);
 
   list.files.push_back(Record("data", "c", 1));
   list.files.push_back(Record("data", "d", 5));
   LayoutTree(list);
   Status why;
-  EXPECT_FALSE(CheckLayout(list, &why));
+  EXPECT_FALSE((why = CheckLayout(list)).ok());
   EXPECT_EQ(why.code, Code::kTooLarge);
-  EXPECT_EQ(why.message.rfind("data\\c: ", 0), 0u) << why.message;
+  EXPECT_EQ(why.Message().rfind("data\\c: ", 0), 0u) << why.Message();
   EXPECT_EQ(list.dataSize, 0x80000000LL - 16 + 5);
 }
 

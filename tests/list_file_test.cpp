@@ -50,11 +50,11 @@ TEST(ListFileTest, ThreeLinesPerRecordWrittenAndReadStrictlyNothingCreatedOnFail
   testing::TempDir dir;
   std::ifstream in;
   Status why;
-  EXPECT_FALSE(OpenListFile(dir.Join("missing.cfg"), &in, &why));
-  EXPECT_FALSE(OpenListFile(dir.path(), &in, &why));  // a folder
-  ASSERT_TRUE(WriteListFile(list, dir.Join("out.lst"), &why));
+  EXPECT_FALSE((why = OpenListFile(dir.Join("missing.cfg"), &in)).ok());
+  EXPECT_FALSE((why = OpenListFile(dir.path(), &in)).ok());  // a folder
+  ASSERT_TRUE((why = WriteListFile(list, dir.Join("out.lst"))).ok());
   EXPECT_EQ(testing::ReadFile(dir.Join("out.lst")), kTwoEntries);
-  EXPECT_FALSE(WriteListFile(list, dir.Join("no/such/out.lst"), &why));
+  EXPECT_FALSE((why = WriteListFile(list, dir.Join("no/such/out.lst"))).ok());
   // Nothing was created but out.lst.
   EXPECT_EQ(testing::ListTree(dir.path()), std::vector<std::string>{"out.lst"});
 }

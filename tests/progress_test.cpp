@@ -88,11 +88,11 @@ TEST(ProgressLineTest, WriterReportsEachFileAndHidesTheLineForItsConsoleLines) {
                 testing::Record("data", "b", 3, dir.Join("b")),
                 testing::Record("data\\maps", "c", 1, dir.Join("c"))};
   host::AtomicOutputFile out;
-  ASSERT_TRUE(out.Create(dir.Join("out.vp"), nullptr));
+  ASSERT_TRUE(out.Create(dir.Join("out.vp")).ok());
   std::ostringstream console;
   RecordingProgress progress(console);
   Warnings warnings{console, console};
-  ASSERT_TRUE(WriteVp(list, out, console, warnings, nullptr, nullptr, &progress));
+  ASSERT_TRUE(WriteVp(list, out, console, warnings, nullptr, &progress).ok());
   EXPECT_EQ(console.str(), "[begin 9 3][hide]data\n[5 1][8 2][hide]data\\maps\n[9 3][hide]\n");
 }
 

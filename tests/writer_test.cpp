@@ -11,6 +11,7 @@
 #include "vp/coding.h"
 #include "vp/format.h"
 #include "vp/reader.h"
+#include "vp/source_archives.h"
 
 #if !defined(_WIN32)
 #include <sys/resource.h>
@@ -25,16 +26,17 @@ using testing::Record;
 
 // Writes `list` to `target` as the modes do, through the atomic output file;
 // `console` gets what was printed, warnings included.
-bool WriteArchive(BuildList& list, const std::string& target, Status* why,
-                  std::string* console = nullptr, SourceArchives* archives = nullptr) {
+Status WriteArchive(BuildList& list, const std::string& target, std::string* console = nullptr,
+                    SourceArchives* archives = nullptr) {
   host::AtomicOutputFile out;
   std::ostringstream shown;
   Warnings warnings{shown, shown};
-  bool ok = out.Create(target, why) && WriteVp(list, out, shown, warnings, why, archives);
+  Status why = out.Create(target);
+  if (why.ok()) why = WriteVp(list, out, shown, warnings, archives);
   if (archives != nullptr) archives->Clear();  // no source open at the rename
-  ok = ok && out.Commit(why);
+  if (why.ok()) why = out.Commit();
   if (console != nullptr) *console = shown.str();
-  return ok;
+  return why;
 }
 
 std::string I32(std::uint32_t v) {
@@ -85,8 +87,8 @@ class WriterTest : public ::testing::Test {
   std::string Written(std::vector<FileRecord> files, std::string* console = nullptr) {
     BuildList list;
     list.files = std::move(files);
-    Status why;
-    EXPECT_TRUE(WriteArchive(list, target_, &why, console)) << why.message;
+    Status why = WriteArchive(list, target_, console);
+    EXPECT_TRUE(why.ok()) << why.Message();
     return testing::ReadFile(target_);
   }
   // Writes `files` to out.vp, holding "old archive", which must fail and keep
@@ -96,7 +98,7 @@ class WriterTest : public ::testing::Test {
     BuildList list;
     list.files = std::move(files);
     Status why;
-    EXPECT_FALSE(WriteArchive(list, target_, &why));
+    EXPECT_FALSE((why = WriteArchive(list, target_)).ok());
     EXPECT_EQ(testing::ReadFile(target_), "old archive");
     for (const std::string& entry : testing::ListTree(dir_.path())) {
       EXPECT_EQ(entry.find("out.vp."), std::string::npos) << "a temporary file is left: " << entry;
@@ -134,7 +136,8 @@ TEST_F(WriterTest, WritesTheExampleArchiveTheOneFileArchiveAndAnEmptyOne) {
 // epoch gets time 1, stays a file and keeps the files after it in its folder.
 TEST_F(WriterTest, EmptyFileOfTimeZeroReadsBackAsAFile) {
   Written({Disk("data", "a.empty", 0, 'e', 0), Disk("data", "b.tbl", 3, 'b', 0)});
-  VpReader reader(target_);
+  VpReader reader;
+  ASSERT_TRUE(reader.Open(target_).ok());
   ASSERT_EQ(reader.entries().size(), 3u);
   const VpDirEntry& empty = reader.entries()[1];
   EXPECT_EQ(ClassifyEntry(empty), EntryKind::kFile);
@@ -223,8 +226,8 @@ TEST_F(WriterTest, CopiesFromSourceArchivesAndFailsOnSourcesThatCannotServe) {
   again.files = {Record("data", "other.tbl", 3, source + ":other.tbl"),
                  Record("data", "ship.pof", 5, source + ":ship.pof")};
   SourceArchives archives;
-  Status why;
-  ASSERT_TRUE(WriteArchive(again, source, &why, nullptr, &archives)) << why.message;
+  Status why = WriteArchive(again, source, nullptr, &archives);
+  ASSERT_TRUE(why.ok()) << why.Message();
   EXPECT_EQ(testing::ReadFile(source).substr(16, 8), "ooo11111");
 
   // A source that cannot serve fails the write, naming the archive.
@@ -243,7 +246,7 @@ TEST_F(WriterTest, CopiesFromSourceArchivesAndFailsOnSourcesThatCannotServe) {
     why = Failed(
         {Disk("data", "fine", 4, 'f'), Record("data", c.name, c.size, c.archive + ":" + c.name)});
     EXPECT_EQ(why.code, c.code) << c.archive;
-    EXPECT_NE(why.message.find(c.archive), std::string::npos) << why.message;
+    EXPECT_NE(why.Message().find(c.archive), std::string::npos) << why.Message();
   }
   // Disk sources that changed or vanished: see the many files opened ahead.
 }
@@ -297,7 +300,7 @@ TEST_F(WriterTest, ManyFilesOpenedAheadLandInOrderAndChangesMidListAreCaught) {
     }
     const Status why = Failed(list);
     EXPECT_EQ(why.code, change == "-" ? Code::kNotFound : Code::kChanged) << change.size();
-    EXPECT_EQ(why.message.rfind(victim + ": ", 0), 0u) << why.message;
+    EXPECT_EQ(why.Message().rfind(victim + ": ", 0), 0u) << why.Message();
     testing::WriteFile(host::NativePath(victim), contents[120]);
   }
 }
@@ -326,8 +329,8 @@ TEST_F(WriterTest, FullDiskFailsAndKeepsTheOldArchive) {
     files.push_back(Disk("data", "big", bigSize, 'b'));
     FileSizeLimit lower(limit);
     const Status why = Failed(files);
-    EXPECT_EQ(why.code, Code::kIoError) << why.message;
-    EXPECT_NE(why.message.find(target_), std::string::npos) << why.message;
+    EXPECT_EQ(why.code, Code::kIoError) << why.Message();
+    EXPECT_NE(why.Message().find(target_), std::string::npos) << why.Message();
   }
 }
 #endif

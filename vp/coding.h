@@ -16,7 +16,9 @@ inline void EncodeFixed32(char* dst, std::uint32_t value) {
 }
 
 inline std::uint32_t DecodeFixed32(const char* src) {
-  auto byte = [src](int i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(src[i])); };
+  auto byte = [src](int i) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(src[i]));
+  };
   return byte(0) | (byte(1) << 8) | (byte(2) << 16) | (byte(3) << 24);
 }
 

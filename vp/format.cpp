@@ -62,18 +62,19 @@ bool SetEntryName(VpDirEntry* entry, std::string_view name) {
   return true;
 }
 
-std::string PlainNameProblem(std::string_view name) {
-  if (name.empty()) return "is empty";
-  if (name == ".") return "names the current folder";
-  if (name == "..") return "names the parent folder";
+Status CheckPlainName(std::string_view name) {
+  auto refuse = [](const char* reason) { return Status::Error(Code::kNotPlainName, "", reason); };
+  if (name.empty()) return refuse("is empty");
+  if (name == ".") return refuse("names the current folder");
+  if (name == "..") return refuse("names the parent folder");
   for (char c : name) {
     const unsigned char u = static_cast<unsigned char>(c);
-    if (c == '/') return "holds a slash";
-    if (c == '\\') return "holds a backslash";
-    if (c == ':') return "holds a colon";
-    if (u < 0x20 || u == 0x7f) return "holds a control character";
+    if (c == '/') return refuse("holds a slash");
+    if (c == '\\') return refuse("holds a backslash");
+    if (c == ':') return refuse("holds a colon");
+    if (u < 0x20 || u == 0x7f) return refuse("holds a control character");
   }
-  return {};
+  return Status::Ok();
 }
 
 EntryKind ClassifyEntry(const VpDirEntry& entry) {

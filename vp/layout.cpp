@@ -193,10 +193,9 @@ void LayoutTree(BuildList& list) {
   list.header.dirOffset = Saturate(dataSize + static_cast<std::int64_t>(kHeaderSize));
 }
 
-bool CheckLayout(const BuildList& list, Status* why) {
-  auto refuse = [why](Code code, const FileRecord& r, const std::string& reason) {
-    if (why != nullptr) *why = Status::Error(code, RecordPath(r) + ": " + reason);
-    return false;
+Status CheckLayout(const BuildList& list) {
+  auto refuse = [](Code code, const FileRecord& r, const std::string& reason) {
+    return Status::Error(code, RecordPath(r), reason);
   };
 
   std::int64_t end = static_cast<std::int64_t>(kHeaderSize);
@@ -230,12 +229,12 @@ bool CheckLayout(const BuildList& list, Status* why) {
         return refuse(Code::kBadFolder, r,
                       "the folder component \"" + part + "\" begins with \"..\"");
       }
-      if (std::string problem = PlainNameProblem(part); !problem.empty()) {
-        return refuse(Code::kBadFolder, r, "the folder component \"" + part + "\" " + problem);
+      if (Status plain = CheckPlainName(part); !plain.ok()) {
+        return refuse(Code::kBadFolder, r, "the folder component \"" + part + "\" " + plain.reason);
       }
     }
   }
-  return true;
+  return Status::Ok();
 }
 
 }  // namespace quarrion

@@ -25,8 +25,8 @@ void LayoutTree(BuildList& list);
 
 // After LayoutTree: refuses, naming the record, a folder with an empty
 // component, a folder component longer than 31 bytes, beginning with ".."
-// or otherwise not a plain name (PlainNameProblem), or an archive whose
+// or otherwise not a plain name (CheckPlainName), or an archive whose
 // directory would start past 2^31-1.
-bool CheckLayout(const BuildList& list, Status* why);
+Status CheckLayout(const BuildList& list);
 
 }  // namespace quarrion

@@ -1,10 +1,11 @@
-// Reading VP archives: the header and directory, look-up by name, and the
-// data of one entry. Also the recognition of VP source references, the paths
-// of the form archive.vp:name that name a file inside another archive.
+// Reading VP archives: the header and the directory, checked against the
+// file, and the look-up of an entry by name.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -16,90 +17,56 @@
 
 namespace quarrion {
 
-// True when `path` contains ".vp:", letters in any case (PACK.VP:a.tbl), anywhere.
-bool IsVpSourceReference(std::string_view path);
+// Reads `count` directory entries from `offset` of `file`, a slice at a time
+// (a huge directory never needs a buffer of its whole size), and hands each
+// to `visit` with its index. Fails when the file cannot be read or ends
+// before the last entry (kChanged: it changed while it was read).
+Status ReadDirectory(host::InputFile& file, std::int64_t offset, std::int64_t count,
+                     const std::function<void(std::size_t, const VpDirEntry&)>& visit);
 
-// The archive part of a reference: everything before its last ':'.
-std::string_view VpArchivePath(std::string_view reference);
-
+// An archive opened for reading: its header and every directory entry the
+// file holds, and the file itself for copying entries' data out of it.
 class VpReader {
  public:
   VpReader() = default;
-  explicit VpReader(const std::string& path) { Open(path); }
   VpReader(const VpReader&) = delete;
   VpReader& operator=(const VpReader&) = delete;
 
-  // Opens the archive and loads its directory. False only when the file
-  // cannot be opened; a file that is no VP archive opens with no entries.
-  bool Open(std::string path, Status* why = nullptr);
-
-  // Reads and checks the header and the directory: the entry count, or -1
-  // (wrong magic) or -2 (wrong version). Never reads or allocates beyond the
-  // file: the count is bounded by what the file holds.
-  std::int32_t Load();
+  // Opens the archive and loads its directory. Fails when the file cannot be
+  // opened or read, and with kNotVpArchive when it does not begin with
+  // "VPVP" (ASCII case ignored) or its version is not 2; header() then
+  // holds what the file begins with. Only the entries the file can hold are
+  // loaded: a negative count or a directory offset outside the file gives
+  // none, and a count too large for the rest of the file is cut to it.
+  Status Open(std::string path);
 
   // Index of the first entry whose name equals `name`, ASCII case ignored,
-  // or -1. Folder entries take part.
-  std::int32_t Find(std::string_view name) const;
-
-  // Reads the data of entry `index` into `out`: the entry's size, or -1 for an
-  // index outside the directory or data that lie outside the file.
-  std::int32_t ReadEntry(std::int32_t index, std::vector<char>* out, Status* why = nullptr);
+  // compared up to the first NUL and over at most 32 bytes. Folder entries
+  // take part.
+  std::optional<std::size_t> Find(std::string_view name) const;
 
   // True when the entry's offset and size are not negative and its data end
   // within the archive file.
   bool EntryDataInFile(const VpDirEntry& entry) const;
 
+  // The header as read; dirEntries counts the entries loaded.
   const VpHeader& header() const { return header_; }
   const std::vector<VpDirEntry>& entries() const { return entries_; }
   const std::string& archivePath() const { return archivePath_; }
-  // Result of the last Load: the entry count, -1 or -2 (0 before any Load).
-  std::int32_t loadResult() const { return loadResult_; }
   // Length of the archive file when it was opened.
   std::int64_t fileSize() const { return file_.size(); }
   // The open archive, for copying an entry's bytes straight into an output.
   host::InputFile& file() { return file_; }
 
  private:
-  void BuildIndex();
+  Status Load();
 
   std::vector<VpDirEntry> entries_;
   VpHeader header_;
   host::InputFile file_;
   std::string archivePath_;
-  std::int32_t loadResult_ = 0;
   // Lower-cased name -> index of its first entry.
-  std::unordered_map<std::string, std::int32_t> index_;
-};
-
-// The source archives of one operation (a batch mode, one interactive
-// command, one archive write): each archive is opened and its directory read
-// once, however many references point into it. The first use of an archive
-// after the set was made or told to Recheck looks at the file on disk, and
-// an archive that changed since it was read (size, time or identity) is
-// read again; later uses trust the reader, since nothing waits in between.
-class SourceArchives {
- public:
-  // The reader for `archivePath`, or nullptr with the reason when the archive
-  // cannot be opened (the host's code, kNotFound for a missing file) or is
-  // not a VP archive (kNotVpArchive).
-  VpReader* Get(const std::string& archivePath, Status* why);
-
-  // After a wait (for an answer typed at the console): the next use of each
-  // archive looks at the file on disk again.
-  void Recheck() {
-    for (auto& [path, cached] : readers_) cached.checked = false;
-  }
-
-  void Clear() { readers_.clear(); }
-
- private:
-  struct Cached {
-    std::unique_ptr<VpReader> reader;
-    host::FileInfo info;
-    bool checked = false;  // looked at on disk since the last Recheck
-  };
-  std::unordered_map<std::string, Cached> readers_;
+  std::unordered_map<std::string, std::size_t> index_;
 };
 
 }  // namespace quarrion

@@ -1,5 +1,6 @@
 #include "vp/writer.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -8,6 +9,8 @@
 #include "vp/format.h"
 #include "vp/layout.h"
 #include "vp/reader.h"
+#include "vp/reference.h"
+#include "vp/source_archives.h"
 
 namespace quarrion {
 namespace {
@@ -20,40 +23,36 @@ constexpr std::size_t kDirectoryChunk = 256 * 1024;
 // length it had when it was added: the offsets of everything after it were
 // computed from that length, so the copy fails on a file that is shorter or
 // longer now.
-bool CopyDiskFile(const FileRecord& r, host::FileOpener& opener, host::AtomicOutputFile& out,
-                  Status* why) {
+Status CopyDiskFile(const FileRecord& r, host::FileOpener& opener, host::AtomicOutputFile& out) {
   host::InputFile src;
-  if (!opener.Open(r.path, &src, why)) return false;
-  const bool copied = out.CopyFrom(src, 0, r.size, why, /*wholeFile=*/true);
+  if (Status s = opener.Open(r.path, &src); !s.ok()) return s;
+  Status copied = out.CopyFrom(src, 0, r.size, /*wholeFile=*/true);
   opener.Close(&src);
   return copied;
 }
 
 // Copies the data of the record's entry out of the source archive the
 // reference names, the first entry of the record's name in its directory.
-bool CopyArchivedFile(const FileRecord& r, host::AtomicOutputFile& out, SourceArchives& archives,
-                      Status* why) {
-  VpReader* reader = archives.Get(std::string(VpArchivePath(r.path)), why);
-  if (reader == nullptr) return false;
-  const std::int32_t index = reader->Find(r.name());
-  if (index < 0) {
-    *why = Status::Error(Code::kNoSuchEntry, r.path + ": the archive holds no entry named \"" +
-                                                 std::string(r.name()) + "\"");
-    return false;
+Status CopyArchivedFile(const FileRecord& r, host::AtomicOutputFile& out,
+                        SourceArchives& archives) {
+  VpReader* reader = nullptr;
+  if (Status s = archives.Get(std::string(VpArchivePath(r.path)), &reader); !s.ok()) return s;
+  const std::optional<std::size_t> index = reader->Find(r.name());
+  if (!index) {
+    return Status::Error(Code::kNoSuchEntry, r.path,
+                         "the archive holds no entry named \"" + std::string(r.name()) + "\"");
   }
-  const VpDirEntry& e = reader->entries()[static_cast<std::size_t>(index)];
+  const VpDirEntry& e = reader->entries()[*index];
   if (e.size != r.size) {
-    *why = Status::Error(Code::kChanged, r.path + ": changed since it was added (now " +
-                                             std::to_string(e.size) + " bytes, was " +
-                                             std::to_string(r.size) + ")");
-    return false;
+    return Status::Error(Code::kChanged, r.path,
+                         "changed since it was added (now " + std::to_string(e.size) +
+                             " bytes, was " + std::to_string(r.size) + ")");
   }
-  if (e.offset < 0 || static_cast<std::int64_t>(e.offset) + e.size > reader->fileSize()) {
-    *why = Status::Error(Code::kOutOfRange,
-                         r.path + ": the data run past the end of the source archive");
-    return false;
+  if (!reader->EntryDataInFile(e)) {
+    return Status::Error(Code::kOutOfRange, r.path,
+                         "the data run past the end of the source archive");
   }
-  return out.CopyFrom(reader->file(), e.offset, e.size, why);
+  return out.CopyFrom(reader->file(), e.offset, e.size);
 }
 
 // The number of leading components two folders share.
@@ -68,8 +67,8 @@ std::size_t CommonParts(const std::vector<std::string>& a, const std::vector<std
 // then the file entries. Records at the archive's root stand before the
 // first folder entry. Folder and up entries carry the end of the data of the
 // first record of the folder they lead to (the entries that open the first
-// folder included). Returns the number of entries written, or -1.
-std::int64_t WriteDirectory(const BuildList& list, host::AtomicOutputFile& out, Status* why) {
+// folder included). Counts the entries written in `*written`.
+Status WriteDirectory(const BuildList& list, host::AtomicOutputFile& out, std::int64_t* written) {
   static const std::vector<std::string> kRoot;
   const std::vector<std::string>* current = &kRoot;
   std::string_view currentFolder;
@@ -77,7 +76,7 @@ std::int64_t WriteDirectory(const BuildList& list, host::AtomicOutputFile& out, 
 
   std::string chunk;
   chunk.reserve(kDirectoryChunk + 64 * kDirEntrySize);
-  std::int64_t written = 0;
+  *written = 0;
   for (const FileRecord& r : list.files) {
     if (r.folder != currentFolder) {
       const DirNode& node = list.dirs[next++];
@@ -87,7 +86,7 @@ std::int64_t WriteDirectory(const BuildList& list, host::AtomicOutputFile& out, 
       for (std::size_t k = common; k < node.parts.size(); ++k) {
         WriteFolderEntry(&chunk, node.parts[k], offset);
       }
-      written += static_cast<std::int64_t>(current->size() - common + node.parts.size() - common);
+      *written += static_cast<std::int64_t>(current->size() - common + node.parts.size() - common);
       current = &node.parts;
       currentFolder = node.folder;
     }
@@ -101,31 +100,27 @@ std::int64_t WriteDirectory(const BuildList& list, host::AtomicOutputFile& out, 
       file.timestamp = 1;
       WriteEntry(&chunk, file);
     }
-    ++written;
+    ++*written;
     if (chunk.size() >= kDirectoryChunk) {
-      if (!out.Write(chunk, why)) return -1;
+      if (Status s = out.Write(chunk); !s.ok()) return s;
       chunk.clear();
     }
   }
-  if (!out.Write(chunk, why)) return -1;
-  return written;
+  return out.Write(chunk);
 }
 
 }  // namespace
 
-bool WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& console,
-             Warnings& warnings, Status* why, SourceArchives* archives, WriteProgress* progress) {
-  Status ignored;
-  if (why == nullptr) why = &ignored;
-
+Status WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& console,
+               Warnings& warnings, SourceArchives* archives, WriteProgress* progress) {
   LayoutTree(list);
-  if (!CheckLayout(list, why)) return false;
+  if (Status s = CheckLayout(list); !s.ok()) return s;
   if (list.files.empty()) warnings.Note(out.target() + " holds no files");
   WarnOfCaseClashes(list, warnings);
 
   std::string header;
   WriteHeader(&header, list.header);
-  if (!out.Write(header, why)) return false;
+  if (Status s = out.Write(header); !s.ok()) return s;
 
   // Data pass. Each source archive is opened once for the whole write.
   SourceArchives local;
@@ -148,9 +143,9 @@ bool WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& console
     progress->Begin(list.dataSize, static_cast<std::int64_t>(list.files.size()));
   }
   for (const FileRecord& r : list.files) {
-    const bool copied = IsVpSourceReference(r.path) ? CopyArchivedFile(r, out, sources, why)
-                                                    : CopyDiskFile(r, opener, out, why);
-    if (!copied) return false;
+    Status copied = IsVpSourceReference(r.path) ? CopyArchivedFile(r, out, sources)
+                                                : CopyDiskFile(r, opener, out);
+    if (!copied.ok()) return copied;
     if (r.folder != printed) {
       printed = r.folder;
       if (progress != nullptr) progress->Hide();
@@ -165,23 +160,21 @@ bool WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& console
   console << '\n';
   console.flush();
   if (out.position() != list.header.dirOffset) {
-    *why =
-        Status::Error(Code::kIoError,
-                      out.target() + ": the data area came out " +
-                          std::to_string(out.position() - static_cast<std::int64_t>(kHeaderSize)) +
-                          " bytes long instead of " + std::to_string(list.dataSize));
-    return false;
+    return Status::Error(
+        Code::kIoError, out.target(),
+        "the data area came out " +
+            std::to_string(out.position() - static_cast<std::int64_t>(kHeaderSize)) +
+            " bytes long instead of " + std::to_string(list.dataSize));
   }
 
-  const std::int64_t entries = WriteDirectory(list, out, why);
-  if (entries < 0) return false;
+  std::int64_t entries = 0;
+  if (Status s = WriteDirectory(list, out, &entries); !s.ok()) return s;
   if (entries > kMaxOffset) {
-    *why = Status::Error(Code::kTooLarge, out.target() + ": too many directory entries");
-    return false;
+    return Status::Error(Code::kTooLarge, out.target(), "too many directory entries");
   }
   char count[4];
   EncodeInt32(count, static_cast<std::int32_t>(entries));
-  return out.WriteAt(12, count, sizeof count, why);
+  return out.WriteAt(12, count, sizeof count);
 }
 
 }  // namespace quarrion

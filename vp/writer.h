@@ -32,15 +32,15 @@ class WriteProgress {
 // line. Warns of records whose paths differ only in letter case (both are
 // written; see WarnOfCaseClashes) and, without counting it, of an empty list,
 // which gives an archive of the header alone. No file entry reads back as a
-// folder: an empty file of time 0 is stamped 1. False, with the reason naming
-// the record or source, when the list is refused or a source or the output
-// fails; the caller then discards `out`. Source archives are read through
+// folder: an empty file of time 0 is stamped 1. Fails, naming the record or
+// source, when the list is refused or a source or the output fails; the
+// caller then discards `out`. Source archives are read through
 // `archives` when given, otherwise through a set made for this write (closed
 // again before WriteVp returns). A caller that passes its own set closes it
 // (Clear) before committing, since some hosts cannot replace an open file.
 // `progress`, when given, follows the data pass.
-bool WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& console,
-             Warnings& warnings, Status* why = nullptr, SourceArchives* archives = nullptr,
-             WriteProgress* progress = nullptr);
+Status WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& console,
+               Warnings& warnings, SourceArchives* archives = nullptr,
+               WriteProgress* progress = nullptr);
 
 }  // namespace quarrion
