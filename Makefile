@@ -11,7 +11,7 @@ TEST_DIR ?= build/test
 ASAN_DIR ?= build/asan
 GTEST_SOURCE_DIR ?= /usr/src/googletest
 
-.PHONY: all release run test test-plain test-asan test-fresh test-windows fuzz fuzz-smoke bench clean
+.PHONY: all release run test test-plain test-asan test-fresh test-windows fuzz fuzz-smoke bench install dist clean
 
 all: release
 
@@ -107,6 +107,35 @@ test-windows: release
 	  $(WIN_ENV) wineboot -i > $(WIN_DIR)/wineboot.log 2>&1; }
 	$(WIN_ENV) $(WINE) $(WIN_DIR)/quarrion_tests.exe --gtest_brief=1
 	$(WIN_ENV) tests/windows_end_to_end.sh $(WIN_DIR)/quarrion.exe $(BUILD_DIR)/quarrion $(WIN_DIR)/end-to-end
+
+# `make install PREFIX=/opt/quarrion`: the program, its manual page and its
+# bash completion below PREFIX (bin/, share/man/man1/, share/bash-completion/).
+PREFIX ?= /usr/local
+
+install: release
+	$(CMAKE) --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# Release archives in $(DIST_DIR): the Linux build with its manual page and
+# completion, and the static MinGW-w64 build of quarrion.exe, each with
+# README.md and LICENSE. The version is the CMake project's.
+DIST_DIR ?= $(BUILD_DIR)/dist
+WIN_RELEASE_DIR ?= $(WIN_DIR)/release
+
+dist: release
+	$(CMAKE) -S . -B $(WIN_RELEASE_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DQUARRION_STATIC=ON -DQUARRION_TESTS=OFF
+	$(CMAKE) --build $(WIN_RELEASE_DIR) -j $(JOBS) --target quarrion
+	@set -e; \
+	version=$$(sed -n 's/^project[(]quarrion VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt); \
+	linux=quarrion-$$version-linux-x86_64; windows=quarrion-$$version-windows-x86_64; \
+	rm -rf $(DIST_DIR)/$$linux $(DIST_DIR)/$$windows; \
+	mkdir -p $(DIST_DIR)/$$linux $(DIST_DIR)/$$windows; \
+	cp $(BUILD_DIR)/quarrion doc/quarrion.1 doc/quarrion.bash README.md LICENSE $(DIST_DIR)/$$linux/; \
+	cp $(WIN_RELEASE_DIR)/quarrion.exe README.md LICENSE $(DIST_DIR)/$$windows/; \
+	cd $(DIST_DIR); \
+	$(CMAKE) -E tar czf $$linux.tar.gz $$linux; \
+	$(CMAKE) -E tar cf $$windows.zip --format=zip $$windows; \
+	echo "$(DIST_DIR)/$$linux.tar.gz"; echo "$(DIST_DIR)/$$windows.zip"
 
 clean:
 	rm -rf build $(WIN_DIR)
