@@ -1,6 +1,8 @@
 # Front door. `make run` builds a release build and packs the sample data
 # directory; `make test` builds and runs the suite twice, plainly and under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer; `make test-tsan` runs the
+# tests of the code that works on threads under ThreadSanitizer. Every build
+# folder may be given as a relative or an absolute path.
 
 CMAKE ?= cmake
 CTEST ?= ctest
@@ -9,9 +11,13 @@ JOBS ?= $(shell nproc 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)
 BUILD_DIR ?= build
 TEST_DIR ?= build/test
 ASAN_DIR ?= build/asan
+TSAN_DIR ?= build/tsan
+# The tests that run threads: the host layer's, the writer's (files opened
+# ahead) and the directory import's (statuses read by two threads).
+TSAN_TESTS ?= HostTest|AtomicOutputFileTest|FileOpenerTest|WriterTest|DirImportTest
 GTEST_SOURCE_DIR ?= /usr/src/googletest
 
-.PHONY: all release run test test-plain test-asan test-fresh test-windows fuzz fuzz-smoke bench install dist clean
+.PHONY: all release run test test-plain test-asan test-tsan test-fresh test-windows fuzz fuzz-smoke bench install dist clean
 
 all: release
 
@@ -20,7 +26,7 @@ release:
 	$(CMAKE) --build $(BUILD_DIR) -j $(JOBS) --target quarrion
 
 run: release
-	./$(BUILD_DIR)/quarrion -dir examples/data -o $(BUILD_DIR)/example.vp < /dev/null
+	$(BUILD_DIR)/quarrion -dir examples/data -o $(BUILD_DIR)/example.vp < /dev/null
 
 test: test-plain test-asan
 
@@ -35,6 +41,12 @@ test-asan:
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	$(CTEST) --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
+
+test-tsan:
+	$(CMAKE) -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARRION_TSAN=ON
+	$(CMAKE) --build $(TSAN_DIR) -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	$(CTEST) --test-dir $(TSAN_DIR) --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
 
 # The suite as a fresh machine builds it: GoogleTest not taken from the
 # system but built from the source tree GTEST_SOURCE_DIR through CMake's
@@ -67,7 +79,7 @@ fuzz:
 	@set -e; for t in $(FUZZ_TARGETS); do \
 	  mkdir -p $(FUZZ_DIR)/corpus/$$t $(FUZZ_DIR)/artifacts/$$t; \
 	  echo "== $${t}_fuzzer for $(FUZZ_SECONDS) s"; \
-	  TMPDIR=$(FUZZ_TMPDIR) ./$(FUZZ_DIR)/fuzz/$${t}_fuzzer -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	  TMPDIR=$(FUZZ_TMPDIR) $(FUZZ_DIR)/fuzz/$${t}_fuzzer -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
 	    -artifact_prefix=$(FUZZ_DIR)/artifacts/$$t/ $(FUZZ_DIR)/corpus/$$t \
 	    $$(test -d fuzz/corpus/$$t && echo fuzz/corpus/$$t); \
 	done
@@ -87,7 +99,7 @@ BENCH_RUNS ?= 5
 bench:
 	$(CMAKE) -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DQUARRION_BENCH=ON -DQUARRION_TESTS=OFF
 	$(CMAKE) --build $(BENCH_DIR) -j $(JOBS) --target quarrion_bench quarrion e2e_corpus e2e_floor
-	./$(BENCH_DIR)/bench/quarrion_bench $(BENCH_ARGS)
+	$(BENCH_DIR)/bench/quarrion_bench $(BENCH_ARGS)
 	BENCH_PROFILES="$(BENCH_PROFILES)" BENCH_RUNS="$(BENCH_RUNS)" bench/e2e_bench.sh $(BENCH_DIR)
 
 # The Windows build: cross-compiled with MinGW-w64 (static, GoogleTest built
@@ -138,4 +150,5 @@ dist: release
 	echo "$(DIST_DIR)/$$linux.tar.gz"; echo "$(DIST_DIR)/$$windows.zip"
 
 clean:
-	rm -rf build $(WIN_DIR)
+	rm -rf $(BUILD_DIR) $(TEST_DIR) $(ASAN_DIR) $(TSAN_DIR) $(FRESH_DIR) $(FUZZ_DIR) $(BENCH_DIR) \
+	  $(WIN_DIR)

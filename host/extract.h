@@ -35,10 +35,10 @@ class ExtractFolder {
   Status OpenChild(const std::string& name, ExtractFolder* child) const;
 
   // Writes the file `name` in this folder: `length` bytes of `src` from
-  // `offset`, modification time `mtime` (seconds since 1970 UTC). The bytes
-  // go to a new temporary file in this folder that replaces `name` in one
-  // rename when complete; an existing file or link of that name is replaced,
-  // never written through, and a failed write leaves it as it was.
+  // `offset`, modification time `mtime` (seconds since 1970 UTC), through
+  // AtomicOutputFile::Create(*this, name): an existing file or link of that
+  // name is replaced, never written through, and a failed write leaves it
+  // as it was.
   Status WriteFile(const std::string& name, InputFile& src, std::int64_t offset,
                    std::int64_t length, std::int64_t mtime) const;
 
@@ -54,6 +54,8 @@ class ExtractFolder {
   const std::string& path() const { return path_; }
 
  private:
+  friend class AtomicOutputFile;  // creates files relative to handle_
+
   void Close();
 
   static constexpr std::intptr_t kInvalid = -1;

@@ -5,35 +5,18 @@
 // folders therefore always reaches the folder that was checked.
 #include <windows.h>
 
-#include <algorithm>
 #include <array>
-#include <chrono>
-#include <cstdio>
-#include <random>
 #include <string>
-#include <vector>
 
 #include "host/extract.h"
-#include "host/interrupt.h"
 #include "host/windows_io.h"
 
 namespace quarrion::host {
 namespace {
 
-constexpr std::size_t kCopyBufferSize = 128 * 1024;
-constexpr int kTempAttempts = 100;
-
 using windows::AsHandle;
 using windows::FromHandle;
-using windows::kFileTimeTicksPerSecond;
-using windows::kUnixEpochInFileTime;
 using windows::Win32Error;
-
-bool IsSingleName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." &&
-         name.find_first_of(std::string("/\\:\0", 4)) == std::string::npos &&
-         CheckHostName(name).ok();
-}
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -45,17 +28,6 @@ HANDLE OpenHeldFolder(const std::string& path) {
                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
-std::string TempName(const std::string& name) {
-  static std::mt19937_64 rng(
-      std::random_device{}() ^
-      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-      static_cast<std::uint64_t>(::GetCurrentProcessId()));
-  static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string t = name + ".tmp-";
-  for (int i = 0; i < 8; ++i) t += kChars[rng() % (sizeof kChars - 1)];
-  return t;
-}
-
 }  // namespace
 
 // Every folder of a path is held: the paths built here are limited to
@@ -64,23 +36,6 @@ std::string TempName(const std::string& name) {
 // keep their ancestors in place, as NTFS renames no folder with an open
 // file or folder below it.
 const std::size_t ExtractFolder::kMostHeld = 128;
-
-ExtractFolder::~ExtractFolder() { Close(); }
-
-ExtractFolder::ExtractFolder(ExtractFolder&& other) noexcept
-    : handle_(other.handle_), path_(std::move(other.path_)) {
-  other.handle_ = kInvalid;
-}
-
-ExtractFolder& ExtractFolder::operator=(ExtractFolder&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    path_ = std::move(other.path_);
-    other.handle_ = kInvalid;
-  }
-  return *this;
-}
 
 void ExtractFolder::Close() {
   if (handle_ != kInvalid) {
@@ -121,7 +76,7 @@ Status ExtractFolder::OpenRoot(const std::string& path) {
 
 Status ExtractFolder::OpenChild(const std::string& name, ExtractFolder* child) const {
   const std::string full = path_ + name;
-  if (!IsSingleName(name)) {
+  if (!windows::IsSingleName(name)) {
     return Status::Error(Code::kBadFolder, full, "not a plain folder name");
   }
   if (!::CreateDirectoryA(full.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
@@ -143,90 +98,10 @@ Status ExtractFolder::OpenChild(const std::string& name, ExtractFolder* child) c
   return Status::Ok();
 }
 
-Status ExtractFolder::WriteFile(const std::string& name, InputFile& src, std::int64_t offset,
-                                std::int64_t length, std::int64_t mtime) const {
-  const std::string target = path_ + name;
-  if (!IsSingleName(name)) {
-    return Status::Error(Code::kBadFolder, target, "not a plain file name");
-  }
-  // CREATE_NEW never opens what is already there, link or file. The name is
-  // registered before the file is made, so that an interruption from then
-  // on removes it; FILE_SHARE_DELETE lets the handler delete it while open.
-  RemoveOnInterrupt registered;
-  std::string temp;
-  HANDLE h = INVALID_HANDLE_VALUE;
-  DWORD lastError = 0;
-  for (int attempt = 0; attempt < kTempAttempts && h == INVALID_HANDLE_VALUE; ++attempt) {
-    temp = path_ + TempName(name);
-    registered.Set(RemoveOnInterrupt::kNoFolder, temp);
-    h = ::CreateFileA(temp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-      lastError = ::GetLastError();
-      if (lastError != ERROR_FILE_EXISTS && lastError != ERROR_ALREADY_EXISTS) break;
-    }
-  }
-  if (h == INVALID_HANDLE_VALUE) {
-    return Win32Error(target, lastError);
-  }
-  auto discard = [&]() {
-    if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
-    ::DeleteFileA(temp.c_str());
-  };
-
-  std::vector<char> buf(static_cast<std::size_t>(
-      std::min<std::int64_t>(std::max<std::int64_t>(length, 1), kCopyBufferSize)));
-  std::int64_t done = 0;
-  while (done < length) {
-    const std::size_t want =
-        static_cast<std::size_t>(std::min<std::int64_t>(length - done, buf.size()));
-    std::size_t got = 0;
-    if (Status s = src.ReadAt(offset + done, buf.data(), want, &got); !s.ok()) {
-      discard();
-      return s;
-    }
-    if (got == 0) {
-      const Status failed = Status::Error(Code::kChanged, src.path(), "ended early");
-      discard();
-      return failed;
-    }
-    DWORD wrote = 0;
-    if (!::WriteFile(h, buf.data(), static_cast<DWORD>(got), &wrote, nullptr) || wrote != got) {
-      const Status failed = Win32Error(target, ::GetLastError());
-      discard();
-      return failed;
-    }
-    done += static_cast<std::int64_t>(got);
-  }
-
-  const std::int64_t ticks = mtime * kFileTimeTicksPerSecond + kUnixEpochInFileTime;
-  FILETIME ft;
-  ft.dwLowDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) & 0xffffffffu);
-  ft.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) >> 32);
-  if (!::SetFileTime(h, nullptr, nullptr, &ft)) {
-    const Status failed = Win32Error(target, ::GetLastError());
-    discard();
-    return failed;
-  }
-  const BOOL closed = ::CloseHandle(h);
-  h = INVALID_HANDLE_VALUE;
-  if (!closed) {
-    const Status failed = Win32Error(target, ::GetLastError());
-    discard();
-    return failed;
-  }
-  // The rename replaces a file or link of that name; it never follows one.
-  if (!::MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    const DWORD e = ::GetLastError();
-    const Status failed = e == ERROR_ACCESS_DENIED
-                              ? Status::Error(Code::kIoError, target,
-                                              "permission denied, or a folder of that name is in "
-                                              "the way")
-                              : Win32Error(target, e);
-    discard();
-    return failed;
-  }
-  return Status::Ok();
+bool windows::IsSingleName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of(std::string("/\\:\0", 4)) == std::string::npos &&
+         CheckHostName(name).ok();
 }
 
 Status CheckHostName(std::string_view name) {

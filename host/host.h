@@ -1,5 +1,6 @@
 // The thin platform layer: everything the tool needs of the operating system,
-// with one implementation per host (host_posix.cpp, host_windows.cpp).
+// with one implementation per host (the files host/*_posix.cpp and
+// host/*_windows.cpp) and what is the same on every host in host_common.cpp.
 //
 // In memory every path keeps its backslashes as the user or the archive gave
 // them; the functions here map a path to the host's form where it meets the
@@ -138,10 +139,16 @@ class FileOpener {
   // overlap the copies. A path asked for out of this order ends the plan.
   void Expect(std::vector<const std::string*> paths);
 
+  // The most descriptors the thread that opens files ahead holds at once,
+  // counting those handed to the copy and not yet closed; set from the
+  // limit on open files. 0 where no files are opened ahead.
+  static std::size_t MostOpenAhead();
+
   Status Open(const std::string& path, InputFile* file);
 
   // Closes a file opened here; where files are opened ahead, their thread
-  // does it.
+  // does it. The copy holds one file at a time: Open the next one only
+  // after this for the last.
   void Close(InputFile* file);
 
  private:
@@ -153,11 +160,18 @@ class FileOpener {
   std::unique_ptr<Ahead> ahead_;
 };
 
+class ExtractFolder;  // host/extract.h
+
 // An output file that replaces its target only when everything was written:
 // data go to a temporary file in the target's folder, and Commit closes it
 // and renames it over the target. An uncommitted file is removed by the
 // destructor, so a failed write leaves the target as it was, and by the
 // interruption handlers (host/interrupt.h) while it is registered there.
+//
+// Durability: nothing is flushed to the disk before the rename. The rename
+// makes the new file replace its target in one step, so a reader sees the
+// old file or the whole new one; but after a power cut a file written just
+// before may be incomplete. Where that matters, run `sync` after quarrion.
 class AtomicOutputFile {
  public:
   AtomicOutputFile() = default;
@@ -165,7 +179,15 @@ class AtomicOutputFile {
   AtomicOutputFile(const AtomicOutputFile&) = delete;
   AtomicOutputFile& operator=(const AtomicOutputFile&) = delete;
 
+  // Writes the file at the path `target`; a file it replaces keeps its mode.
   Status Create(const std::string& target);
+
+  // Writes the file `name`, one plain name, directly in `folder`, which must
+  // stay open until the file is committed or discarded. The temporary file
+  // is made in that folder without following links, and the commit
+  // replaces a file or link of that name without writing through it. The
+  // new file gets the usual mode for new files.
+  Status Create(const ExtractFolder& folder, const std::string& name);
 
   // Appends bytes (buffered).
   Status Write(const void* data, std::size_t n);
@@ -181,22 +203,36 @@ class AtomicOutputFile {
   // Overwrites bytes that were already written (the header's entry count).
   Status WriteAt(std::int64_t offset, const void* data, std::size_t n);
 
+  // Sets the file's modification time (seconds since 1970 UTC); after the
+  // last write, which would set it again.
+  Status SetModified(std::int64_t seconds);
+
   // Bytes appended so far.
   std::int64_t position() const { return position_; }
 
   Status Commit();
   void Discard();
 
+  // The target as messages name it.
   const std::string& target() const { return target_; }
 
  private:
+  void Reset(const std::string& target);
+  // Creates the temporary file beside `beside`, relative to `folder`, with
+  // the permissions `mode` (POSIX) before the umask.
+  Status OpenTemp(const std::string& beside, std::intptr_t folder, int mode);
   Status FlushBuffer();
+  // Writes `n` bytes at the end of what the file holds (at flushed_).
+  Status WriteOut(const char* p, std::size_t n);
 
   static constexpr std::intptr_t kInvalid = -1;
   std::intptr_t handle_ = kInvalid;
   std::string target_;
-  std::string tempPath_;
-  RemoveOnInterrupt interrupt_;  // tempPath_, from before it is created until it is gone
+  std::intptr_t folder_ = RemoveOnInterrupt::kNoFolder;  // what the names below are relative to
+  std::string finalName_;        // what Commit renames the temporary file to
+  std::string tempName_;         // the temporary file, "" when there is none
+  bool inFolder_ = false;        // made by Create(folder, name)
+  RemoveOnInterrupt interrupt_;  // tempName_, from before it is created until it is gone
   std::string buffer_;
   std::int64_t position_ = 0;  // logical size: file bytes plus buffered bytes
   std::int64_t flushed_ = 0;   // bytes already in the file

@@ -8,13 +8,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <random>
 #include <string>
-#include <utility>
 
 #include "host/host.h"
 #include "host/status.h"
@@ -72,16 +69,11 @@ inline Status WriteAll(int fd, const char* p, std::size_t n, const std::string& 
   return Status::Ok();
 }
 
-// `n` random letters and digits, for the names of temporary files.
-inline std::string RandomLetters(int n) {
-  thread_local std::mt19937_64 rng(
-      std::random_device{}() ^
-      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-      static_cast<std::uint64_t>(::getpid()));
-  static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string t;
-  for (int i = 0; i < n; ++i) t += kChars[rng() % (sizeof kChars - 1)];
-  return t;
+// One component, never a path: the shell checks names before they get here,
+// and this check keeps the host layer safe on its own.
+inline bool IsSingleName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         name.find('\0') == std::string::npos;
 }
 
 // How source files are opened. O_NONBLOCK keeps a FIFO swapped in since the

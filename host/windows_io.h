@@ -4,10 +4,13 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
 
+#include "host/host.h"
 #include "host/status.h"
 
 namespace quarrion::host::windows {
@@ -15,6 +18,10 @@ namespace quarrion::host::windows {
 // 100-nanosecond intervals between 1601-01-01 (FILETIME) and 1970-01-01.
 constexpr std::int64_t kUnixEpochInFileTime = 116444736000000000LL;
 constexpr std::int64_t kFileTimeTicksPerSecond = 10000000LL;
+
+// The most one ReadFile or WriteFile call is asked to move (it counts in a
+// DWORD).
+constexpr std::size_t kMaxIoChunk = std::size_t{1} << 30;
 
 inline HANDLE AsHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 inline std::intptr_t FromHandle(HANDLE h) { return reinterpret_cast<std::intptr_t>(h); }
@@ -66,6 +73,38 @@ inline std::string Reason(DWORD e) {
 inline Status Win32Error(const std::string& path, DWORD e) {
   Code code = IsNotFoundError(e) ? Code::kNotFound : Code::kIoError;
   return Status::Error(code, path, Reason(e));
+}
+
+// One plain name that Windows can hold (CheckHostName), never a path.
+bool IsSingleName(const std::string& name);
+
+inline std::int64_t FileTimeTicks(const FILETIME& ft) {
+  return static_cast<std::int64_t>((static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) |
+                                   ft.dwLowDateTime);
+}
+
+// Seconds since 1970 (rounded down, as POSIX hosts report them) and the
+// nanoseconds within that second.
+inline void SetTimeFromFileTime(const FILETIME& ft, FileInfo* info) {
+  std::int64_t ticks = FileTimeTicks(ft) - kUnixEpochInFileTime;
+  std::int64_t seconds = ticks / kFileTimeTicksPerSecond;
+  std::int64_t rest = ticks % kFileTimeTicksPerSecond;
+  if (rest < 0) {
+    rest += kFileTimeTicksPerSecond;
+    --seconds;
+  }
+  info->mtime = seconds;
+  info->mtimeNsec = rest * 100;
+}
+
+// Attributes of `path` without opening it: INVALID_FILE_ATTRIBUTES (with
+// the last error set) when it cannot be asked.
+inline DWORD Attributes(const std::string& path) {
+  if (path.empty()) {
+    ::SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return ::GetFileAttributesA(path.c_str());
 }
 
 }  // namespace quarrion::host::windows

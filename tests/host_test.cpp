@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "host/extract.h"
 #include "test_util.h"
 
 #if !defined(_WIN32)
@@ -104,6 +105,37 @@ TEST(AtomicOutputFileTest, DiscardedWithoutCommitAndNoFolderAsTarget) {
   EXPECT_EQ(testing::ListTree(dir.path()), std::vector<std::string>{"out.vp"});
   host::AtomicOutputFile bad;
   EXPECT_FALSE(bad.Create(dir.path()).ok());
+}
+
+// Inside an open folder: a source that ends early fails naming the source
+// and leaves the old file and no temporary; a whole copy replaces the file
+// with its bytes and time; a name that is not one plain name is refused.
+TEST(AtomicOutputFileTest, InAFolderReplacesOnlyWhatWasWrittenWhole) {
+  testing::TempDir dir;
+  testing::WriteFile(dir.Join("out/a.bin"), "old");
+  testing::WriteFile(dir.Join("src.bin"), "0123456789");
+  host::InputFile src;
+  ASSERT_TRUE(src.Open(dir.Join("src.bin")).ok());
+  host::ExtractFolder folder;
+  ASSERT_TRUE(folder.OpenRoot(dir.Join("out")).ok());
+
+  host::AtomicOutputFile out;
+  ASSERT_TRUE(out.Create(folder, "a.bin").ok());
+  Status why = out.CopyFrom(src, 4, 10);
+  EXPECT_EQ(why.code, Code::kChanged);
+  EXPECT_EQ(why.file, dir.Join("src.bin"));
+  out.Discard();
+  EXPECT_EQ(testing::ReadFile(dir.Join("out/a.bin")), "old");
+  EXPECT_EQ(testing::ListTree(dir.Join("out")), std::vector<std::string>{"a.bin"});
+
+  ASSERT_TRUE(folder.WriteFile("a.bin", src, 2, 5, 1000000000).ok());
+  EXPECT_EQ(testing::ReadFile(dir.Join("out/a.bin")), "23456");
+  host::FileInfo info;
+  ASSERT_TRUE(host::StatPath(dir.Join("out/a.bin"), &info).ok());
+  EXPECT_EQ(info.mtime, 1000000000);
+
+  EXPECT_EQ(out.Create(folder, "..").code, Code::kBadFolder);
+  EXPECT_EQ(testing::ListTree(dir.Join("out")), std::vector<std::string>{"a.bin"});
 }
 
 }  // namespace
