@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "buildlist/build_list.h"
-#include "vp/layout.h"
+#include "pack/layout.h"
 
 namespace quarrion {
 namespace {

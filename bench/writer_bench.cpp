@@ -12,7 +12,7 @@
 
 #include "buildlist/build_list.h"
 #include "host/host.h"
-#include "vp/writer.h"
+#include "pack/writer.h"
 
 namespace quarrion {
 namespace {

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "buildlist/warnings.h"
 #include "vp/format.h"
-#include "vp/warnings.h"
 
 namespace quarrion {
 

@@ -23,11 +23,11 @@
 
 #include "buildlist/build_list.h"
 #include "host/host.h"
+#include "pack/writer.h"
 #include "shell/console.h"
 #include "shell/modes.h"
 #include "vp/format.h"
 #include "vp/reader.h"
-#include "vp/writer.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 #include "buildlist/dir_import.h"
 #include "buildlist/list_file.h"
 #include "host/host.h"
+#include "pack/layout.h"
+#include "pack/writer.h"
 #include "shell/modes.h"
-#include "vp/layout.h"
 #include "vp/source_archives.h"
-#include "vp/writer.h"
 
 namespace quarrion {
 namespace {

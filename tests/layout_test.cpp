@@ -1,4 +1,4 @@
-#include "vp/layout.h"
+#include "pack/layout.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
-#include "vp/writer.h"
+#include "pack/writer.h"
 
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "pack/layout.h"
 #include "vp/coding.h"
 #include "vp/format.h"
-#include "vp/layout.h"
 #include "vp/reader.h"
 #include "vp/reference.h"
 #include "vp/source_archives.h"
