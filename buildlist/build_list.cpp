@@ -9,14 +9,6 @@ namespace quarrion {
 
 FileRecord::FileRecord() { entry.timestamp = host::ClampTime(host::NowSeconds()); }
 
-void BuildList::Reset() {
-  dirEntryCount = 0;
-  dirs.clear();
-  fileCount = 0;
-  files.clear();
-  dataSize = 0;
-}
-
 std::string RecordPath(const FileRecord& record) {
   std::string path = record.folder;
   if (!path.empty()) path += '\\';

@@ -174,7 +174,7 @@ void InteractiveLoop(BuildList& list, Console& console) {
     if (command == "im") {
       ImportDirectoryCommand(list, console);
     } else if (command == "so") {
-      LayoutTree(list);
+      SortFiles(list);
     } else if (command == "li") {
       WriteListCommand(list, console);
     } else if (command == "lo") {

@@ -284,8 +284,7 @@ FileRecord Record(const std::string& folder, const std::string& name, std::int32
                   const std::string& path, std::int32_t time) {
   FileRecord r;
   r.folder = folder;
-  r.entry = Entry(0, 0, name, time);
-  r.size = size;
+  r.entry = Entry(0, size, name, time);
   r.path = path;
   return r;
 }
@@ -326,7 +325,7 @@ std::string ArchiveBuilder::Bytes(std::int32_t version) const {
 std::string ArchiveBuilder::Bytes(std::int32_t version, std::int32_t dirOffset,
                                   std::int32_t count) const {
   std::string out;
-  WriteHeader(&out, HeaderValues{version, dirOffset, count});
+  WriteHeader(&out, VpHeader{.version = version, .dirOffset = dirOffset, .dirEntries = count});
   return out + data_ + dir_;
 }
 

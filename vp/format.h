@@ -19,17 +19,11 @@ constexpr std::size_t kNameFieldSize = 32;
 constexpr std::size_t kMaxNameLength = 31;
 constexpr std::int32_t kVpVersion = 2;
 constexpr std::int64_t kMaxOffset = 0x7fffffff;  // offsets and sizes are int32
-constexpr char kVpMagic[4] = {'V', 'P', 'V', 'P'};
+constexpr std::array<char, 4> kVpMagic = {'V', 'P', 'V', 'P'};
 
+// The header record; a default one is that of an archive this program writes.
 struct VpHeader {
-  std::array<char, 4> magic{};
-  std::int32_t version = 0;
-  std::int32_t dirOffset = 0;
-  std::int32_t dirEntries = 0;
-};
-
-// The numeric header fields that a build list carries (the magic is a constant).
-struct HeaderValues {
+  std::array<char, 4> magic = kVpMagic;
   std::int32_t version = kVpVersion;
   std::int32_t dirOffset = 0;
   std::int32_t dirEntries = 0;
@@ -76,7 +70,7 @@ inline char AsciiLower(char c) {
 }
 
 // Append the encoded records to `out`.
-void WriteHeader(std::string* out, HeaderValues values);
+void WriteHeader(std::string* out, const VpHeader& header);
 void WriteEntry(std::string* out, const VpDirEntry& entry);
 // A folder entry: offset, size 0, the name NUL-padded with 0x00, timestamp 0.
 void WriteFolderEntry(std::string* out, std::string_view name, std::int32_t offset);
