@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "host/host.h"
+#include "vp/names.h"
 
 namespace quarrion {
 
@@ -38,8 +39,7 @@ std::vector<std::pair<std::size_t, std::size_t>> FindCaseClashes(
     if (lastFolder == nullptr || r.folder != *lastFolder) {
       auto found = folderIds.find(r.folder);
       if (found == folderIds.end()) {
-        std::string lowered = r.folder;
-        for (char& c : lowered) c = AsciiLower(c);
+        const std::string lowered = CaseFolded(r.folder);
         const auto id = static_cast<std::uint32_t>(loweredIds.size());
         found =
             folderIds.emplace(r.folder, loweredIds.try_emplace(lowered, id).first->second).first;
@@ -59,11 +59,7 @@ std::vector<std::pair<std::size_t, std::size_t>> FindCaseClashes(
   });
 
   auto sameName = [&files](const Key& a, const Key& b) {
-    const std::string_view x = files[a.index].name();
-    const std::string_view y = files[b.index].name();
-    return x.size() == y.size() && std::equal(x.begin(), x.end(), y.begin(), [](char p, char q) {
-             return AsciiLower(p) == AsciiLower(q);
-           });
+    return EqualCaseFolded(files[a.index].name(), files[b.index].name());
   };
   std::vector<std::pair<std::size_t, std::size_t>> clashes;
   for (std::size_t begin = 0, end = 0; begin < keys.size(); begin = end) {

@@ -12,16 +12,12 @@
 #include "host/extract.h"
 #include "host/host.h"
 #include "shell/modes.h"
+#include "vp/names.h"
 #include "vp/reader.h"
+#include "vp/walk.h"
 
 namespace quarrion {
 namespace {
-
-// A path as readers look it up: ASCII letters lower-cased.
-std::string LookupPath(std::string path) {
-  for (char& c : path) c = AsciiLower(c);
-  return path;
-}
 
 std::string Counted(std::int64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
@@ -170,7 +166,7 @@ void ArchiveCheck::CheckEntry(std::size_t i, const VpDirEntry& e) {
     Entry(i, path, QuotedName(name) + " " + plain.reason);
   }
   // Readers find only the first entry of a path, whatever the letter case.
-  if (auto [first, added] = paths_.try_emplace(LookupPath(path), FirstEntry{i, path}); !added) {
+  if (auto [first, added] = paths_.try_emplace(CaseFolded(path), FirstEntry{i, path}); !added) {
     Entry(i, path,
           "the same path as entry " + std::to_string(first->second.index) + " (" +
               Printable(first->second.path) + "), letter case ignored");
@@ -328,7 +324,7 @@ void Extraction::File(const VpDirEntry& e) {
   if (refusal.empty()) refusal = ExtractNameProblem(name);
   // Readers take the first entry of a path, whatever the letter case, and
   // so do the file systems of some hosts: a later one is not written.
-  std::string key = LookupPath(walk_.PathOf(name));
+  std::string key = CaseFolded(walk_.PathOf(name));
   if (auto first = writtenPaths_.find(key); refusal.empty() && first != writtenPaths_.end()) {
     refusal = "the same path as " + first->second + ", letter case ignored";
   }
@@ -358,55 +354,6 @@ void Extraction::File(const VpDirEntry& e) {
 }
 
 }  // namespace
-
-// ---- shared pieces -------------------------------------------------------------
-
-FolderWalk::Step FolderWalk::Next(const VpDirEntry& entry) {
-  switch (ClassifyEntry(entry)) {
-    case EntryKind::kFile:
-      return Step::kFile;
-    case EntryKind::kFolder:
-      folders_.emplace_back(EntryName(entry));
-      return Step::kOpen;
-    case EntryKind::kUp:
-      if (folders_.empty()) return Step::kStrayUp;
-      folders_.pop_back();
-      return Step::kClose;
-  }
-  return Step::kFile;
-}
-
-std::string FolderWalk::Current() const {
-  std::string path;
-  for (std::size_t i = 0; i < folders_.size(); ++i) {
-    if (i > 0) path += '\\';
-    path += folders_[i];
-  }
-  return path;
-}
-
-std::string FolderWalk::PathOf(std::string_view name) const {
-  std::string path = Current();
-  if (!folders_.empty()) path += '\\';
-  path += name;
-  return path;
-}
-
-std::string Printable(std::string_view text) {
-  std::string shown(text);
-  for (char& c : shown) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7f) c = '?';
-  }
-  return shown;
-}
-
-std::string QuotedName(std::string_view name) {
-  std::string quoted = "\"";
-  quoted += Printable(name);
-  quoted += '"';
-  return quoted;
-}
 
 std::string UtcTimeText(std::int64_t seconds) {
   // Days and seconds of the day, then the civil date of the day count

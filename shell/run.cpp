@@ -2,9 +2,9 @@
 
 #include "buildlist/build_list.h"
 #include "shell/console.h"
-#include "shell/examine.h"
 #include "shell/modes.h"
 #include "shell/options.h"
+#include "vp/names.h"
 
 namespace quarrion {
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "vp/coding.h"
+#include "vp/names.h"
 
 namespace quarrion {
 

@@ -64,11 +64,6 @@ Status CheckPlainName(std::string_view name);
 enum class EntryKind { kFile, kFolder, kUp };
 EntryKind ClassifyEntry(const VpDirEntry& entry);
 
-// ASCII-only case folding, as the reader's magic test and look-up use it.
-inline char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // Append the encoded records to `out`.
 void WriteHeader(std::string* out, const VpHeader& header);
 void WriteEntry(std::string* out, const VpDirEntry& entry);
