@@ -12,16 +12,14 @@
 #include "host/extract.h"
 #include "host/host.h"
 #include "shell/modes.h"
+#include "vp/check.h"
+#include "vp/counted.h"
 #include "vp/names.h"
 #include "vp/reader.h"
 #include "vp/walk.h"
 
 namespace quarrion {
 namespace {
-
-std::string Counted(std::int64_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
 
 // Opens the archive for -list and -extract. Prints the error and returns
 // false when it cannot be opened or is not a VP archive.
@@ -37,172 +35,6 @@ bool OpenArchive(const std::string& path, VpReader* reader, Console& console) {
                   std::to_string(reader->header().version) + ")");
   }
   return false;
-}
-
-// ---- -verify -----------------------------------------------------------------
-
-struct DataSpan {
-  std::int64_t offset = 0;
-  std::int64_t end = 0;
-  std::size_t index = 0;
-  std::string path;
-};
-
-// The first file entry of a path.
-struct FirstEntry {
-  std::size_t index = 0;
-  std::string path;
-};
-
-// Reports every problem of an archive file into `problems`. False (with the
-// reason) only when the file could not be read.
-class ArchiveCheck {
- public:
-  ArchiveCheck(host::InputFile& file, std::vector<std::string>* problems)
-      : file_(file), problems_(*problems) {}
-
-  Status Run();
-
-  std::int64_t files() const { return files_; }
-  std::int64_t bytes() const { return bytes_; }
-
- private:
-  void Problem(std::string text) { problems_.push_back(std::move(text)); }
-  void Entry(std::size_t i, const std::string& path, const std::string& text) {
-    Problem("entry " + std::to_string(i) + " (" + Printable(path) + "): " + text);
-  }
-  void CheckEntry(std::size_t i, const VpDirEntry& e);
-  void CheckOverlaps();
-
-  host::InputFile& file_;
-  std::vector<std::string>& problems_;
-  std::int64_t dirOffset_ = 0;
-  FolderWalk walk_;
-  std::vector<DataSpan> spans_;
-  // Lower-cased path -> its first file entry.
-  std::unordered_map<std::string, FirstEntry> paths_;
-  std::int64_t files_ = 0;
-  std::int64_t bytes_ = 0;
-};
-
-Status ArchiveCheck::Run() {
-  const std::int64_t size = file_.size();
-  if (size < static_cast<std::int64_t>(kHeaderSize)) {
-    Problem("the file is " + Counted(size, "byte", "bytes") + " long, shorter than the " +
-            std::to_string(kHeaderSize) + "-byte header");
-    return Status::Ok();
-  }
-  char raw[kHeaderSize];
-  std::size_t got = 0;
-  if (Status s = file_.ReadAt(0, raw, kHeaderSize, &got); !s.ok()) return s;
-  if (got < kHeaderSize) {
-    return Status::Error(Code::kChanged, file_.path(), "ended early (changed while read?)");
-  }
-  const VpHeader header = DecodeHeader(raw);
-  if (!MagicMatches(header.magic)) {
-    Problem("the file does not begin with \"VPVP\"");
-    return Status::Ok();
-  }
-  if (header.version != kVpVersion) {
-    Problem("the version is " + std::to_string(header.version) + ", not 2");
-    return Status::Ok();
-  }
-
-  dirOffset_ = header.dirOffset;
-  if (dirOffset_ < static_cast<std::int64_t>(kHeaderSize) || dirOffset_ > size) {
-    Problem("the directory offset " + std::to_string(dirOffset_) +
-            " lies outside the file (after the header, up to its end at " + std::to_string(size) +
-            ")");
-    return Status::Ok();
-  }
-  std::int64_t count = header.dirEntries;
-  if (count < 0) {
-    Problem("the entry count " + std::to_string(count) + " is negative");
-    count = 0;
-  }
-  // Never more entries than the file holds, whatever the header says.
-  const std::int64_t room = (size - dirOffset_) / static_cast<std::int64_t>(kDirEntrySize);
-  if (count > room) {
-    Problem("the header counts " + Counted(count, "entry", "entries") + ", but only " +
-            std::to_string(room) + " fit between the directory offset and the end of the file");
-    count = room;
-  } else if (const std::int64_t after =
-                 size - dirOffset_ - count * static_cast<std::int64_t>(kDirEntrySize);
-             after > 0 && header.dirEntries >= 0) {
-    Problem("the file holds " + Counted(after, "byte", "bytes") +
-            " after the last directory entry");
-  }
-
-  Status read = ReadDirectory(file_, dirOffset_, count,
-                              [this](std::size_t i, const VpDirEntry& e) { CheckEntry(i, e); });
-  if (!read.ok()) return read;
-  CheckOverlaps();
-  return Status::Ok();
-}
-
-void ArchiveCheck::CheckEntry(std::size_t i, const VpDirEntry& e) {
-  const std::string_view name = EntryName(e);
-  const bool terminated = name.size() < kNameFieldSize;
-  switch (walk_.Next(e)) {
-    case FolderWalk::Step::kStrayUp:
-      Problem("entry " + std::to_string(i) + " (..): closes no open folder");
-      return;
-    case FolderWalk::Step::kClose:
-      return;
-    case FolderWalk::Step::kOpen: {
-      const std::string path = walk_.Current();
-      if (!terminated) Entry(i, path, "the name is not terminated within 32 bytes");
-      if (Status plain = CheckPlainName(name); !plain.ok()) {
-        Entry(i, path, QuotedName(name) + " " + plain.reason);
-      }
-      return;
-    }
-    case FolderWalk::Step::kFile:
-      break;
-  }
-  const std::string path = walk_.PathOf(name);
-  if (!terminated) Entry(i, path, "the name is not terminated within 32 bytes");
-  if (Status plain = CheckPlainName(name); !plain.ok()) {
-    Entry(i, path, QuotedName(name) + " " + plain.reason);
-  }
-  // Readers find only the first entry of a path, whatever the letter case.
-  if (auto [first, added] = paths_.try_emplace(CaseFolded(path), FirstEntry{i, path}); !added) {
-    Entry(i, path,
-          "the same path as entry " + std::to_string(first->second.index) + " (" +
-              Printable(first->second.path) + "), letter case ignored");
-  }
-  ++files_;
-  if (e.size < 0) {
-    Entry(i, path, "the size " + std::to_string(e.size) + " is negative");
-    return;
-  }
-  bytes_ += e.size;
-  const std::int64_t begin = e.offset;
-  const std::int64_t end = begin + e.size;
-  if (begin < static_cast<std::int64_t>(kHeaderSize) || end > dirOffset_) {
-    Entry(i, path,
-          "the data (offset " + std::to_string(begin) + ", " + Counted(e.size, "byte", "bytes") +
-              ") lie outside the data area (offset " + std::to_string(kHeaderSize) + " up to " +
-              std::to_string(dirOffset_) + ")");
-    return;
-  }
-  if (e.size > 0) spans_.push_back(DataSpan{begin, end, i, path});
-}
-
-// Every file whose data begin before the data of an earlier-placed file end.
-void ArchiveCheck::CheckOverlaps() {
-  std::sort(spans_.begin(), spans_.end(), [](const DataSpan& a, const DataSpan& b) {
-    return a.offset != b.offset ? a.offset < b.offset : a.index < b.index;
-  });
-  const DataSpan* reach = nullptr;  // the span that reaches furthest so far
-  for (const DataSpan& s : spans_) {
-    if (reach != nullptr && s.offset < reach->end) {
-      Entry(s.index, s.path,
-            "the data overlap those of entry " + std::to_string(reach->index) + " (" +
-                Printable(reach->path) + ")");
-    }
-    if (reach == nullptr || s.end > reach->end) reach = &s;
-  }
 }
 
 // ---- -extract ----------------------------------------------------------------
@@ -409,20 +241,19 @@ int RunVerifyArchive(const StartupOptions& options, Console& console) {
     console.Error(Failure("cannot open archive", path, why));
     return 1;
   }
-  std::vector<std::string> problems;
-  ArchiveCheck check(file, &problems);
-  if (Status why = check.Run(); !why.ok()) {
+  ArchiveFindings findings;
+  if (Status why = CheckArchive(file, &findings); !why.ok()) {
     console.Error(Failure("could not read archive", path, why));
     return 1;
   }
-  for (const std::string& p : problems) console.Line(p);
-  if (problems.empty()) {
-    console.Line(path + " is sound: " + Counted(check.files(), "file", "files") + ", " +
-                 Counted(check.bytes(), "byte", "bytes"));
+  for (const std::string& p : findings.problems) console.Line(p);
+  if (findings.problems.empty()) {
+    console.Line(path + " is sound: " + Counted(findings.files, "file", "files") + ", " +
+                 Counted(findings.bytes, "byte", "bytes"));
     return 0;
   }
   console.Line(path + ": " +
-               Counted(static_cast<std::int64_t>(problems.size()), "problem", "problems") +
+               Counted(static_cast<std::int64_t>(findings.problems.size()), "problem", "problems") +
                " found");
   return 1;
 }

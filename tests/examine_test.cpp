@@ -88,8 +88,9 @@ TEST_F(ExamineTest, ListPrintsFilesInDirectoryOrderAndArchivesThatCannotBeReadAr
   EXPECT_FALSE(testing::FileExists(dir_.Join("out"))) << "nothing extracted from a non-archive";
 }
 
-// A sound archive, then one crafted fault per row and the finding it must produce.
-TEST_F(ExamineTest, VerifyFindsEachProblemAndPrintsThemAll) {
+// A sound archive, one with a problem, and one with several: every problem is
+// printed, then their count. The findings themselves: see the checks' tests.
+TEST_F(ExamineTest, VerifyPrintsEveryProblemAndTheirCount) {
   ArchiveBuilder sound;
   sound.Folder("data").File("a", "12345").Folder("maps").File("b", "").Up().Up();
   sound.Folder("x").File("c", "6789");
@@ -97,54 +98,13 @@ TEST_F(ExamineTest, VerifyFindsEachProblemAndPrintsThemAll) {
   EXPECT_EQ(t.status, 0) << t.out;
   EXPECT_EQ(t.out, dir_.Join("a.vp") + " is sound: 3 files, 9 bytes\n");
 
-  ArchiveBuilder good;
-  good.Folder("data").File("a.tbl", "0123456789").File("b.tbl", "abcdefghij");
-  const std::int32_t dirOffset = good.DirOffset();  // 36
-  auto withFile = [](VpDirEntry e) {
-    return ArchiveBuilder().Folder("data").File("a.tbl", "0123456789").Add(e).Bytes();
-  };
-  // Names that are not plain; the extraction transcript shows the others.
-  auto named = [](const std::string& file) {
-    return ArchiveBuilder().Folder("data").File(file, "x").Bytes();
-  };
-  const std::pair<std::string, std::string> cases[] = {
-      {std::string("VPVP\2\0\0\0", 8), "the file is 8 bytes long, shorter than the 16-byte header"},
-      {"VPVQ" + good.Bytes().substr(4), "the file does not begin with \"VPVP\""},
-      {good.Bytes(1), "the version is 1, not 2"},
-      {good.Bytes(2, 5000, 3), "the directory offset 5000 lies outside the file"},
-      {good.Bytes(2, 8, 3), "the directory offset 8 lies outside the file"},
-      {good.Bytes(2, dirOffset, -1), "the entry count -1 is negative"},
-      {good.Bytes(2, dirOffset, 0x7fffffff),
-       "the header counts 2147483647 entries, but only 3 fit between"},
-      {good.Bytes(2, dirOffset, 2), "the file holds 44 bytes after the last directory entry"},
-      {withFile(Entry(26, 0, std::string(32, 'n'), 1)),
-       "entry 2 (data\\" + std::string(32, 'n') + "): the name is not terminated within 32 bytes"},
-      {ArchiveBuilder().Up().Folder("data").File("a", "1").Bytes(),
-       "entry 0 (..): closes no open folder"},
-      {named(""), "entry 1 (data\\): \"\" is empty"},
-      {named("a\nb"), "entry 1 (data\\a?b): \"a?b\" holds a control character"},
-      {withFile(Entry(26, -4, "neg", 1)), "entry 2 (data\\neg): the size -4 is negative"},
-      {withFile(Entry(20, 30, "long", 1)),
-       "entry 2 (data\\long): the data (offset 20, 30 bytes) lie outside the data area (offset 16 "
-       "up to 26)"},
-      {withFile(Entry(4, 2, "hdr", 1)), "the data (offset 4, 2 bytes) lie outside the data area"},
-      {withFile(Entry(20, 6, "over", 1)),
-       "entry 2 (data\\over): the data overlap those of entry 1 (data\\a.tbl)"},
-      {ArchiveBuilder()
-           .Folder("data")
-           .File("a.tbl", "1")
-           .Up()
-           .Folder("DATA")
-           .File("A.TBL", "2")
-           .Bytes(),
-       "entry 4 (DATA\\A.TBL): the same path as entry 1 (data\\a.tbl), letter case ignored"},
-  };
-  for (const auto& [bytes, finding] : cases) {
-    t = Run(RunVerifyArchive, Archive(bytes, "case.vp"));
-    EXPECT_EQ(t.status, 1) << finding;
-    EXPECT_NE(t.out.find(finding), std::string::npos) << t.out;
-    EXPECT_NE(t.out.find("\n" + dir_.Join("case.vp") + ": 1 problem found\n"), std::string::npos);
-  }
+  // One problem.
+  ArchiveBuilder dup;
+  dup.Folder("data").File("a", "1").File("A", "2");
+  t = Run(RunVerifyArchive, Archive(dup.Bytes()));
+  EXPECT_EQ(t.status, 1);
+  EXPECT_EQ(t.out, "entry 2 (data\\A): the same path as entry 1 (data\\a), letter case ignored\n" +
+                       dir_.Join("a.vp") + ": 1 problem found\n");
 
   // Every problem is printed, not just the first.
   ArchiveBuilder c;
