@@ -8,11 +8,6 @@
 
 namespace quarrion {
 
-int NotAvailable(Console& console, const char* what) {
-  console.Line(std::string(what) + " is not available in this build.");
-  return kExitNotAvailable;
-}
-
 int RunQuarrion(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
                 std::ostream& err) {
   StartupOptions options;

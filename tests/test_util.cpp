@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "shell/console.h"
+#include "shell/options.h"
 #include "vp/format.h"
 
 #if defined(_WIN32)
@@ -340,6 +341,14 @@ Dialogue RunDialogue(const std::string& input, const std::function<int(Console&)
   d.out = out.str();
   d.err = err.str();
   return d;
+}
+
+Dialogue RunArchiveMode(int (*mode)(const StartupOptions&, Console&), const std::string& archive,
+                        const std::string& target) {
+  StartupOptions options;
+  options.archiveFile = archive;
+  options.extractDir = target;
+  return RunDialogue("", [&](Console& c) { return mode(options, c); });
 }
 
 }  // namespace quarrion::testing

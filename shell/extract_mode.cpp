@@ -1,43 +1,24 @@
-// Looking into archives: -list prints the files, -verify checks the bytes
-// and reports every problem, -extract writes the files into a folder.
-#include "shell/examine.h"
-
-#include <algorithm>
-#include <cstdio>
+// -extract: every file of an archive written below a folder, at its path;
+// names that are not plain, that this host cannot hold or that repeat an
+// earlier path are refused, and nothing is written outside the folder.
+#include <cstdint>
 #include <deque>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "host/extract.h"
-#include "host/host.h"
 #include "shell/modes.h"
-#include "vp/check.h"
+#include "shell/open_archive.h"
 #include "vp/counted.h"
+#include "vp/format.h"
 #include "vp/names.h"
 #include "vp/reader.h"
 #include "vp/walk.h"
 
 namespace quarrion {
 namespace {
-
-// Opens the archive for -list and -extract. Prints the error and returns
-// false when it cannot be opened or is not a VP archive.
-bool OpenArchive(const std::string& path, VpReader* reader, Console& console) {
-  Status why = reader->Open(path);
-  if (why.ok()) return true;
-  if (why.code != Code::kNotVpArchive) {
-    console.Error(Failure("cannot open archive", path, why));
-  } else if (!MagicMatches(reader->header().magic)) {
-    console.Error(path + ": not a VP archive (it does not begin with \"VPVP\")");
-  } else {
-    console.Error(path + ": not a VP archive of version 2 (version " +
-                  std::to_string(reader->header().version) + ")");
-  }
-  return false;
-}
-
-// ---- -extract ----------------------------------------------------------------
 
 // One open folder of the walk: its name, why it is refused (empty when it is
 // a plain name), and its folder on disk while a file needs it (at most
@@ -186,77 +167,6 @@ void Extraction::File(const VpDirEntry& e) {
 }
 
 }  // namespace
-
-std::string UtcTimeText(std::int64_t seconds) {
-  // Days and seconds of the day, then the civil date of the day count
-  // (the proleptic Gregorian calendar, valid far beyond the int32 range).
-  std::int64_t days = seconds / 86400;
-  std::int64_t rest = seconds % 86400;
-  if (rest < 0) {
-    rest += 86400;
-    --days;
-  }
-  const std::int64_t z = days + 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const std::int64_t doe = z - era * 146097;
-  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const std::int64_t mp = (5 * doy + 2) / 153;
-  const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
-  const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
-  const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-  char text[64];
-  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld",
-                static_cast<long long>(year), static_cast<long long>(month),
-                static_cast<long long>(day), static_cast<long long>(rest / 3600),
-                static_cast<long long>(rest / 60 % 60), static_cast<long long>(rest % 60));
-  return text;
-}
-
-// ---- the modes -------------------------------------------------------------------
-
-int RunListArchive(const StartupOptions& options, Console& console) {
-  VpReader reader;
-  if (!OpenArchive(options.archiveFile, &reader, console)) return 1;
-  FolderWalk walk;
-  std::int64_t files = 0;
-  std::int64_t bytes = 0;
-  for (const VpDirEntry& e : reader.entries()) {
-    if (walk.Next(e) != FolderWalk::Step::kFile) continue;
-    char size[16];
-    std::snprintf(size, sizeof size, "%10ld", static_cast<long>(e.size));
-    console.Line(std::string(size) + "  " + UtcTimeText(e.timestamp) + "  " +
-                 Printable(walk.PathOf(EntryName(e))));
-    ++files;
-    bytes += e.size;
-  }
-  console.Line(Counted(files, "file", "files") + ", " + Counted(bytes, "byte", "bytes"));
-  return 0;
-}
-
-int RunVerifyArchive(const StartupOptions& options, Console& console) {
-  const std::string& path = options.archiveFile;
-  host::InputFile file;
-  if (Status why = file.Open(path); !why.ok()) {
-    console.Error(Failure("cannot open archive", path, why));
-    return 1;
-  }
-  ArchiveFindings findings;
-  if (Status why = CheckArchive(file, &findings); !why.ok()) {
-    console.Error(Failure("could not read archive", path, why));
-    return 1;
-  }
-  for (const std::string& p : findings.problems) console.Line(p);
-  if (findings.problems.empty()) {
-    console.Line(path + " is sound: " + Counted(findings.files, "file", "files") + ", " +
-                 Counted(findings.bytes, "byte", "bytes"));
-    return 0;
-  }
-  console.Line(path + ": " +
-               Counted(static_cast<std::int64_t>(findings.problems.size()), "problem", "problems") +
-               " found");
-  return 1;
-}
 
 int RunExtractArchive(const StartupOptions& options, Console& console) {
   VpReader reader;
