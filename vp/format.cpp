@@ -1,7 +1,6 @@
 #include "vp/format.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "vp/coding.h"
 #include "vp/names.h"
