@@ -27,9 +27,9 @@ struct Layout {
   // Summed in 64 bits so that a list past the format's 2 GiB limit is seen
   // and refused instead of wrapping around.
   std::int64_t dataSize = 0;
-  // dirOffset just past the data; dirEntries provisional (it counts a folder
-  // that extends the previous one by bytes as sharing its entries): the
-  // writer counts the entries it writes and patches the field.
+  // dirOffset just past the data; dirEntries provisional (a folder whose
+  // name extends the previous folder's is counted as reusing its entries):
+  // the writer counts the entries it writes and patches the field.
   VpHeader header;
 };
 
