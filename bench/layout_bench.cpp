@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "buildlist/build_list.h"
-#include "vp/layout.h"
+#include "pack/layout.h"
 
 namespace quarrion {
 namespace {
@@ -36,7 +36,7 @@ BuildList MakeList(std::size_t n) {
     r.folder = folders[rng() % folders.size()];
     std::string name = stems[rng() % stems.size()] + std::to_string(rng() % (n / 2 + 1)) + ".pof";
     SetEntryName(&r.entry, name);
-    r.size = static_cast<std::int32_t>(rng() % 4096);
+    r.entry.size = static_cast<std::int32_t>(rng() % 4096);
     r.path = "c:\\src\\" + r.folder + "\\" + name;
     list.files.push_back(std::move(r));
   }
@@ -49,8 +49,8 @@ void BM_LayoutTree(benchmark::State& state) {
     state.PauseTiming();
     BuildList list = original;
     state.ResumeTiming();
-    LayoutTree(list);
-    benchmark::DoNotOptimize(list.header.dirOffset);
+    const Layout layout = LayoutTree(list);
+    benchmark::DoNotOptimize(layout.header.dirOffset);
     state.PauseTiming();
     list = BuildList();  // the copy's release is not part of the layout
     state.ResumeTiming();
@@ -65,8 +65,8 @@ void BM_LayoutTreeSorted(benchmark::State& state) {
   BuildList list = MakeList(static_cast<std::size_t>(state.range(0)));
   LayoutTree(list);
   for (auto _ : state) {
-    LayoutTree(list);
-    benchmark::DoNotOptimize(list.header.dirOffset);
+    const Layout layout = LayoutTree(list);
+    benchmark::DoNotOptimize(layout.header.dirOffset);
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }

@@ -12,7 +12,7 @@
 
 #include "buildlist/build_list.h"
 #include "host/host.h"
-#include "vp/writer.h"
+#include "pack/writer.h"
 
 namespace quarrion {
 namespace {
@@ -58,7 +58,7 @@ class BenchFiles {
       r.path = path.string();
       r.folder = folder;
       SetEntryName(&r.entry, name);
-      r.size = static_cast<std::int32_t>(size);
+      r.entry.size = static_cast<std::int32_t>(size);
       list.files.push_back(std::move(r));
     }
     return list;
@@ -76,7 +76,7 @@ BenchFiles& Files() {
 void WriteArchive(benchmark::State& state, BuildList& list) {
   const std::string target = (Files().root() / "out.vp").string();
   std::int64_t bytes = 0;
-  for (const FileRecord& r : list.files) bytes += r.size;
+  for (const FileRecord& r : list.files) bytes += r.entry.size;
   for (auto _ : state) {
     host::AtomicOutputFile out;
     std::ostringstream console;

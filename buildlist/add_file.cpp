@@ -33,7 +33,7 @@ Status StatReference(FileRecord* record, const std::string& name, const std::str
     return Status::Error(Code::kOutOfRange, path,
                          "the data of \"" + name + "\" lie outside archive " + archivePath);
   }
-  record->size = e.size;
+  record->entry.size = e.size;
   record->entry.timestamp = e.timestamp;
   return Status::Ok();
 }
@@ -59,7 +59,7 @@ Status StatDiskFile(FileRecord* record, const std::string& path, const host::Fil
     return Status::Error(Code::kTooLarge, path,
                          std::to_string(status->size) + " bytes, too large (2 GiB or more)");
   }
-  record->size = static_cast<std::int32_t>(status->size);
+  record->entry.size = static_cast<std::int32_t>(status->size);
   record->entry.timestamp = host::ClampTime(status->mtime);
   return Status::Ok();
 }

@@ -4,18 +4,11 @@
 #include <unordered_map>
 
 #include "host/host.h"
+#include "vp/names.h"
 
 namespace quarrion {
 
 FileRecord::FileRecord() { entry.timestamp = host::ClampTime(host::NowSeconds()); }
-
-void BuildList::Reset() {
-  dirEntryCount = 0;
-  dirs.clear();
-  fileCount = 0;
-  files.clear();
-  dataSize = 0;
-}
 
 std::string RecordPath(const FileRecord& record) {
   std::string path = record.folder;
@@ -24,21 +17,22 @@ std::string RecordPath(const FileRecord& record) {
   return path;
 }
 
-std::vector<std::pair<std::size_t, std::size_t>> FindCaseClashes(
-    const std::vector<FileRecord>& files) {
-  // Every record's path is hashed as readers compare it, its folder by the
-  // number of the folder's lower-cased form (a list has few distinct
-  // folders) and its name lower-cased. Sorting the hashes brings equal paths
-  // side by side; records of equal hash are then compared in full.
+namespace {
+
+// A record's path as readers compare it, hashed: its folder by the number of
+// the folder's case-folded form (a list has few distinct folders) and its
+// name case-folded.
+struct PathKey {
+  std::uint64_t hash;
+  std::uint32_t folder;
+  std::uint32_t index;
+  bool later;  // found to clash with an earlier record
+};
+
+std::vector<PathKey> PathKeys(const std::vector<FileRecord>& files) {
   std::unordered_map<std::string_view, std::uint32_t> folderIds;
-  std::unordered_map<std::string, std::uint32_t> loweredIds;
-  struct Key {
-    std::uint64_t hash;
-    std::uint32_t folder;
-    std::uint32_t index;
-    bool later;  // found to clash with an earlier record
-  };
-  std::vector<Key> keys(files.size());
+  std::unordered_map<std::string, std::uint32_t> foldedIds;
+  std::vector<PathKey> keys(files.size());
   const std::string* lastFolder = nullptr;  // records of a folder mostly come together
   std::uint32_t folder = 0;
   for (std::size_t i = 0; i < files.size(); ++i) {
@@ -46,32 +40,36 @@ std::vector<std::pair<std::size_t, std::size_t>> FindCaseClashes(
     if (lastFolder == nullptr || r.folder != *lastFolder) {
       auto found = folderIds.find(r.folder);
       if (found == folderIds.end()) {
-        std::string lowered = r.folder;
-        for (char& c : lowered) c = AsciiLower(c);
-        const auto id = static_cast<std::uint32_t>(loweredIds.size());
-        found =
-            folderIds.emplace(r.folder, loweredIds.try_emplace(lowered, id).first->second).first;
+        const auto id = static_cast<std::uint32_t>(foldedIds.size());
+        const std::uint32_t folded = foldedIds.try_emplace(CaseFolded(r.folder), id).first->second;
+        found = folderIds.emplace(r.folder, folded).first;
       }
       lastFolder = &r.folder;
       folder = found->second;
     }
-    // FNV-1a over the folder's number and the lower-cased name.
+    // FNV-1a over the folder's number and the case-folded name.
     std::uint64_t hash = 0xcbf29ce484222325ull;
     auto mix = [&hash](unsigned char byte) { hash = (hash ^ byte) * 0x100000001b3ull; };
     for (int shift = 0; shift < 32; shift += 8) mix(static_cast<unsigned char>(folder >> shift));
     for (char c : r.name()) mix(static_cast<unsigned char>(AsciiLower(c)));
-    keys[i] = Key{hash, folder, static_cast<std::uint32_t>(i), false};
+    keys[i] = PathKey{hash, folder, static_cast<std::uint32_t>(i), false};
   }
-  std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+  return keys;
+}
+
+}  // namespace
+
+std::vector<std::pair<std::size_t, std::size_t>> FindCaseClashes(
+    const std::vector<FileRecord>& files) {
+  // Sorting the hashes brings equal paths side by side; records of equal
+  // hash are then compared in full.
+  std::vector<PathKey> keys = PathKeys(files);
+  std::sort(keys.begin(), keys.end(), [](const PathKey& a, const PathKey& b) {
     return a.hash != b.hash ? a.hash < b.hash : a.index < b.index;
   });
 
-  auto sameName = [&files](const Key& a, const Key& b) {
-    const std::string_view x = files[a.index].name();
-    const std::string_view y = files[b.index].name();
-    return x.size() == y.size() && std::equal(x.begin(), x.end(), y.begin(), [](char p, char q) {
-             return AsciiLower(p) == AsciiLower(q);
-           });
+  auto samePath = [&files](const PathKey& a, const PathKey& b) {
+    return a.folder == b.folder && EqualCaseFolded(files[a.index].name(), files[b.index].name());
   };
   std::vector<std::pair<std::size_t, std::size_t>> clashes;
   for (std::size_t begin = 0, end = 0; begin < keys.size(); begin = end) {
@@ -81,7 +79,7 @@ std::vector<std::pair<std::size_t, std::size_t>> FindCaseClashes(
     // first records of the groups met so far.
     for (std::size_t k = begin + 1; k < end; ++k) {
       for (std::size_t j = begin; j < k; ++j) {
-        if (!keys[j].later && keys[j].folder == keys[k].folder && sameName(keys[j], keys[k])) {
+        if (!keys[j].later && samePath(keys[j], keys[k])) {
           clashes.emplace_back(keys[j].index, keys[k].index);
           keys[k].later = true;
           break;

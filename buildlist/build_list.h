@@ -1,6 +1,5 @@
-// The build list: the files the next archive will hold, plus the folder table
-// and the counters that the tree layout derives from them just before an
-// archive is written.
+// The build list: the files the next archive will hold, in the order they
+// were added until the layout sorts them.
 #pragma once
 
 #include <cstddef>
@@ -10,8 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "buildlist/warnings.h"
 #include "vp/format.h"
-#include "vp/warnings.h"
 
 namespace quarrion {
 
@@ -20,36 +19,22 @@ struct FileRecord {
   FileRecord();  // empty strings, zero sizes and name, timestamp = now
 
   std::string path;  // a file on disk, or a VP source reference (archive.vp:name)
-  VpDirEntry entry;  // the directory entry the archive will carry
-  std::int32_t size = 0;
+  // The directory entry the archive will carry: its name, size and time are
+  // the file's, its offset is set by the layout.
+  VpDirEntry entry;
   std::string folder;  // folder inside the archive, backslash-separated, verbatim
 
   std::string_view name() const { return EntryName(entry); }
 };
 
-// One folder of the archive's tree, as the layout derives it.
-struct DirNode {
-  std::string folder;              // as the records carry it, e.g. data\maps
-  std::vector<std::string> parts;  // folder split at every backslash
-  std::int32_t depth = 0;          // parts.size()
-};
-
 struct BuildList {
   std::vector<FileRecord> files;
-  std::vector<DirNode> dirs;
-  std::int32_t fileCount = 0;
-  std::int32_t dirEntryCount = 0;
-  // Summed in 64 bits so that a list past the format's 2 GiB limit is seen
-  // and refused instead of wrapping around.
-  std::int64_t dataSize = 0;
-  HeaderValues header;  // version 2; dirOffset and dirEntries after a layout
 
   std::size_t size() const { return files.size(); }
   FileRecord& operator[](std::size_t i) { return files[i]; }
   const FileRecord& operator[](std::size_t i) const { return files[i]; }
 
-  // Empties the list; the header keeps its values (version stays 2).
-  void Reset();
+  void Reset() { files.clear(); }
 };
 
 // The record's path inside the archive: the folder, a backslash and the

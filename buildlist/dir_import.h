@@ -7,8 +7,8 @@
 #include <string>
 
 #include "buildlist/build_list.h"
+#include "buildlist/warnings.h"
 #include "host/status.h"
-#include "vp/warnings.h"
 
 namespace quarrion {
 

@@ -122,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(list.files.size() == before + (added.ok() ? 1 : 0));
     if (added.ok()) {
       const std::optional<std::size_t> i = reader.Find(name);
-      Check(i.has_value() && list.files.back().size == entries[*i].size);
+      Check(i.has_value() && list.files.back().entry.size == entries[*i].size);
     } else {
       Check(!added.Message().empty());
     }

@@ -23,11 +23,11 @@
 
 #include "buildlist/build_list.h"
 #include "host/host.h"
+#include "pack/writer.h"
 #include "shell/console.h"
 #include "shell/modes.h"
 #include "vp/format.h"
 #include "vp/reader.h"
-#include "vp/writer.h"
 
 namespace {
 
@@ -101,7 +101,7 @@ void CheckWritten(const BuildList& list) {
     if (ClassifyEntry(e) != EntryKind::kFile) continue;
     Check(next < list.files.size());
     const FileRecord& r = list.files[next++];
-    Check(EntryName(e) == r.name() && e.size == r.size && e.timestamp == r.entry.timestamp);
+    Check(EntryName(e) == r.name() && e.size == r.entry.size && e.timestamp == r.entry.timestamp);
     const std::optional<std::size_t> source = in.Find(r.name());
     Check(source.has_value());
     Check(DataOf(out, e) == DataOf(in, in.entries()[*source]));
@@ -151,7 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const FileRecord& r : list.files) {
     Check(r.path == files.archive + ":" + std::string(r.name()));
     Check(reader.Find(r.name()) >= 0);
-    Check(r.size >= 0);
+    Check(r.entry.size >= 0);
   }
   if (list.files.empty()) return 0;
 

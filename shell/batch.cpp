@@ -11,11 +11,11 @@
 #include "buildlist/dir_import.h"
 #include "buildlist/list_file.h"
 #include "host/host.h"
+#include "pack/writer.h"
 #include "shell/modes.h"
 #include "shell/progress.h"
 #include "vp/reference.h"
 #include "vp/source_archives.h"
-#include "vp/writer.h"
 
 namespace quarrion {
 namespace {

@@ -11,10 +11,10 @@
 #include "buildlist/dir_import.h"
 #include "buildlist/list_file.h"
 #include "host/host.h"
+#include "pack/layout.h"
+#include "pack/writer.h"
 #include "shell/modes.h"
-#include "vp/layout.h"
 #include "vp/source_archives.h"
-#include "vp/writer.h"
 
 namespace quarrion {
 namespace {
@@ -174,7 +174,7 @@ void InteractiveLoop(BuildList& list, Console& console) {
     if (command == "im") {
       ImportDirectoryCommand(list, console);
     } else if (command == "so") {
-      LayoutTree(list);
+      SortFiles(list);
     } else if (command == "li") {
       WriteListCommand(list, console);
     } else if (command == "lo") {

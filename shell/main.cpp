@@ -1,3 +1,4 @@
+#include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -5,12 +6,31 @@
 #include "host/interrupt.h"
 #include "shell/run.h"
 
+namespace {
+
+// The last word of a run that an exception (out of memory, say) ended:
+// everything on the way out was unwound, so no temporary file stays behind.
+int Failed(const char* what) {
+  std::cout.flush();
+  std::cerr << "quarrion: " << what << '\n';
+  std::cerr.flush();
+  return 1;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  // An interruption removes the temporary file being written and leaves
-  // every target as it was.
-  quarrion::host::InstallInterruptHandlers();
-  std::ios::sync_with_stdio(false);
-  std::cin.tie(&std::cout);
-  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-  return quarrion::RunQuarrion(args, std::cin, std::cout, std::cerr);
+  try {
+    // An interruption removes the temporary file being written and leaves
+    // every target as it was.
+    quarrion::host::InstallInterruptHandlers();
+    std::ios::sync_with_stdio(false);
+    std::cin.tie(&std::cout);
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    return quarrion::RunQuarrion(args, std::cin, std::cout, std::cerr);
+  } catch (const std::exception& e) {
+    return Failed(e.what());
+  } catch (...) {
+    return Failed("an unknown exception ended the run");
+  }
 }

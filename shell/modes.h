@@ -8,9 +8,6 @@
 
 namespace quarrion {
 
-// Exit status of a mode that this build does not have.
-constexpr int kExitNotAvailable = 2;
-
 // The batch modes (batch.cpp).
 int RunDeleteList(const StartupOptions& options, Console& console);
 int RunRelationalBuild(const StartupOptions& options, BuildList& list, Console& console);
@@ -22,12 +19,9 @@ int RunDefaultBuild(const StartupOptions& options, BuildList& list, Console& con
 void InteractiveLoop(BuildList& list, Console& console);
 void ImportFromVp(BuildList& list, Console& console);
 
-// Looking into archives (examine.cpp).
+// Looking into archives (list_mode.cpp, verify_mode.cpp, extract_mode.cpp).
 int RunListArchive(const StartupOptions& options, Console& console);
 int RunVerifyArchive(const StartupOptions& options, Console& console);
 int RunExtractArchive(const StartupOptions& options, Console& console);
-
-// Prints that `what` is not available in this build; returns kExitNotAvailable.
-int NotAvailable(Console& console, const char* what);
 
 }  // namespace quarrion

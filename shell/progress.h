@@ -10,7 +10,7 @@
 #include <ostream>
 #include <string>
 
-#include "vp/writer.h"
+#include "pack/writer.h"
 
 namespace quarrion {
 

@@ -2,16 +2,11 @@
 
 #include "buildlist/build_list.h"
 #include "shell/console.h"
-#include "shell/examine.h"
 #include "shell/modes.h"
 #include "shell/options.h"
+#include "vp/names.h"
 
 namespace quarrion {
-
-int NotAvailable(Console& console, const char* what) {
-  console.Line(std::string(what) + " is not available in this build.");
-  return kExitNotAvailable;
-}
 
 int RunQuarrion(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
                 std::ostream& err) {

@@ -10,8 +10,7 @@
 namespace quarrion {
 
 // `args` are the arguments after the program name. Exit status: 0 when the
-// mode ran to its end, 1 after the usage text or when a mode failed, 2 when
-// the chosen mode is not available in this build.
+// mode ran to its end, 1 after the usage text or when a mode failed.
 int RunQuarrion(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
                 std::ostream& err);
 

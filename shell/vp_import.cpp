@@ -6,42 +6,18 @@
 // The walk only ever looks at entries the reader loaded and reads at least
 // one character of input per question, so it ends whatever the archive
 // holds and whatever is typed.
-#include <cstdint>
 #include <istream>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "buildlist/add_file.h"
 #include "shell/modes.h"
 #include "vp/format.h"
 #include "vp/source_archives.h"
+#include "vp/walk.h"
 
 namespace quarrion {
 namespace {
-
-// The folders open at the current entry, from the archive's root, joined
-// with a backslash: the folder a file really lies in (data\maps), as a
-// record carries it. An up entry with nothing open leaves it empty.
-class OpenFolders {
- public:
-  void Enter(std::string_view name) {
-    starts_.push_back(path_.size());
-    if (starts_.size() > 1) path_ += '\\';
-    path_ += name;
-  }
-  void Leave() {
-    if (starts_.empty()) return;
-    path_.resize(starts_.back());
-    starts_.pop_back();
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-  std::vector<std::size_t> starts_;  // where each open folder's part begins
-};
 
 enum class Reply { kTake, kSkip, kEndOfInput };
 
@@ -57,6 +33,88 @@ Reply AskAboutFile(Console& console, const std::string& question) {
     if (c == 'n' || c == 'N') return Reply::kSkip;
   }
 }
+
+// The entries a reference can name. A reference names a file by its name
+// alone and is served by the first entry of that name (ASCII case ignored),
+// wherever it lies; a later file of the same name cannot be referred to, as
+// its reference would copy the other file's bytes.
+std::vector<bool> ReferableEntries(const VpReader& reader) {
+  const std::vector<VpDirEntry>& entries = reader.entries();
+  std::vector<bool> referable(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    referable[i] = reader.Find(EntryName(entries[i])) == i;
+  }
+  return referable;
+}
+
+// The command's walk over the directory, one entry at a time.
+class ImportWalk {
+ public:
+  ImportWalk(BuildList& list, Console& console, const std::string& archiveName,
+             SourceArchives& archives)
+      : list_(list), console_(console), archiveName_(archiveName), archives_(archives) {}
+
+  // Shows the entry and, for a file, asks whether to take it. False when
+  // the input ended before an answer came.
+  bool Entry(const VpDirEntry& entry, bool referable) {
+    const std::string name(EntryName(entry));
+    switch (walk_.Next(entry)) {
+      case FolderWalk::Step::kClose:
+      case FolderWalk::Step::kStrayUp: {
+        const std::size_t cut = shown_.rfind('\\');
+        shown_.erase(cut == std::string::npos ? 0 : cut);
+        console_.Line("Stepping up directory (" + shown_ + ").");
+        return true;
+      }
+      case FolderWalk::Step::kOpen:
+        if (name == "data") return true;  // shown as the level the path starts from
+        shown_ += "\\" + name;
+        console_.Line("Stepping into directory: " + shown_);
+        return true;
+      case FolderWalk::Step::kFile:
+        break;
+    }
+    switch (
+        AskAboutFile(console_, "Do you wish to import file " + shown_ + "\\" + name + " [y/n]: ")) {
+      case Reply::kTake:
+        Take(name, referable);
+        return true;
+      case Reply::kSkip:
+        console_.Line("Skipping file;");
+        return true;
+      case Reply::kEndOfInput:
+        console_.Error("end of input: the files of " + archiveName_ +
+                       " not yet answered were not imported");
+        return false;
+    }
+    return true;
+  }
+
+ private:
+  // Adds the file as a reference into the archive, in the folder it really
+  // lies in.
+  void Take(const std::string& name, bool referable) {
+    archives_.Recheck();  // the archive may have changed while the question waited
+    console_.Line("Importing File");
+    const std::string reference = archiveName_ + ":" + name;
+    if (!referable) {
+      console_.Error("could not add " + reference + ": an earlier entry of " + archiveName_ +
+                     " has the same name, and its bytes would be copied instead");
+    } else if (Status why = AddFile(list_, name, reference, walk_.Current(), &archives_);
+               !why.ok()) {
+      console_.Error("could not add " + why.Message());
+    }
+  }
+
+  BuildList& list_;
+  Console& console_;
+  const std::string& archiveName_;
+  SourceArchives& archives_;
+  FolderWalk walk_;
+  // The path as the messages show it: below the data folder, with a leading
+  // backslash (\maps), empty at the level of data.
+  std::string shown_;
+};
 
 }  // namespace
 
@@ -76,64 +134,13 @@ void ImportFromVp(BuildList& list, Console& console) {
     console.Error("cannot import from " + why.Message());
     return;
   }
-  // A copy, because AddFile reads the archive again (replacing this reader)
+  // Copies, because AddFile reads the archive again (replacing this reader)
   // if it changes on disk while a question waits.
   const std::vector<VpDirEntry> entries = reader->entries();
-  // A reference names a file by its name alone and is served by the first
-  // entry of that name (ASCII case ignored), wherever it lies. A later file
-  // of the same name cannot be referred to: its reference would copy the
-  // other file's bytes.
-  std::vector<std::optional<std::size_t>> servedBy(entries.size());
-  for (std::size_t i = 0; i < entries.size(); ++i)
-    servedBy[i] = reader->Find(EntryName(entries[i]));
-
-  // The path as the messages show it: below the data folder, with a leading
-  // backslash (\maps), empty at the level of data.
-  std::string shown;
-  OpenFolders open;
+  const std::vector<bool> referable = ReferableEntries(*reader);
+  ImportWalk walk(list, console, archiveName, archives);
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    const VpDirEntry& entry = entries[i];
-    const std::string name(EntryName(entry));
-    switch (ClassifyEntry(entry)) {
-      case EntryKind::kUp: {
-        const std::size_t cut = shown.rfind('\\');
-        shown.erase(cut == std::string::npos ? 0 : cut);
-        open.Leave();
-        console.Line("Stepping up directory (" + shown + ").");
-        break;
-      }
-      case EntryKind::kFolder:
-        open.Enter(name);
-        if (name == "data") break;  // shown as the level the path starts from
-        shown += "\\" + name;
-        console.Line("Stepping into directory: " + shown);
-        break;
-      case EntryKind::kFile:
-        switch (AskAboutFile(console,
-                             "Do you wish to import file " + shown + "\\" + name + " [y/n]: ")) {
-          case Reply::kTake: {
-            archives.Recheck();  // the archive may have changed while the question waited
-            console.Line("Importing File");
-            const std::string reference = archiveName + ":" + name;
-            if (servedBy[i] != i) {
-              console.Error("could not add " + reference + ": an earlier entry of " + archiveName +
-                            " has the same name, and its bytes would be copied instead");
-            } else if (Status why = AddFile(list, name, reference, open.path(), &archives);
-                       !why.ok()) {
-              console.Error("could not add " + why.Message());
-            }
-            break;
-          }
-          case Reply::kSkip:
-            console.Line("Skipping file;");
-            break;
-          case Reply::kEndOfInput:
-            console.Error("end of input: the files of " + archiveName +
-                          " not yet answered were not imported");
-            return;
-        }
-        break;
-    }
+    if (!walk.Entry(entries[i], referable[i])) return;
   }
 }
 

@@ -51,7 +51,7 @@ TEST(AddFileTest, DiskFileKeepsArgumentsVerbatimWithSizeAndClampedTime) {
   ASSERT_EQ(list.size(), 5u);
   EXPECT_EQ(list[0].path, path);
   EXPECT_EQ(list[0].folder, "data\\tables\\");
-  EXPECT_EQ(list[0].size, 5);
+  EXPECT_EQ(list[0].entry.size, 5);
   EXPECT_EQ(list[0].entry.timestamp, 1234567890);
   EXPECT_EQ(list[1].folder, "");
   EXPECT_EQ(list[2].name(), std::string(31, 'x'));
@@ -120,7 +120,7 @@ TEST(AddFileTest, ReferenceTakesTheFirstEntryOfTheNameAndItsMarkerInAnyCase) {
     // The text after the colon is not used; the name is, without case.
     Status why = AddFile(list, "SHIP.pof", archive + ":whatever", "data\\x", cache);
     ASSERT_TRUE(why.ok()) << why.Message();
-    EXPECT_EQ(list[0].size, 3);
+    EXPECT_EQ(list[0].entry.size, 3);
     EXPECT_EQ(list[0].entry.timestamp, 1111);
     EXPECT_EQ(list[0].path, archive + ":whatever");
   }
@@ -131,7 +131,7 @@ TEST(AddFileTest, ReferenceTakesTheFirstEntryOfTheNameAndItsMarkerInAnyCase) {
   BuildList list;
   Status why = AddFile(list, "ship.pof", upper + ":ship.pof", "data");
   ASSERT_TRUE(why.ok()) << why.Message();
-  EXPECT_EQ(list[0].size, 3);
+  EXPECT_EQ(list[0].entry.size, 3);
   EXPECT_TRUE(IsVpSourceReference("c:\\mods\\Pack.Vp:x"));
   EXPECT_FALSE(IsVpSourceReference("c:\\mods\\pack.vpx:x"));
 }

@@ -9,14 +9,8 @@ namespace {
 
 using testing::Record;
 
-TEST(BuildListTest, ResetKeepsVersionTwoAndDuplicatesGoLastFirst) {
+TEST(BuildListTest, FindAndRemoveTakeTheLastRecordOfANameAndFolder) {
   BuildList list;
-  list.files.push_back(Record("data", "a", 1));
-  list.dirs.push_back(DirNode{"data", {"data"}, 1});
-  list.Reset();
-  EXPECT_TRUE(list.files.empty() && list.dirs.empty());
-  EXPECT_EQ(list.header.version, 2);
-
   list.files.push_back(Record("data", "Readme.txt", 10, "one"));
   list.files.push_back(Record("data\\tables", "x.tbl", 20, "c:\\x.tbl", 200));
   list.files.push_back(Record("data", "Readme.txt", 30, "two"));
@@ -27,14 +21,14 @@ TEST(BuildListTest, ResetKeepsVersionTwoAndDuplicatesGoLastFirst) {
   EXPECT_EQ(FindFile(list, "Readme.txt", "data"), 2);
 
   ASSERT_TRUE(RemoveFile(list, "Readme.txt", "data"));
-  EXPECT_EQ(list[0].size, 10);  // the earlier one stays
+  EXPECT_EQ(list[0].entry.size, 10);  // the earlier one stays
   ASSERT_TRUE(RemoveFile(list, "Readme.txt", "data"));
   EXPECT_FALSE(RemoveFile(list, "Readme.txt", "data"));
   // The record moved forward keeps all its fields.
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0].folder + "|" + std::string(list[0].name()) + "|" + list[0].path,
             "data\\tables|x.tbl|c:\\x.tbl");
-  EXPECT_EQ(list[0].size + list[0].entry.timestamp, 220);
+  EXPECT_EQ(list[0].entry.size + list[0].entry.timestamp, 220);
 }
 
 }  // namespace

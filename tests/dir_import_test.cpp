@@ -105,7 +105,7 @@ TEST_F(DirImportTest, FilesOfAFolderComeBeforeItsSubfoldersDepthFirst) {
     EXPECT_EQ(stats_.added, 4);
     EXPECT_EQ(stats_.skipped, 0);
     EXPECT_EQ(list_[0].path, base + "\\a.tbl");
-    EXPECT_EQ(list_[0].size, 2);
+    EXPECT_EQ(list_[0].entry.size, 2);
   }
 }
 
@@ -218,7 +218,7 @@ TEST_F(DirImportTest, LargeFolderGivesEveryEntryItsOwnStatus) {
   ASSERT_TRUE(Import(top_));
   Strings got;
   for (const FileRecord& f : list_.files)
-    got.push_back(std::string(f.name()) + "=" + std::to_string(f.size));
+    got.push_back(std::string(f.name()) + "=" + std::to_string(f.entry.size));
   EXPECT_EQ(Sorted(got), Sorted(want));
   EXPECT_EQ(stats_.skipped, skipped) << warn_.str();
   // The subfolders follow all files of the folder.

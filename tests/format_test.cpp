@@ -15,7 +15,7 @@ std::string Bytes(std::initializer_list<int> b) {
 
 TEST(FormatTest, HeaderAndEntryBytesBoundedNamesAndMagic) {
   std::string out;
-  WriteHeader(&out, HeaderValues{2, 0x01020304, 258});
+  WriteHeader(&out, VpHeader{.dirOffset = 0x01020304, .dirEntries = 258});
   EXPECT_EQ(out, Bytes({'V', 'P', 'V', 'P', 2, 0, 0, 0, 4, 3, 2, 1, 2, 1, 0, 0}));
 
   // A negative size crosses as its bit pattern.

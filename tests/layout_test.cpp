@@ -1,4 +1,4 @@
-#include "vp/layout.h"
+#include "pack/layout.h"
 
 #include <gtest/gtest.h>
 
@@ -70,9 +70,9 @@ TEST(LayoutTest, RefusesFoldersTheDirectoryCannotHoldAndArchivesPastTwoGigabytes
   for (const Case& c : cases) {
     BuildList list;
     list.files = {Record("data", "fine"), Record(c.folder, "x.pof")};
-    LayoutTree(list);
+    const Layout layout = LayoutTree(list);
     Status why;
-    EXPECT_FALSE((why = CheckLayout(list)).ok()) << c.folder;
+    EXPECT_FALSE((why = CheckLayout(list, layout)).ok()) << c.folder;
     EXPECT_EQ(why.code, c.code) << c.folder;
     EXPECT_EQ(why.Message().rfind(c.folder + "\\x.pof: ", 0), 0u) << why.Message();
     EXPECT_NE(why.Message().find(c.words), std::string::npos) << why.Message();
@@ -80,24 +80,23 @@ TEST(LayoutTest, RefusesFoldersTheDirectoryCannotHoldAndArchivesPastTwoGigabytes
 
   BuildList fits;
   fits.files = {Record("data\\" + std::string(31, 'x') + "\\.x", "a")};
-  LayoutTree(fits);
-  EXPECT_TRUE(CheckLayout(fits).ok());
+  EXPECT_TRUE(CheckLayout(fits, LayoutTree(fits)).ok());
 
   // Data ending exactly at 2^31-1 still fit; one byte more does not.
   BuildList list;
   list.files = {Record("data", "a", 0x40000000), Record("data", "b", 0x3fffffff - 16)};
-  LayoutTree(list);
-  EXPECT_TRUE(CheckLayout(list).ok());
-  EXPECT_EQ(list.header.dirOffset, 0x7fffffff);
+  Layout layout = LayoutTree(list);
+  EXPECT_TRUE(CheckLayout(list, layout).ok());
+  EXPECT_EQ(layout.header.dirOffset, 0x7fffffff);
 
   list.files.push_back(Record("data", "c", 1));
   list.files.push_back(Record("data", "d", 5));
-  LayoutTree(list);
+  layout = LayoutTree(list);
   Status why;
-  EXPECT_FALSE((why = CheckLayout(list)).ok());
+  EXPECT_FALSE((why = CheckLayout(list, layout)).ok());
   EXPECT_EQ(why.code, Code::kTooLarge);
   EXPECT_EQ(why.Message().rfind("data\\c: ", 0), 0u) << why.Message();
-  EXPECT_EQ(list.dataSize, 0x80000000LL - 16 + 5);
+  EXPECT_EQ(layout.dataSize, 0x80000000LL - 16 + 5);
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 #include <sstream>
 #include <string>
 
+#include "pack/writer.h"
 #include "test_util.h"
-#include "vp/writer.h"
 
 #if !defined(_WIN32)
 #include <fcntl.h>

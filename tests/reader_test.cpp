@@ -27,7 +27,7 @@ std::string SmallArchive() {
 std::string Header(const char* magic, std::int32_t version, std::int32_t dirOffset,
                    std::int32_t dirEntries) {
   std::string h;
-  WriteHeader(&h, HeaderValues{version, dirOffset, dirEntries});
+  WriteHeader(&h, VpHeader{.version = version, .dirOffset = dirOffset, .dirEntries = dirEntries});
   h.replace(0, 4, magic, 4);
   return h;
 }

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "shell/console.h"
+#include "shell/options.h"
 #include "vp/format.h"
 
 #if defined(_WIN32)
@@ -284,8 +285,7 @@ FileRecord Record(const std::string& folder, const std::string& name, std::int32
                   const std::string& path, std::int32_t time) {
   FileRecord r;
   r.folder = folder;
-  r.entry = Entry(0, 0, name, time);
-  r.size = size;
+  r.entry = Entry(0, size, name, time);
   r.path = path;
   return r;
 }
@@ -326,7 +326,7 @@ std::string ArchiveBuilder::Bytes(std::int32_t version) const {
 std::string ArchiveBuilder::Bytes(std::int32_t version, std::int32_t dirOffset,
                                   std::int32_t count) const {
   std::string out;
-  WriteHeader(&out, HeaderValues{version, dirOffset, count});
+  WriteHeader(&out, VpHeader{.version = version, .dirOffset = dirOffset, .dirEntries = count});
   return out + data_ + dir_;
 }
 
@@ -341,6 +341,14 @@ Dialogue RunDialogue(const std::string& input, const std::function<int(Console&)
   d.out = out.str();
   d.err = err.str();
   return d;
+}
+
+Dialogue RunArchiveMode(int (*mode)(const StartupOptions&, Console&), const std::string& archive,
+                        const std::string& target) {
+  StartupOptions options;
+  options.archiveFile = archive;
+  options.extractDir = target;
+  return RunDialogue("", [&](Console& c) { return mode(options, c); });
 }
 
 }  // namespace quarrion::testing

@@ -11,6 +11,7 @@
 
 namespace quarrion {
 struct Console;
+struct StartupOptions;
 }  // namespace quarrion
 
 namespace quarrion::testing {
@@ -103,5 +104,10 @@ struct Dialogue {
   std::string unread;
 };
 Dialogue RunDialogue(const std::string& input, const std::function<int(Console&)>& body);
+
+// Runs an archive mode (RunListArchive, RunVerifyArchive, RunExtractArchive)
+// on `archive` as a dialogue without input, extracting into `target`.
+Dialogue RunArchiveMode(int (*mode)(const StartupOptions&, Console&), const std::string& archive,
+                        const std::string& target = "");
 
 }  // namespace quarrion::testing

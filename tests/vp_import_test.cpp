@@ -51,7 +51,7 @@ TEST_F(VpImportTest, WalkOverTheDirectoryThisProgramWrites) {
   ASSERT_EQ(list_.size(), 1u);
   EXPECT_EQ(list_[0].path, vp_ + ":a.pof");
   EXPECT_EQ(list_[0].folder, "data\\maps");  // the true folder, not the shown \maps
-  EXPECT_EQ(list_[0].size, 5);
+  EXPECT_EQ(list_[0].entry.size, 5);
   EXPECT_EQ(list_[0].entry.timestamp, 1234);
 }
 

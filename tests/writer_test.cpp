@@ -1,4 +1,4 @@
-#include "vp/writer.h"
+#include "pack/writer.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 namespace quarrion {
 
@@ -28,12 +27,6 @@ inline void EncodeInt32(char* dst, std::int32_t value) {
 
 inline std::int32_t DecodeInt32(const char* src) {
   return static_cast<std::int32_t>(DecodeFixed32(src));
-}
-
-inline void PutInt32(std::string* dst, std::int32_t value) {
-  char buf[4];
-  EncodeInt32(buf, value);
-  dst->append(buf, 4);
 }
 
 }  // namespace quarrion

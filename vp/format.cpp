@@ -1,9 +1,9 @@
 #include "vp/format.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "vp/coding.h"
+#include "vp/names.h"
 
 namespace quarrion {
 
@@ -83,12 +83,7 @@ EntryKind ClassifyEntry(const VpDirEntry& entry) {
   return EntryKind::kFolder;
 }
 
-void WriteHeader(std::string* out, HeaderValues values) {
-  VpHeader header;
-  std::copy(std::begin(kVpMagic), std::end(kVpMagic), header.magic.begin());
-  header.version = values.version;
-  header.dirOffset = values.dirOffset;
-  header.dirEntries = values.dirEntries;
+void WriteHeader(std::string* out, const VpHeader& header) {
   char buf[kHeaderSize];
   EncodeHeader(header, buf);
   out->append(buf, kHeaderSize);

@@ -19,17 +19,11 @@ constexpr std::size_t kNameFieldSize = 32;
 constexpr std::size_t kMaxNameLength = 31;
 constexpr std::int32_t kVpVersion = 2;
 constexpr std::int64_t kMaxOffset = 0x7fffffff;  // offsets and sizes are int32
-constexpr char kVpMagic[4] = {'V', 'P', 'V', 'P'};
+constexpr std::array<char, 4> kVpMagic = {'V', 'P', 'V', 'P'};
 
+// The header record; a default one is that of an archive this program writes.
 struct VpHeader {
-  std::array<char, 4> magic{};
-  std::int32_t version = 0;
-  std::int32_t dirOffset = 0;
-  std::int32_t dirEntries = 0;
-};
-
-// The numeric header fields that a build list carries (the magic is a constant).
-struct HeaderValues {
+  std::array<char, 4> magic = kVpMagic;
   std::int32_t version = kVpVersion;
   std::int32_t dirOffset = 0;
   std::int32_t dirEntries = 0;
@@ -70,13 +64,8 @@ Status CheckPlainName(std::string_view name);
 enum class EntryKind { kFile, kFolder, kUp };
 EntryKind ClassifyEntry(const VpDirEntry& entry);
 
-// ASCII-only case folding, as the reader's magic test and look-up use it.
-inline char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // Append the encoded records to `out`.
-void WriteHeader(std::string* out, HeaderValues values);
+void WriteHeader(std::string* out, const VpHeader& header);
 void WriteEntry(std::string* out, const VpDirEntry& entry);
 // A folder entry: offset, size 0, the name NUL-padded with 0x00, timestamp 0.
 void WriteFolderEntry(std::string* out, std::string_view name, std::int32_t offset);

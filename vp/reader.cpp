@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "vp/names.h"
+
 namespace quarrion {
 namespace {
 
@@ -9,13 +11,9 @@ namespace {
 constexpr std::size_t kEntriesPerRead = 4096;
 
 // The key under which a name is indexed and looked up: the bytes up to the
-// first NUL, at most one name field long, ASCII letters lower-cased. Two
-// names compare equal exactly when their keys are equal.
+// first NUL, at most one name field long, case-folded.
 std::string LookupKey(std::string_view name) {
-  name = name.substr(0, std::min(name.find('\0'), kNameFieldSize));
-  std::string key(name);
-  for (char& c : key) c = AsciiLower(c);
-  return key;
+  return CaseFolded(name.substr(0, std::min(name.find('\0'), kNameFieldSize)));
 }
 
 }  // namespace

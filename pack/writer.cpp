@@ -1,13 +1,13 @@
-#include "vp/writer.h"
+#include "pack/writer.h"
 
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "pack/layout.h"
 #include "vp/coding.h"
 #include "vp/format.h"
-#include "vp/layout.h"
 #include "vp/reader.h"
 #include "vp/reference.h"
 #include "vp/source_archives.h"
@@ -26,7 +26,7 @@ constexpr std::size_t kDirectoryChunk = 256 * 1024;
 Status CopyDiskFile(const FileRecord& r, host::FileOpener& opener, host::AtomicOutputFile& out) {
   host::InputFile src;
   if (Status s = opener.Open(r.path, &src); !s.ok()) return s;
-  Status copied = out.CopyFrom(src, 0, r.size, /*wholeFile=*/true);
+  Status copied = out.CopyFrom(src, 0, r.entry.size, /*wholeFile=*/true);
   opener.Close(&src);
   return copied;
 }
@@ -43,10 +43,10 @@ Status CopyArchivedFile(const FileRecord& r, host::AtomicOutputFile& out,
                          "the archive holds no entry named \"" + std::string(r.name()) + "\"");
   }
   const VpDirEntry& e = reader->entries()[*index];
-  if (e.size != r.size) {
+  if (e.size != r.entry.size) {
     return Status::Error(Code::kChanged, r.path,
                          "changed since it was added (now " + std::to_string(e.size) +
-                             " bytes, was " + std::to_string(r.size) + ")");
+                             " bytes, was " + std::to_string(r.entry.size) + ")");
   }
   if (!reader->EntryDataInFile(e)) {
     return Status::Error(Code::kOutOfRange, r.path,
@@ -68,19 +68,20 @@ std::size_t CommonParts(const std::vector<std::string>& a, const std::vector<std
 // first folder entry. Folder and up entries carry the end of the data of the
 // first record of the folder they lead to (the entries that open the first
 // folder included). Counts the entries written in `*written`.
-Status WriteDirectory(const BuildList& list, host::AtomicOutputFile& out, std::int64_t* written) {
+Status WriteDirectory(const BuildList& list, const Layout& layout, host::AtomicOutputFile& out,
+                      std::int64_t* written) {
   static const std::vector<std::string> kRoot;
   const std::vector<std::string>* current = &kRoot;
   std::string_view currentFolder;
-  std::size_t next = 0;  // index into list.dirs of the folder that comes next
+  std::size_t next = 0;  // index into layout.dirs of the folder that comes next
 
   std::string chunk;
   chunk.reserve(kDirectoryChunk + 64 * kDirEntrySize);
   *written = 0;
   for (const FileRecord& r : list.files) {
     if (r.folder != currentFolder) {
-      const DirNode& node = list.dirs[next++];
-      const std::int32_t offset = r.entry.offset + r.size;
+      const DirNode& node = layout.dirs[next++];
+      const std::int32_t offset = r.entry.offset + r.entry.size;
       const std::size_t common = CommonParts(*current, node.parts);
       for (std::size_t k = common; k < current->size(); ++k) WriteUpEntry(&chunk, offset);
       for (std::size_t k = common; k < node.parts.size(); ++k) {
@@ -109,22 +110,10 @@ Status WriteDirectory(const BuildList& list, host::AtomicOutputFile& out, std::i
   return out.Write(chunk);
 }
 
-}  // namespace
-
-Status WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& console,
-               Warnings& warnings, SourceArchives* archives, WriteProgress* progress) {
-  LayoutTree(list);
-  if (Status s = CheckLayout(list); !s.ok()) return s;
-  if (list.files.empty()) warnings.Note(out.target() + " holds no files");
-  WarnOfCaseClashes(list, warnings);
-
-  std::string header;
-  WriteHeader(&header, list.header);
-  if (Status s = out.Write(header); !s.ok()) return s;
-
-  // Data pass. Each source archive is opened once for the whole write.
-  SourceArchives local;
-  SourceArchives& sources = archives != nullptr ? *archives : local;
+// The data pass: every file's bytes, in list order, right after the header.
+// Prints each folder to `console` as its data begin, then an empty line.
+Status WriteData(const BuildList& list, const Layout& layout, host::AtomicOutputFile& out,
+                 std::ostream& console, SourceArchives& sources, WriteProgress* progress) {
   // The disk files, in the order they are copied: opened ahead where the
   // host can.
   host::FileOpener opener;
@@ -140,7 +129,7 @@ Status WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& conso
   std::int64_t doneBytes = 0;
   std::int64_t doneFiles = 0;
   if (progress != nullptr) {
-    progress->Begin(list.dataSize, static_cast<std::int64_t>(list.files.size()));
+    progress->Begin(layout.dataSize, static_cast<std::int64_t>(list.files.size()));
   }
   for (const FileRecord& r : list.files) {
     Status copied = IsVpSourceReference(r.path) ? CopyArchivedFile(r, out, sources)
@@ -152,23 +141,43 @@ Status WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& conso
       console << printed << '\n';
       console.flush();
     }
-    doneBytes += r.size;
+    doneBytes += r.entry.size;
     ++doneFiles;
     if (progress != nullptr) progress->Advance(doneBytes, doneFiles);
   }
   if (progress != nullptr) progress->Hide();
   console << '\n';
   console.flush();
-  if (out.position() != list.header.dirOffset) {
+  if (out.position() != layout.header.dirOffset) {
     return Status::Error(
         Code::kIoError, out.target(),
         "the data area came out " +
             std::to_string(out.position() - static_cast<std::int64_t>(kHeaderSize)) +
-            " bytes long instead of " + std::to_string(list.dataSize));
+            " bytes long instead of " + std::to_string(layout.dataSize));
   }
+  return Status::Ok();
+}
+
+}  // namespace
+
+Status WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& console,
+               Warnings& warnings, SourceArchives* archives, WriteProgress* progress) {
+  const Layout layout = LayoutTree(list);
+  if (Status s = CheckLayout(list, layout); !s.ok()) return s;
+  if (list.files.empty()) warnings.Note(out.target() + " holds no files");
+  WarnOfCaseClashes(list, warnings);
+
+  std::string header;
+  WriteHeader(&header, layout.header);
+  if (Status s = out.Write(header); !s.ok()) return s;
+
+  // Each source archive is opened once for the whole write.
+  SourceArchives local;
+  SourceArchives& sources = archives != nullptr ? *archives : local;
+  if (Status s = WriteData(list, layout, out, console, sources, progress); !s.ok()) return s;
 
   std::int64_t entries = 0;
-  if (Status s = WriteDirectory(list, out, &entries); !s.ok()) return s;
+  if (Status s = WriteDirectory(list, layout, out, &entries); !s.ok()) return s;
   if (entries > kMaxOffset) {
     return Status::Error(Code::kTooLarge, out.target(), "too many directory entries");
   }

@@ -5,9 +5,9 @@
 #include <ostream>
 
 #include "buildlist/build_list.h"
+#include "buildlist/warnings.h"
 #include "host/host.h"
 #include "host/status.h"
-#include "vp/warnings.h"
 
 namespace quarrion {
 

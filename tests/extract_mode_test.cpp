@@ -1,12 +1,12 @@
-// Listing, verifying and extracting archives: transcripts on crafted
-// archives, every finding of -verify, extraction that never leaves its
-// folder, and the round trip through the real program.
-#include "shell/examine.h"
-
+// -extract: files written at their paths, names refused that would leave
+// the folder or repeat a path, links never followed, any depth with few
+// descriptors, and the round trip through the real program.
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "host/extract.h"
 #include "shell/modes.h"
@@ -21,24 +21,18 @@ using testing::Entry;
 using testing::ReadFile;
 using testing::WriteFile;
 
-class ExamineTest : public ::testing::Test {
+class ExtractModeTest : public ::testing::Test {
  protected:
   std::string Archive(const std::string& bytes, const std::string& name = "a.vp") {
     WriteFile(dir_.Join(name), bytes);
     return dir_.Join(name);
   }
-  testing::Dialogue Run(int (*mode)(const StartupOptions&, Console&), const std::string& archive,
-                        const std::string& target = "") {
-    StartupOptions options;
-    options.archiveFile = archive;
-    options.extractDir = target;
-    return testing::RunDialogue("", [&](Console& c) { return mode(options, c); });
-  }
 
   testing::TempDir dir_;
 };
 
-TEST(ExaminePiecesTest, ReservedHostNames) {
+// The names this host cannot hold, which extraction refuses.
+TEST(ExtractNamesTest, ReservedHostNames) {
 #if defined(_WIN32)
   for (const char* bad : {"CON", "con", "nul.txt", "Com1 .log", "LPT9", "aux.tar.gz", "PRN", "a.",
                           "a ", "a?b", "a*", "x|y", "\"q\""}) {
@@ -52,116 +46,8 @@ TEST(ExaminePiecesTest, ReservedHostNames) {
 #endif
 }
 
-TEST_F(ExamineTest, ListPrintsFilesInDirectoryOrderAndArchivesThatCannotBeReadAreErrors) {
-  ArchiveBuilder c;
-  c.Folder("data").File("readme.txt", "hello", 0).Folder("maps").File("a.map", "0123", -1);
-  c.Up().Folder("tables").File("ships.tbl", std::string(1234, 'x'), 2147483647);
-  c.File("leap", "", 951782400).File("old", "", -2147483647 - 1);
-  c.File("bad\x1b]0;x", "!", 86400);  // a name that would drive a terminal
-  testing::Dialogue t = Run(RunListArchive, Archive(c.Bytes()));
-  EXPECT_EQ(t.status, 0);
-  EXPECT_EQ(t.err, "");
-  EXPECT_EQ(t.out,
-            "         5  1970-01-01 00:00:00  data\\readme.txt\n"
-            "         4  1969-12-31 23:59:59  data\\maps\\a.map\n"
-            "      1234  2038-01-19 03:14:07  data\\tables\\ships.tbl\n"
-            "         0  2000-02-29 00:00:00  data\\tables\\leap\n"
-            "         0  1901-12-13 20:45:52  data\\tables\\old\n"
-            "         1  1970-01-02 00:00:00  data\\tables\\bad?]0;x\n"
-            "6 files, 1244 bytes\n");
-
-  // An archive that cannot be read is an error in every mode.
-  const std::pair<std::string, std::string> cases[] = {
-      {dir_.Join("missing.vp"), "quarrion: cannot open archive " + dir_.Join("missing.vp") + ":"},
-      {Archive("VPVQ" + std::string(12, '\0'), "q.vp"), "q.vp: not a VP archive"},
-      {Archive(ArchiveBuilder().Bytes(3), "v3.vp"),
-       "v3.vp: not a VP archive of version 2 (version 3)"}};
-  for (auto mode : {RunListArchive, RunVerifyArchive, RunExtractArchive}) {
-    for (const auto& [archive, message] : cases) {
-      testing::Dialogue t = Run(mode, archive, dir_.Join("out"));
-      EXPECT_EQ(t.status, 1);
-      if (mode != RunVerifyArchive) {
-        EXPECT_NE(t.err.find(message), std::string::npos) << t.err;
-      }
-    }
-  }
-  EXPECT_FALSE(testing::FileExists(dir_.Join("out"))) << "nothing extracted from a non-archive";
-}
-
-// A sound archive, then one crafted fault per row and the finding it must produce.
-TEST_F(ExamineTest, VerifyFindsEachProblemAndPrintsThemAll) {
-  ArchiveBuilder sound;
-  sound.Folder("data").File("a", "12345").Folder("maps").File("b", "").Up().Up();
-  sound.Folder("x").File("c", "6789");
-  testing::Dialogue t = Run(RunVerifyArchive, Archive(sound.Bytes()));
-  EXPECT_EQ(t.status, 0) << t.out;
-  EXPECT_EQ(t.out, dir_.Join("a.vp") + " is sound: 3 files, 9 bytes\n");
-
-  ArchiveBuilder good;
-  good.Folder("data").File("a.tbl", "0123456789").File("b.tbl", "abcdefghij");
-  const std::int32_t dirOffset = good.DirOffset();  // 36
-  auto withFile = [](VpDirEntry e) {
-    return ArchiveBuilder().Folder("data").File("a.tbl", "0123456789").Add(e).Bytes();
-  };
-  // Names that are not plain; the extraction transcript shows the others.
-  auto named = [](const std::string& file) {
-    return ArchiveBuilder().Folder("data").File(file, "x").Bytes();
-  };
-  const std::pair<std::string, std::string> cases[] = {
-      {std::string("VPVP\2\0\0\0", 8), "the file is 8 bytes long, shorter than the 16-byte header"},
-      {"VPVQ" + good.Bytes().substr(4), "the file does not begin with \"VPVP\""},
-      {good.Bytes(1), "the version is 1, not 2"},
-      {good.Bytes(2, 5000, 3), "the directory offset 5000 lies outside the file"},
-      {good.Bytes(2, 8, 3), "the directory offset 8 lies outside the file"},
-      {good.Bytes(2, dirOffset, -1), "the entry count -1 is negative"},
-      {good.Bytes(2, dirOffset, 0x7fffffff),
-       "the header counts 2147483647 entries, but only 3 fit between"},
-      {good.Bytes(2, dirOffset, 2), "the file holds 44 bytes after the last directory entry"},
-      {withFile(Entry(26, 0, std::string(32, 'n'), 1)),
-       "entry 2 (data\\" + std::string(32, 'n') + "): the name is not terminated within 32 bytes"},
-      {ArchiveBuilder().Up().Folder("data").File("a", "1").Bytes(),
-       "entry 0 (..): closes no open folder"},
-      {named(""), "entry 1 (data\\): \"\" is empty"},
-      {named("a\nb"), "entry 1 (data\\a?b): \"a?b\" holds a control character"},
-      {withFile(Entry(26, -4, "neg", 1)), "entry 2 (data\\neg): the size -4 is negative"},
-      {withFile(Entry(20, 30, "long", 1)),
-       "entry 2 (data\\long): the data (offset 20, 30 bytes) lie outside the data area (offset 16 "
-       "up to 26)"},
-      {withFile(Entry(4, 2, "hdr", 1)), "the data (offset 4, 2 bytes) lie outside the data area"},
-      {withFile(Entry(20, 6, "over", 1)),
-       "entry 2 (data\\over): the data overlap those of entry 1 (data\\a.tbl)"},
-      {ArchiveBuilder()
-           .Folder("data")
-           .File("a.tbl", "1")
-           .Up()
-           .Folder("DATA")
-           .File("A.TBL", "2")
-           .Bytes(),
-       "entry 4 (DATA\\A.TBL): the same path as entry 1 (data\\a.tbl), letter case ignored"},
-  };
-  for (const auto& [bytes, finding] : cases) {
-    t = Run(RunVerifyArchive, Archive(bytes, "case.vp"));
-    EXPECT_EQ(t.status, 1) << finding;
-    EXPECT_NE(t.out.find(finding), std::string::npos) << t.out;
-    EXPECT_NE(t.out.find("\n" + dir_.Join("case.vp") + ": 1 problem found\n"), std::string::npos);
-  }
-
-  // Every problem is printed, not just the first.
-  ArchiveBuilder c;
-  c.Up().Folder("data").File("a", "0123456789").Add(Entry(16, 4, "dup", 1));
-  c.Folder(".").Up().Up().Up();
-  t = Run(RunVerifyArchive, Archive(c.Bytes()));
-  EXPECT_EQ(t.status, 1);
-  EXPECT_EQ(t.out,
-            "entry 0 (..): closes no open folder\n"
-            "entry 4 (data\\.): \".\" names the current folder\n"
-            "entry 7 (..): closes no open folder\n"
-            "entry 3 (data\\dup): the data overlap those of entry 2 (data\\a)\n" +
-                dir_.Join("a.vp") + ": 4 problems found\n");
-}
-
 // Contents, times and paths of many files: see the round trip through the program.
-TEST_F(ExamineTest, ExtractWritesFilesAtTheirPathsAndReportsFailures) {
+TEST_F(ExtractModeTest, WritesFilesAtTheirPathsAndReportsFailures) {
   ArchiveBuilder c;
   c.Folder("data").File("readme.txt", "hello", 1000000000).Folder("maps").Folder("deep");
   c.File("a.map", "map").Up().File("empty.cfg", "").Up().File("last.tbl", std::string(300000, 'z'));
@@ -169,7 +55,7 @@ TEST_F(ExamineTest, ExtractWritesFilesAtTheirPathsAndReportsFailures) {
   // An existing file is replaced, whatever it held.
   WriteFile(out + "/data/readme.txt", "old contents that are longer");
   for (int pass = 0; pass < 2; ++pass) {  // again: every file replaced, no temporary left
-    testing::Dialogue t = Run(RunExtractArchive, Archive(c.Bytes()), out);
+    testing::Dialogue t = testing::RunArchiveMode(RunExtractArchive, Archive(c.Bytes()), out);
     EXPECT_EQ(t.status, 0) << t.err;
     EXPECT_EQ(t.err, "");
     EXPECT_EQ(t.out, "Extracted 4 files (300008 bytes) into " + out + "\n");
@@ -180,7 +66,8 @@ TEST_F(ExamineTest, ExtractWritesFilesAtTheirPathsAndReportsFailures) {
   // Data outside the archive: reported, and the next file is still written.
   ArchiveBuilder bad;
   bad.Folder("data").Add(Entry(1000, 5, "gone.tbl", 1)).File("kept.tbl", "kept");
-  testing::Dialogue t = Run(RunExtractArchive, Archive(bad.Bytes()), dir_.Join("bad"));
+  testing::Dialogue t =
+      testing::RunArchiveMode(RunExtractArchive, Archive(bad.Bytes()), dir_.Join("bad"));
   EXPECT_EQ(t.status, 1);
   EXPECT_EQ(t.err,
             "quarrion: could not extract data\\gone.tbl: its data lie outside the archive\n"
@@ -189,12 +76,12 @@ TEST_F(ExamineTest, ExtractWritesFilesAtTheirPathsAndReportsFailures) {
             (std::vector<std::string>{"data", "data/kept.tbl"}));
 
   // No target folder at all.
-  t = Run(RunExtractArchive, dir_.Join("a.vp"), "");
+  t = testing::RunArchiveMode(RunExtractArchive, dir_.Join("a.vp"), "");
   EXPECT_EQ(t.status, 1);
   EXPECT_EQ(t.err, "quarrion: cannot extract into: no target folder given\n");
 }
 
-TEST_F(ExamineTest, ExtractRefusesNamesThatLeaveTheFolder) {
+TEST_F(ExtractModeTest, RefusesNamesThatLeaveTheFolder) {
   ArchiveBuilder c;
   // Up entries with no folder open stay at the top; a folder entry named
   // ".." is an up entry by the format, so it can never climb out either.
@@ -205,7 +92,7 @@ TEST_F(ExamineTest, ExtractRefusesNamesThatLeaveTheFolder) {
   c.Folder("sub\\..\\..").File("deep.txt", "no").Up();
   c.File("fine.txt", "yes");
   const std::string out = dir_.Join("sandbox/out");
-  testing::Dialogue t = Run(RunExtractArchive, Archive(c.Bytes()), out);
+  testing::Dialogue t = testing::RunArchiveMode(RunExtractArchive, Archive(c.Bytes()), out);
   EXPECT_EQ(t.status, 1);
   EXPECT_EQ(t.out, "Extracted 3 files (8 bytes) into " + out + "\n");
   EXPECT_EQ(t.err,
@@ -228,12 +115,12 @@ TEST_F(ExamineTest, ExtractRefusesNamesThatLeaveTheFolder) {
 
 // Readers take the first entry of a path whatever its letter case: a later
 // one, also one whose folders differ in case, is refused, not written over it.
-TEST_F(ExamineTest, ExtractWritesOnlyTheFirstEntryOfAPath) {
+TEST_F(ExtractModeTest, WritesOnlyTheFirstEntryOfAPath) {
   ArchiveBuilder c;
   c.Folder("data").File("ship.pof", "first").File("Ship.POF", "second").Folder("Maps");
   c.File("a.map", "map").Up().Folder("maps").File("A.MAP", "other map").File("b.map", "b");
   const std::string out = dir_.Join("out");
-  testing::Dialogue t = Run(RunExtractArchive, Archive(c.Bytes()), out);
+  testing::Dialogue t = testing::RunArchiveMode(RunExtractArchive, Archive(c.Bytes()), out);
   EXPECT_EQ(t.status, 1);
   EXPECT_EQ(t.out, "Extracted 3 files (9 bytes) into " + out + "\n");
   EXPECT_EQ(t.err,
@@ -246,7 +133,7 @@ TEST_F(ExamineTest, ExtractWritesOnlyTheFirstEntryOfAPath) {
 }
 
 #if !defined(_WIN32)
-TEST_F(ExamineTest, ExtractNeverFollowsAPlantedSymbolicLink) {
+TEST_F(ExtractModeTest, NeverFollowsAPlantedSymbolicLink) {
   const std::string outside = dir_.Join("outside");
   WriteFile(outside + "/victim.tbl", "precious");
   const std::string out = dir_.Join("out");
@@ -260,7 +147,7 @@ TEST_F(ExamineTest, ExtractNeverFollowsAPlantedSymbolicLink) {
   c.Folder("data").File("victim.tbl", "replaced the link").Folder("maps");
   c.File("victim.tbl", "overwritten!").File("new.tbl", "planted").Up().Up();
   c.Folder("linked").Folder("deeper").File("x", "planted").Up().Up();
-  testing::Dialogue t = Run(RunExtractArchive, Archive(c.Bytes()), out);
+  testing::Dialogue t = testing::RunArchiveMode(RunExtractArchive, Archive(c.Bytes()), out);
   EXPECT_EQ(t.status, 1);
   EXPECT_NE(t.err.find("0 refused, 3 failed"), std::string::npos);
   // Nothing outside changed; the link at the file's name was replaced by
@@ -277,7 +164,7 @@ TEST_F(ExamineTest, ExtractNeverFollowsAPlantedSymbolicLink) {
 // descriptors at most: a file in every folder on the way down, another in
 // every folder on the way back up (which needs the folders closed on the way
 // down opened again), and a second branch entered halfway up.
-TEST(ExamineProgramTest, ExtractGoesAnyDepthWithFewDescriptors) {
+TEST(ExtractProgramTest, GoesAnyDepthWithFewDescriptors) {
   constexpr int kDepth = 1000;
   constexpr int kBranch = 30;
   constexpr int kBranchAt = 500;
@@ -321,7 +208,7 @@ TEST(ExamineProgramTest, ExtractGoesAnyDepthWithFewDescriptors) {
 // A data directory of a few hundred files in nested folders, packed,
 // checked, listed, extracted and packed again from the extracted tree: the
 // same bytes.
-TEST(ExamineProgramTest, ExtractedArchiveRebuildsByteForByte) {
+TEST(ExtractProgramTest, ExtractedArchiveRebuildsByteForByte) {
   testing::TempDir dir;
   const std::string data = dir.Join("game/data");
   int n = 0;
@@ -350,6 +237,21 @@ TEST(ExamineProgramTest, ExtractedArchiveRebuildsByteForByte) {
   const std::string a = ReadFile(first);
   EXPECT_GT(a.size(), 300000u);
   EXPECT_TRUE(a == ReadFile(dir.Join("second.vp"))) << "the rebuilt archive differs";
+}
+
+TEST_F(ExtractModeTest, NothingIsExtractedFromAnArchiveThatCannotBeRead) {
+  const std::pair<std::string, std::string> cases[] = {
+      {dir_.Join("missing.vp"), "quarrion: cannot open archive " + dir_.Join("missing.vp") + ":"},
+      {Archive("VPVQ" + std::string(12, '\0'), "q.vp"), "q.vp: not a VP archive"},
+      {Archive(ArchiveBuilder().Bytes(3), "v3.vp"),
+       "v3.vp: not a VP archive of version 2 (version 3)"}};
+  for (const auto& [archive, message] : cases) {
+    const testing::Dialogue t =
+        testing::RunArchiveMode(RunExtractArchive, archive, dir_.Join("out"));
+    EXPECT_EQ(t.status, 1);
+    EXPECT_NE(t.err.find(message), std::string::npos) << t.err;
+  }
+  EXPECT_FALSE(testing::FileExists(dir_.Join("out")));
 }
 
 }  // namespace

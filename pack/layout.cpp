@@ -1,4 +1,4 @@
-#include "vp/layout.h"
+#include "pack/layout.h"
 
 #include <algorithm>
 #include <array>
@@ -75,6 +75,30 @@ std::vector<std::uint32_t> KeyRanks(const std::vector<FileRecord>& files) {
     rank[keys[i].index] = current;
   }
   return rank;
+}
+
+// Why `part`, a component of `folder`, cannot name a folder in the
+// directory; the code and reason only.
+Status CheckFolderComponent(const std::string& folder, const std::string& part) {
+  auto refuse = [](Code code, const std::string& reason) {
+    return Status::Error(code, "", reason);
+  };
+  if (part.empty()) {
+    return refuse(Code::kBadFolder, "the folder \"" + folder + "\" has an empty component");
+  }
+  if (part.size() > kMaxNameLength) {
+    return refuse(Code::kNameTooLong,
+                  "the folder component \"" + part + "\" is longer than 31 bytes");
+  }
+  // A reader takes any entry of size 0 and time 0 whose name begins with
+  // ".." for an up entry, so such a folder could not be read back.
+  if (part.starts_with("..")) {
+    return refuse(Code::kBadFolder, "the folder component \"" + part + "\" begins with \"..\"");
+  }
+  if (Status plain = CheckPlainName(part); !plain.ok()) {
+    return refuse(Code::kBadFolder, "the folder component \"" + part + "\" " + plain.reason);
+  }
+  return Status::Ok();
 }
 
 // Counters are summed in 64 bits and stored saturated; a list whose values
@@ -157,13 +181,10 @@ void SortFiles(BuildList& list) {
   }
 }
 
-void LayoutTree(BuildList& list) {
+Layout LayoutTree(BuildList& list) {
   SortFiles(list);
-  list.dirs.clear();
-  list.fileCount = Saturate(static_cast<std::int64_t>(list.files.size()));
-  list.dataSize = 0;
-
-  std::int64_t dirEntryCount = 0;
+  Layout layout;
+  std::int64_t folderEntries = 0;
   std::int64_t dataSize = 0;
   // Records at the archive's root (empty folder) sort first and open no
   // folder, so the previous folder starts out empty.
@@ -173,64 +194,48 @@ void LayoutTree(BuildList& list) {
       DirNode node;
       node.folder = r.folder;
       node.depth = SplitPath(r.folder, '\\', &node.parts);
-      dirEntryCount += 2 * static_cast<std::int64_t>(node.depth);
+      folderEntries += 2 * static_cast<std::int64_t>(node.depth);
       // The provisional count assumes a folder that extends the previous one
       // (a plain byte prefix) reuses its entries. The writer counts exactly.
       if (!prev.empty() && r.folder.starts_with(prev)) {
-        dirEntryCount -= 2 * static_cast<std::int64_t>(list.dirs.back().depth);
+        folderEntries -= 2 * static_cast<std::int64_t>(layout.dirs.back().depth);
       }
-      list.dirs.push_back(std::move(node));
+      layout.dirs.push_back(std::move(node));
     }
     prev = r.folder;
     r.entry.offset = Saturate(dataSize + static_cast<std::int64_t>(kHeaderSize));
-    dataSize += r.size;
-    r.entry.size = r.size;
+    dataSize += r.entry.size;
   }
 
-  list.dataSize = dataSize;
-  list.dirEntryCount = Saturate(dirEntryCount);
-  list.header.dirEntries = Saturate(dirEntryCount + list.fileCount + 1);
-  list.header.dirOffset = Saturate(dataSize + static_cast<std::int64_t>(kHeaderSize));
+  layout.dataSize = dataSize;
+  const std::int64_t fileEntries = static_cast<std::int64_t>(list.files.size());
+  layout.header.dirEntries = Saturate(folderEntries + fileEntries + 1);
+  layout.header.dirOffset = Saturate(dataSize + static_cast<std::int64_t>(kHeaderSize));
+  return layout;
 }
 
-Status CheckLayout(const BuildList& list) {
+Status CheckLayout(const BuildList& list, const Layout& layout) {
   auto refuse = [](Code code, const FileRecord& r, const std::string& reason) {
     return Status::Error(code, RecordPath(r), reason);
   };
 
   std::int64_t end = static_cast<std::int64_t>(kHeaderSize);
-  const std::string* prev = nullptr;
+  std::string_view prev;  // the root, which opens no folder
+  std::size_t next = 0;   // index into layout.dirs of the folder that comes next
   for (const FileRecord& r : list.files) {
-    if (r.size < 0) return refuse(Code::kOutOfRange, r, "negative size");
-    end += r.size;
+    if (r.entry.size < 0) return refuse(Code::kOutOfRange, r, "negative size");
+    end += r.entry.size;
     if (end > kMaxOffset) {
       return refuse(Code::kTooLarge, r,
                     "the archive would pass 2147483647 bytes (its data would end at byte " +
                         std::to_string(end) + ")");
     }
 
-    if (prev != nullptr && r.folder == *prev) continue;
-    prev = &r.folder;
-    if (r.folder.empty()) continue;  // the archive's root
-    std::vector<std::string> parts;
-    SplitPath(r.folder, '\\', &parts);
-    for (const std::string& part : parts) {
-      if (part.empty()) {
-        return refuse(Code::kBadFolder, r,
-                      "the folder \"" + r.folder + "\" has an empty component");
-      }
-      if (part.size() > kMaxNameLength) {
-        return refuse(Code::kNameTooLong, r,
-                      "the folder component \"" + part + "\" is longer than 31 bytes");
-      }
-      // A reader takes any entry of size 0 and time 0 whose name begins
-      // with ".." for an up entry, so such a folder could not be read back.
-      if (part.starts_with("..")) {
-        return refuse(Code::kBadFolder, r,
-                      "the folder component \"" + part + "\" begins with \"..\"");
-      }
-      if (Status plain = CheckPlainName(part); !plain.ok()) {
-        return refuse(Code::kBadFolder, r, "the folder component \"" + part + "\" " + plain.reason);
+    if (r.folder == prev) continue;
+    prev = r.folder;
+    for (const std::string& part : layout.dirs[next++].parts) {
+      if (Status s = CheckFolderComponent(r.folder, part); !s.ok()) {
+        return refuse(s.code, r, s.reason);
       }
     }
   }

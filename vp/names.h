@@ -1,0 +1,30 @@
+// Names and paths as readers compare them and as messages show them.
+// Readers look names up with ASCII letters in either case equal and every
+// other byte as it stands; a name from an archive may hold any byte, so a
+// message shows it with its control characters replaced.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quarrion {
+
+inline char AsciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// `text` with its ASCII letters lower-cased: the key under which two names
+// or paths are equal exactly when readers cannot tell them apart.
+std::string CaseFolded(std::string_view text);
+
+// True when `a` and `b` are equal with ASCII case ignored.
+bool EqualCaseFolded(std::string_view a, std::string_view b);
+
+// `text` with every control character shown as '?', so that no name an
+// archive carries can drive the terminal.
+std::string Printable(std::string_view text);
+
+// `name` quoted for a message, control characters shown as '?'.
+std::string QuotedName(std::string_view name);
+
+}  // namespace quarrion
