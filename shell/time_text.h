@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace quarrion {
@@ -11,5 +12,9 @@ namespace quarrion {
 // "2026-12-07T10:30:00"; nothing when the text is none of these or the time
 // lies outside what an archive stores (0 .. 2^31-1).
 std::optional<std::int64_t> ParseTimeText(std::string_view text);
+
+// Seconds since 1970-01-01 00:00:00 UTC as "YYYY-MM-DD HH:MM:SS"; any
+// int64 second count, before 1970 too.
+std::string UtcTimeText(std::int64_t seconds);
 
 }  // namespace quarrion

@@ -13,6 +13,8 @@ TEST(TimeTextTest, SecondsDatesAndDateTimesInUtc) {
   EXPECT_EQ(ParseTimeText("2024-02-29"), 1709164800);
   EXPECT_EQ(ParseTimeText("2026-12-07T10:30:05"), 1796639405);
   EXPECT_EQ(ParseTimeText("2038-01-19T03:14:07"), 2147483647);
+  // Listings show what -mtime reads.
+  EXPECT_EQ(UtcTimeText(*ParseTimeText("2024-02-29T23:59:58")), "2024-02-29 23:59:58");
 }
 
 TEST(TimeTextTest, MalformedOrOutOfRangeTimesAreRefused) {
