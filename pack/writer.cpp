@@ -67,9 +67,10 @@ std::size_t CommonParts(const std::vector<std::string>& a, const std::vector<std
 // then the file entries. Records at the archive's root stand before the
 // first folder entry. Folder and up entries carry the end of the data of the
 // first record of the folder they lead to (the entries that open the first
-// folder included). Counts the entries written in `*written`.
-Status WriteDirectory(const BuildList& list, const Layout& layout, host::AtomicOutputFile& out,
-                      std::int64_t* written) {
+// folder included). File entries get their times from `times`. Counts the
+// entries written in `*written`.
+Status WriteDirectory(const BuildList& list, const Layout& layout, const EntryTimes& times,
+                      host::AtomicOutputFile& out, std::int64_t* written) {
   static const std::vector<std::string> kRoot;
   const std::vector<std::string>* current = &kRoot;
   std::string_view currentFolder;
@@ -91,16 +92,13 @@ Status WriteDirectory(const BuildList& list, const Layout& layout, host::AtomicO
       current = &node.parts;
       currentFolder = node.folder;
     }
+    VpDirEntry file = r.entry;
+    file.timestamp = times.For(file.timestamp);
     // Size 0 and time 0 would read back as a folder (the file lost, the
     // files after it moved into a folder of its name): an empty file
     // stamped with the epoch gets the second after it.
-    if (ClassifyEntry(r.entry) == EntryKind::kFile) {
-      WriteEntry(&chunk, r.entry);
-    } else {
-      VpDirEntry file = r.entry;
-      file.timestamp = 1;
-      WriteEntry(&chunk, file);
-    }
+    if (ClassifyEntry(file) != EntryKind::kFile) file.timestamp = 1;
+    WriteEntry(&chunk, file);
     ++*written;
     if (chunk.size() >= kDirectoryChunk) {
       if (Status s = out.Write(chunk); !s.ok()) return s;
@@ -161,7 +159,8 @@ Status WriteData(const BuildList& list, const Layout& layout, host::AtomicOutput
 }  // namespace
 
 Status WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& console,
-               Warnings& warnings, SourceArchives* archives, WriteProgress* progress) {
+               Warnings& warnings, SourceArchives* archives, WriteProgress* progress,
+               const EntryTimes& times) {
   const Layout layout = LayoutTree(list);
   if (Status s = CheckLayout(list, layout); !s.ok()) return s;
   if (list.files.empty()) warnings.Note(out.target() + " holds no files");
@@ -177,7 +176,7 @@ Status WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& conso
   if (Status s = WriteData(list, layout, out, console, sources, progress); !s.ok()) return s;
 
   std::int64_t entries = 0;
-  if (Status s = WriteDirectory(list, layout, out, &entries); !s.ok()) return s;
+  if (Status s = WriteDirectory(list, layout, times, out, &entries); !s.ok()) return s;
   if (entries > kMaxOffset) {
     return Status::Error(Code::kTooLarge, out.target(), "too many directory entries");
   }

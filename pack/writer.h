@@ -26,6 +26,28 @@ class WriteProgress {
   virtual void Hide() = 0;
 };
 
+// The times the file entries of an archive get: the files' own, one time for
+// every file (-mtime), or the files' own lowered to a limit where they are
+// later (SOURCE_DATE_EPOCH). The same files then give the same archive
+// whatever their times on disk.
+struct EntryTimes {
+  enum class Rule { kOwn, kFixed, kNoLaterThan };
+  Rule rule = Rule::kOwn;
+  std::int32_t time = 0;  // the time of kFixed, the limit of kNoLaterThan
+
+  std::int32_t For(std::int32_t own) const {
+    switch (rule) {
+      case Rule::kOwn:
+        return own;
+      case Rule::kFixed:
+        return time;
+      case Rule::kNoLaterThan:
+        return own > time ? time : own;
+    }
+    return own;
+  }
+};
+
 // Writes the archive into `out` (created, not yet committed): header, every
 // file's data, the directory with folder and up entries, and the final entry
 // count. Prints each folder to `console` as its data is copied, then an empty
@@ -38,9 +60,10 @@ class WriteProgress {
 // `archives` when given, otherwise through a set made for this write (closed
 // again before WriteVp returns). A caller that passes its own set closes it
 // (Clear) before committing, since some hosts cannot replace an open file.
-// `progress`, when given, follows the data pass.
+// `progress`, when given, follows the data pass. The file entries' times are
+// `times` applied to the records' own.
 Status WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& console,
                Warnings& warnings, SourceArchives* archives = nullptr,
-               WriteProgress* progress = nullptr);
+               WriteProgress* progress = nullptr, const EntryTimes& times = {});
 
 }  // namespace quarrion
