@@ -47,13 +47,20 @@ Status SplitFolder(host::FolderLister& lister, const std::string& dirPath,
 
 class Walk {
  public:
-  Walk(BuildList& list, std::ostream& out, Warnings& warnings, ImportStats* stats)
-      : list_(list), out_(out), warnings_(warnings), stats_(stats) {}
+  Walk(BuildList& list, std::ostream& out, Warnings& warnings, ImportStats* stats,
+       const std::vector<Pattern>& excluded, std::size_t topFolderLength)
+      : list_(list),
+        out_(out),
+        warnings_(warnings),
+        stats_(stats),
+        excluded_(excluded),
+        topFolderLength_(topFolderLength) {}
 
   // Walks `dirPath`, whose listing has already been split.
   void Folder(const std::string& dirPath, const std::string& folder,
               const std::vector<ListedFile>& files, const std::vector<Subfolder>& subfolders) {
     for (const ListedFile& file : files) {
+      if (IsExcluded(folder, file.name)) continue;
       Status added =
           AddFile(list_, file.name, dirPath + '\\' + file.name, folder, &archives_, &file.info);
       if (added.ok()) {
@@ -63,6 +70,7 @@ class Walk {
       }
     }
     for (const Subfolder& sub : subfolders) {
+      if (IsExcluded(folder, sub.name)) continue;
       const std::string subPath = dirPath + '\\' + sub.name;
       if (sub.name.size() > kMaxNameLength) {
         Skip(subPath + ": folder name is longer than 31 bytes");
@@ -103,6 +111,17 @@ class Walk {
   host::FolderLister& lister() { return lister_; }
 
  private:
+  // Whether an exclusion matches the file or folder `name` in the archive
+  // folder `folder`: its name, or its path below the top folder.
+  bool IsExcluded(const std::string& folder, const std::string& name) const {
+    if (excluded_.empty()) return false;
+    std::string path;
+    if (folder.size() > topFolderLength_) path = folder.substr(topFolderLength_ + 1) + '\\';
+    path += name;
+    return std::any_of(excluded_.begin(), excluded_.end(),
+                       [&](const Pattern& p) { return p.Matches(p.HasSeparator() ? path : name); });
+  }
+
   bool IsAncestor(const host::FileInfo& info) const {
     // A host that cannot tell a folder's identity reports zeros; such a
     // folder is never taken for an ancestor.
@@ -121,6 +140,8 @@ class Walk {
   std::ostream& out_;
   Warnings& warnings_;
   ImportStats* stats_;
+  const std::vector<Pattern>& excluded_;
+  std::size_t topFolderLength_;  // the length of the top's archive folder
   // The folders from the top down to the one being walked.
   std::vector<host::FileInfo> ancestors_;
   // References met in the tree ("x.vp:name" file names) read each archive once.
@@ -131,7 +152,8 @@ class Walk {
 }  // namespace
 
 Status ImportDirectory(BuildList& list, const std::string& dirPath, const std::string& folder,
-                       std::ostream& out, Warnings& warnings, ImportStats* stats) {
+                       std::ostream& out, Warnings& warnings, ImportStats* stats,
+                       const std::vector<Pattern>& excluded) {
   ImportStats local;
   if (stats == nullptr) stats = &local;
 
@@ -140,7 +162,7 @@ Status ImportDirectory(BuildList& list, const std::string& dirPath, const std::s
   if (info.kind != host::FileKind::kFolder) {
     return Status::Error(Code::kNotRegular, dirPath, "not a folder");
   }
-  Walk walk(list, out, warnings, stats);
+  Walk walk(list, out, warnings, stats, excluded, folder.size());
   std::vector<ListedFile> files;
   std::vector<Subfolder> subfolders;
   if (Status s = SplitFolder(walk.lister(), dirPath, &files, &subfolders); !s.ok()) return s;
@@ -151,8 +173,9 @@ Status ImportDirectory(BuildList& list, const std::string& dirPath, const std::s
 }
 
 Status ImportDataDirectory(BuildList& list, const std::string& dataDirectory, std::ostream& out,
-                           Warnings& warnings, ImportStats* stats) {
-  return ImportDirectory(list, dataDirectory, "data", out, warnings, stats);
+                           Warnings& warnings, ImportStats* stats,
+                           const std::vector<Pattern>& excluded) {
+  return ImportDirectory(list, dataDirectory, "data", out, warnings, stats, excluded);
 }
 
 }  // namespace quarrion

@@ -5,8 +5,10 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "buildlist/build_list.h"
+#include "buildlist/pattern.h"
 #include "buildlist/warnings.h"
 #include "host/status.h"
 
@@ -22,9 +24,11 @@ struct ImportStats {
 // Imports `dataDirectory` under the archive folder "data". Prints
 // "Adding directory: <path>" to `out` for each folder walked and adds one
 // warning to `warnings` for each file or folder skipped. Fails when the top
-// directory does not exist or cannot be listed.
+// directory does not exist or cannot be listed. Leaves out what `excluded`
+// matches, as ImportDirectory does.
 Status ImportDataDirectory(BuildList& list, const std::string& dataDirectory, std::ostream& out,
-                           Warnings& warnings, ImportStats* stats = nullptr);
+                           Warnings& warnings, ImportStats* stats = nullptr,
+                           const std::vector<Pattern>& excluded = {});
 
 // The same walk with any archive folder for the top: a folder's own files
 // (in listing order) enter the list before anything from its subfolders,
@@ -33,8 +37,12 @@ Status ImportDataDirectory(BuildList& list, const std::string& dataDirectory, st
 // cannot be listed, a file AddFile refuses, a subfolder whose name is longer
 // than 31 bytes or not a plain name (with its tree) and a link back to a
 // folder being walked are each skipped with the warning
-// "<message>, skipped"; folders named "CVS" are left out silently.
+// "<message>, skipped"; folders named "CVS" are left out silently, and so is
+// every file and folder (with its tree) that one of `excluded` matches: a
+// pattern holding a backslash is matched against the path below `dirPath`
+// (maps\old\a.map), any other against the name alone.
 Status ImportDirectory(BuildList& list, const std::string& dirPath, const std::string& folder,
-                       std::ostream& out, Warnings& warnings, ImportStats* stats = nullptr);
+                       std::ostream& out, Warnings& warnings, ImportStats* stats = nullptr,
+                       const std::vector<Pattern>& excluded = {});
 
 }  // namespace quarrion
