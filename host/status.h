@@ -22,6 +22,7 @@ enum class Code {
   kChanged,       // a source whose size changed since it was added
   kIoError,       // anything the operating system refused
   kBadPattern,    // a file pattern that cannot be used
+  kBadTime,       // a time that is none of the forms read, or one an archive cannot hold
 };
 
 struct [[nodiscard]] Status {

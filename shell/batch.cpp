@@ -83,7 +83,9 @@ bool ImportForBuild(const StartupOptions& options, BuildList& list, Console& con
     console.Line();
     console.Line("Importing Directory: \"" + directory + "\"");
   }
-  if (Status why = ImportDataDirectory(list, directory, console.out, warnings); !why.ok()) {
+  if (Status why = ImportDataDirectory(list, directory, console.out, warnings, nullptr,
+                                       options.build.excluded);
+      !why.ok()) {
     console.Error(why.Message());
     return false;
   }
@@ -94,15 +96,18 @@ bool ImportForBuild(const StartupOptions& options, BuildList& list, Console& con
   return true;
 }
 
-// Writes the list as an archive named `target`. Prints the error and
-// returns false when the archive cannot be written.
-bool WriteArchive(BuildList& list, const std::string& target, Console& console, Warnings& warnings,
-                  SourceArchives* archives) {
+// Writes the list as an archive named `target`, its file entries with the
+// times the options set. Prints the error and returns false when the archive
+// cannot be written.
+bool WriteArchive(const StartupOptions& options, BuildList& list, const std::string& target,
+                  Console& console, Warnings& warnings, SourceArchives* archives) {
   host::AtomicOutputFile out;
   // A live progress line when standard error is a terminal.
   std::unique_ptr<ProgressLine> progress = MakeProgressLine(console.err);
   Status why = out.Create(target);
-  if (why.ok()) why = WriteVp(list, out, console.out, warnings, archives, progress.get());
+  if (why.ok()) {
+    why = WriteVp(list, out, console.out, warnings, archives, progress.get(), options.build.times);
+  }
   // The source archives are closed before the rename: Windows cannot replace
   // a file that is open, and an archive may be rebuilt over its own source.
   if (archives != nullptr) archives->Clear();
@@ -165,7 +170,7 @@ int RunDefaultBuild(const StartupOptions& options, BuildList& list, Console& con
   std::string target;
   if (!ChooseArchiveName(options, console, &target)) return 1;
   // The writer looks for paths that differ only in letter case.
-  if (!WriteArchive(list, target, console, warnings, nullptr)) return 1;
+  if (!WriteArchive(options, list, target, console, warnings, nullptr)) return 1;
   return warnings.count > 0 ? 1 : 0;
 }
 
@@ -209,7 +214,7 @@ int RunRelationalBuild(const StartupOptions& options, BuildList& list, Console& 
   if (!ChooseArchiveName(options, console, &target)) return 1;
   archives.Recheck();  // the archive name may have been typed meanwhile
   Warnings warnings{console.out, console.err};
-  if (!WriteArchive(list, target, console, warnings, &archives)) return 1;
+  if (!WriteArchive(options, list, target, console, warnings, &archives)) return 1;
   return warnings.count > 0 ? 1 : 0;
 }
 

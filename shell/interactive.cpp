@@ -6,6 +6,7 @@
 #include <fstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "buildlist/add_file.h"
 #include "buildlist/dir_import.h"
@@ -39,7 +40,8 @@ bool Answer(Console& console, std::string* word, std::string_view what) {
 // "im": a data directory tree, filed under the archive folder data. The path
 // is the rest of the line, blanks and all. Then a warning for each pair of
 // paths in the list that differ only in letter case.
-void ImportDirectoryCommand(BuildList& list, Console& console) {
+void ImportDirectoryCommand(BuildList& list, Console& console,
+                            const std::vector<Pattern>& excluded) {
   console.Prompt("Enter data directory location (ie j:\\games\\tidewater\\data): ");
   std::string directory;
   console.Lines(directory);
@@ -50,7 +52,7 @@ void ImportDirectoryCommand(BuildList& list, Console& console) {
   console.Line();
   console.Line("Importing Directory: \"" + directory + "\"");
   Warnings warnings{console.out, console.err};
-  Status why = ImportDataDirectory(list, directory, console.out, warnings);
+  Status why = ImportDataDirectory(list, directory, console.out, warnings, nullptr, excluded);
   if (why.ok()) {
     WarnOfCaseClashes(list, warnings);
   } else {
@@ -110,7 +112,7 @@ void LoadListCommand(BuildList& list, Console& console) {
 }
 
 // "wr": the list as an archive, laid out first.
-void WriteArchiveCommand(BuildList& list, Console& console) {
+void WriteArchiveCommand(BuildList& list, Console& console, const EntryTimes& times) {
   console.Prompt("VP output Filename: ");
   std::string name;
   if (!Answer(console, &name, "archive name")) return;
@@ -118,7 +120,7 @@ void WriteArchiveCommand(BuildList& list, Console& console) {
   SourceArchives archives;
   Warnings warnings{console.out, console.err};
   Status why = out.Create(name);
-  if (why.ok()) why = WriteVp(list, out, console.out, warnings, &archives);
+  if (why.ok()) why = WriteVp(list, out, console.out, warnings, &archives, nullptr, times);
   // Source archives are closed before the rename: some hosts cannot replace
   // an open file, and the output may replace one of its own sources.
   archives.Clear();
@@ -159,7 +161,7 @@ void RemoveFileCommand(BuildList& list, Console& console) {
 
 }  // namespace
 
-void InteractiveLoop(BuildList& list, Console& console) {
+void InteractiveLoop(BuildList& list, Console& console, const BuildSettings& build) {
   std::string command;
   while (command != "qu") {
     for (std::string_view line : kMenu) console.Line(line);
@@ -172,7 +174,7 @@ void InteractiveLoop(BuildList& list, Console& console) {
 
     // Whole, case-sensitive words only.
     if (command == "im") {
-      ImportDirectoryCommand(list, console);
+      ImportDirectoryCommand(list, console, build.excluded);
     } else if (command == "so") {
       SortFiles(list);
     } else if (command == "li") {
@@ -180,7 +182,7 @@ void InteractiveLoop(BuildList& list, Console& console) {
     } else if (command == "lo") {
       LoadListCommand(list, console);
     } else if (command == "wr") {
-      WriteArchiveCommand(list, console);
+      WriteArchiveCommand(list, console, build.times);
     } else if (command == "re") {
       list.Reset();
     } else if (command == "ad") {

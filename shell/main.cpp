@@ -1,5 +1,7 @@
+#include <cstdlib>
 #include <exception>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,7 +29,11 @@ int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
     std::cin.tie(&std::cout);
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    return quarrion::RunQuarrion(args, std::cin, std::cout, std::cerr);
+    // The environment is read here, once: the rest of the program sees it
+    // as an argument.
+    std::optional<std::string> sourceDateEpoch;
+    if (const char* value = std::getenv("SOURCE_DATE_EPOCH")) sourceDateEpoch = value;
+    return quarrion::RunQuarrion(args, std::cin, std::cout, std::cerr, sourceDateEpoch);
   } catch (const std::exception& e) {
     return Failed(e.what());
   } catch (...) {

@@ -15,8 +15,9 @@ int RunMakeConfig(const StartupOptions& options, BuildList& list, Console& conso
 int RunDefaultBuild(const StartupOptions& options, BuildList& list, Console& console);
 
 // The interactive command loop (interactive.cpp) and its "vp" command
-// (vp_import.cpp).
-void InteractiveLoop(BuildList& list, Console& console);
+// (vp_import.cpp). "im" leaves out what `build` excludes; "wr" gives the
+// file entries `build`'s times.
+void InteractiveLoop(BuildList& list, Console& console, const BuildSettings& build = {});
 void ImportFromVp(BuildList& list, Console& console);
 
 // Looking into archives (list_mode.cpp, verify_mode.cpp, extract_mode.cpp).

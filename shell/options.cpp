@@ -2,6 +2,9 @@
 
 #include <string_view>
 
+#include "shell/time_text.h"
+#include "vp/names.h"
+
 #ifndef QUARRION_VERSION
 #error "QUARRION_VERSION is defined by the build (CMake's project version)"
 #endif
@@ -32,7 +35,45 @@ constexpr OptionWord kOptions[] = {
     {"-extract", 2, kGivenExtract, &StartupOptions::archiveFile, &StartupOptions::extractDir},
     {"-version", 0, kGivenVersion, nullptr, nullptr},
     {"--version", 0, kGivenVersion, nullptr, nullptr},
+    {"-mtime", 1, kGivenMtime, &StartupOptions::mtime, nullptr},
 };
+
+// The option words that may be given more than once, each time adding its
+// argument to a list.
+struct ListOptionWord {
+  std::string_view word;
+  std::uint32_t bit;
+  std::vector<std::string> StartupOptions::*values;
+};
+
+constexpr ListOptionWord kListOptions[] = {
+    {"-exclude", kGivenExclude, &StartupOptions::excludes},
+};
+
+const ListOptionWord* FindListOption(std::string_view word) {
+  for (const ListOptionWord& o : kListOptions) {
+    if (word == o.word) return &o;
+  }
+  return nullptr;
+}
+
+bool WritesArchives(Mode mode) {
+  return mode == Mode::kDefaultBuild || mode == Mode::kRelationalBuild ||
+         mode == Mode::kInteractive;
+}
+
+// SOURCE_DATE_EPOCH holds decimal seconds alone (no date forms, no sign).
+Status ReadSourceDateEpoch(const std::string& text, EntryTimes* times) {
+  std::optional<std::int64_t> seconds;
+  if (text.find_first_not_of("0123456789") == std::string::npos) seconds = ParseTimeText(text);
+  if (!seconds) {
+    return Status::Error(Code::kBadTime, "",
+                         "SOURCE_DATE_EPOCH \"" + Printable(text) +
+                             "\": not a count of seconds since 1970 (0 to 2147483647)");
+  }
+  *times = EntryTimes{EntryTimes::Rule::kNoLaterThan, static_cast<std::int32_t>(*seconds)};
+  return Status::Ok();
+}
 
 }  // namespace
 
@@ -48,7 +89,14 @@ bool ParseCommandLine(const std::vector<std::string>& args, StartupOptions* opti
       }
     }
     if (option == nullptr) {
-      options->skipped.push_back(arg);
+      const ListOptionWord* listOption = FindListOption(arg);
+      if (listOption == nullptr) {
+        options->skipped.push_back(arg);
+        continue;
+      }
+      if (i + 1 == args.size()) return false;
+      (options->*listOption->values).push_back(args[++i]);
+      options->given |= listOption->bit;
       continue;
     }
     if (args.size() - 1 - i < static_cast<std::size_t>(option->arguments)) return false;
@@ -73,6 +121,31 @@ Mode ChooseMode(const StartupOptions& options) {
   return Mode::kDefaultBuild;
 }
 
+Status ReadBuildSettings(Mode mode, const std::optional<std::string>& sourceDateEpoch,
+                         StartupOptions* options) {
+  BuildSettings& build = options->build;
+  if (options->given & kGivenMtime) {
+    const std::optional<std::int64_t> seconds = ParseTimeText(options->mtime);
+    if (!seconds) {
+      return Status::Error(Code::kBadTime, "",
+                           "-mtime \"" + Printable(options->mtime) +
+                               "\": not a time from 1970-01-01 to 2038-01-19T03:14:07 (seconds "
+                               "since 1970, YYYY-MM-DD or YYYY-MM-DDTHH:MM:SS, in UTC)");
+    }
+    build.times = EntryTimes{EntryTimes::Rule::kFixed, static_cast<std::int32_t>(*seconds)};
+  } else if (sourceDateEpoch && WritesArchives(mode)) {
+    if (Status s = ReadSourceDateEpoch(*sourceDateEpoch, &build.times); !s.ok()) return s;
+  }
+  build.excluded.clear();
+  for (const std::string& text : options->excludes) {
+    Pattern pattern;
+    Status s = Pattern::Compile(text, Pattern::Separators::kNotMatched, &pattern);
+    if (!s.ok()) return Status::Error(s.code, "", "-exclude: " + s.Message());
+    build.excluded.push_back(std::move(pattern));
+  }
+  return Status::Ok();
+}
+
 void PrintUsage(std::ostream& out) {
   // The first line keeps its version number: scripts match the line as it is.
   out << "Quarrion 1.5 - VP archive builder\n"
@@ -89,7 +162,9 @@ void PrintUsage(std::ostream& out) {
          "-verify <vpfile>                 Check <vpfile> and report every problem\n"
          "-extract <vpfile> <directory>    Extract <vpfile> into <directory>\n"
          "--help                           Print Help\n"
-         "-version or --version            Print the version\n";
+         "-version or --version            Print the version\n"
+         "-mtime <when>                    Stamp every file with <when> (UTC)\n"
+         "-exclude <pattern>               Leave out files and folders matching <pattern>\n";
   out.flush();
 }
 

@@ -2,9 +2,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include "buildlist/pattern.h"
+#include "host/status.h"
+#include "pack/writer.h"
 
 namespace quarrion {
 
@@ -21,6 +26,15 @@ enum OptionBit : std::uint32_t {
   kGivenVerify = 0x100,
   kGivenExtract = 0x200,
   kGivenVersion = 0x400,
+  kGivenMtime = 0x800,
+  kGivenExclude = 0x1000,
+};
+
+// What the options set for building archives, read from them by
+// ReadBuildSettings before a mode runs.
+struct BuildSettings {
+  EntryTimes times;               // -mtime, or SOURCE_DATE_EPOCH
+  std::vector<Pattern> excluded;  // every -exclude
 };
 
 struct StartupOptions {
@@ -31,7 +45,10 @@ struct StartupOptions {
   std::string archiveFile;  // -list, -verify, first argument of -extract
   std::string extractDir;   // second argument of -extract
   std::uint32_t given = 0;
-  std::vector<std::string> skipped;  // the words that are no option, in order
+  std::vector<std::string> skipped;   // the words that are no option, in order
+  std::string mtime;                  // -mtime, as given
+  std::vector<std::string> excludes;  // -exclude, each one given, in order
+  BuildSettings build;                // set by ReadBuildSettings
 };
 
 enum class Mode {
@@ -54,6 +71,13 @@ bool ParseCommandLine(const std::vector<std::string>& args, StartupOptions* opti
 
 // The mode the options choose; the first rule that holds decides.
 Mode ChooseMode(const StartupOptions& options);
+
+// Checks -mtime and compiles every -exclude into `options->build`; where
+// `mode` writes archives and -mtime is not given, `sourceDateEpoch` (the
+// environment's SOURCE_DATE_EPOCH, when set) becomes the latest time of a
+// file entry. Fails with kBadTime or kBadPattern naming the value.
+Status ReadBuildSettings(Mode mode, const std::optional<std::string>& sourceDateEpoch,
+                         StartupOptions* options);
 
 void PrintUsage(std::ostream& out);
 

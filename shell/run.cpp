@@ -9,7 +9,7 @@
 namespace quarrion {
 
 int RunQuarrion(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
-                std::ostream& err) {
+                std::ostream& err, const std::optional<std::string>& sourceDateEpoch) {
   StartupOptions options;
   const bool parsed = ParseCommandLine(args, &options);
   Console console{in, out, err};
@@ -21,6 +21,12 @@ int RunQuarrion(const std::vector<std::string>& args, std::istream& in, std::ost
     return 1;
   }
   const Mode mode = ChooseMode(options);
+  if (mode != Mode::kVersion) {
+    if (Status why = ReadBuildSettings(mode, sourceDateEpoch, &options); !why.ok()) {
+      console.Error(why.Message());
+      return 1;
+    }
+  }
   // The version is the whole output; every other mode starts with a banner.
   if (mode != Mode::kVersion) PrintBanner(out, options.given == 0);
   BuildList list;
@@ -29,7 +35,7 @@ int RunQuarrion(const std::vector<std::string>& args, std::istream& in, std::ost
       PrintVersion(out);
       return 0;
     case Mode::kInteractive:
-      InteractiveLoop(list, console);
+      InteractiveLoop(list, console, options.build);
       return 0;
     case Mode::kList:
       return RunListArchive(options, console);
