@@ -28,10 +28,15 @@ _quarrion() {
       COMPREPLY=($(compgen -f -- "$cur"))
       return 0
       ;;
+    -mtime | -exclude)
+      # A time or a pattern: nothing on disk to offer.
+      COMPREPLY=()
+      return 0
+      ;;
   esac
 
   local words="-dir -mconfig -rconfig -vppath -o -mdlist -oldinterface -list -verify -extract
-               -version -help"
+               -version -help -mtime -exclude"
   if [[ "$cur" == -* || -z "$cur" ]]; then
     COMPREPLY=($(compgen -W "$words" -- "$cur"))
   else

@@ -29,7 +29,7 @@ expect() {
 }
 
 expect "-dir" -di
-expect "-mconfig -mdlist" -m
+expect "-mconfig -mdlist -mtime" -m
 expect "-verify -version -vppath" -v
 expect "mods" -dir ""
 expect "mods pack.vp" -list ""
@@ -37,6 +37,9 @@ expect "pack.vp" -verify p
 expect "mods" -extract pack.vp ""
 expect "mods pack.vp" -mdlist a.cfg ""
 expect "mods pack.vp" -o ""
+expect "-exclude -extract" -ex
+expect "" -mtime ""
+expect "" -dir mods -exclude ""
 
 if [ "$failures" -gt 0 ]; then
   echo "$failures failed"
