@@ -45,7 +45,9 @@ struct StartupOptions {
   std::string archiveFile;  // -list, -verify, first argument of -extract
   std::string extractDir;   // second argument of -extract
   std::uint32_t given = 0;
-  std::vector<std::string> skipped;   // the words that are no option, in order
+  std::vector<std::string> skipped;  // the words that are no option, in order
+
+  // The build settings as given, and as ReadBuildSettings reads them.
   std::string mtime;                  // -mtime, as given
   std::vector<std::string> excludes;  // -exclude, each one given, in order
   BuildSettings build;                // set by ReadBuildSettings
