@@ -7,6 +7,7 @@
 // The input is split simply: its first byte is the number of bytes, taken
 // from the end, that are typed as answers; the bytes between are the
 // archive, typed at the prompt by a name ending in ".vp".
+#include <algorithm>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -92,14 +93,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   VpReader reader;
   const Status opened = reader.Open(Archive().path);
   Check(opened.ok() || opened.code == Code::kNotVpArchive);
-  std::size_t fileEntries = 0;
-  for (const VpDirEntry& e : reader.entries()) {
-    if (ClassifyEntry(e) == EntryKind::kFile) ++fileEntries;
-  }
-  std::size_t yes = 0;
-  for (char c : answers) yes += (c == 'y' || c == 'Y') ? 1 : 0;
-  Check(list.files.size() <= fileEntries);
-  Check(list.files.size() <= yes);
+  const auto files = std::count_if(reader.entries().begin(), reader.entries().end(),
+                                   [](const VpDirEntry& e) { return ClassifyEntry(e) == EntryKind::kFile; });
+  Check(static_cast<std::ptrdiff_t>(list.files.size()) <= files);
+  Check(list.files.size() <= answers.size() - std::count_if(answers.begin(), answers.end(), [](char c) {
+                                return c != 'y' && c != 'Y';
+                              }));
   for (const FileRecord& r : list.files) {
     Check(r.path == Archive().path + ":" + std::string(r.name()));
     Check(reader.Find(r.name()) >= 0);

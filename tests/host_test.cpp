@@ -94,23 +94,6 @@ TEST(HostTest, DriveLetterPathsAndDeviceNamesOnWindows) {
 }
 #endif
 
-// The writer's tests see a committed file replace the target and a failed
-// write leave it alone; here a target the host cannot replace.
-TEST(AtomicOutputFileTest, DiscardedWithoutCommitAndNoFolderAsTarget) {
-  testing::TempDir dir;
-  const std::string target = dir.Join("out.vp");
-  testing::WriteFile(target, "old contents");
-  {
-    host::AtomicOutputFile out;
-    ASSERT_TRUE(out.Create(target).ok());
-    ASSERT_TRUE(out.Write("abc").ok());
-  }
-  EXPECT_EQ(testing::ReadFile(target), "old contents");
-  EXPECT_EQ(testing::ListTree(dir.path()), std::vector<std::string>{"out.vp"});
-  host::AtomicOutputFile bad;
-  EXPECT_FALSE(bad.Create(dir.path()).ok());
-}
-
 // Inside an open folder: a source that ends early fails naming the source
 // and leaves the old file and no temporary; a whole copy replaces the file
 // with its bytes and time; a name that is not one plain name is refused.
