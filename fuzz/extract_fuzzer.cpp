@@ -10,63 +10,19 @@
 // that depth is no limit.
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "fuzz_util.h"
 #include "shell/run.h"
 
 namespace {
 
 using namespace quarrion;
-
-void Fail(const char* what, int line) {
-  std::fprintf(stderr, "extract_fuzzer.cpp:%d: check failed: %s\n", line, what);
-  std::abort();
-}
-#define Check(cond) ((cond) ? (void)0 : Fail(#cond, __LINE__))
-
-struct Files {
-  int fd = -1;
-  std::string archive;  // opens the bytes
-  std::string backing;  // the file behind them when there is no memfd
-  std::string sandbox;  // holds the target folder and nothing else
-};
-
-const Files& TheFiles() {
-  // Never destroyed: the clean-up at exit still reads it.
-  static const Files& files = *new Files([] {
-    Files f;
-    std::string dir = "/tmp";
-    if (const char* t = std::getenv("TMPDIR")) dir = t;
-    const std::string stem = dir + "/quarrion-extract-fuzz-" + std::to_string(::getpid());
-#if defined(__linux__)
-    f.fd = ::memfd_create("archive", MFD_CLOEXEC);
-    if (f.fd >= 0) f.archive = "/proc/self/fd/" + std::to_string(f.fd);
-#endif
-    if (f.fd < 0) {
-      f.backing = f.archive = stem + ".vp";
-      f.fd = ::open(f.archive.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-      if (f.fd < 0) std::abort();
-    }
-    f.sandbox = stem + "-sandbox-XXXXXX";
-    if (::mkdtemp(f.sandbox.data()) == nullptr) std::abort();
-    std::atexit([] {
-      ::rmdir(TheFiles().sandbox.c_str());
-      if (!TheFiles().backing.empty()) ::unlink(TheFiles().backing.c_str());
-    });
-    return f;
-  }());
-  return files;
-}
 
 std::size_t OpenDescriptors() {
   std::size_t n = 0;
@@ -121,26 +77,31 @@ std::size_t ExtractedCount(const std::string& out) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const Files& files = TheFiles();
-  if (::ftruncate(files.fd, 0) != 0) std::abort();
-  if (size > 0 && ::pwrite(files.fd, data, size, 0) != static_cast<ssize_t>(size)) std::abort();
-  std::string target = files.sandbox + "/target-XXXXXX";
+  static const fuzz::Scratch archive("extract");
+  static const std::string sandbox = [] {
+    std::string made = fuzz::ScratchName("sandbox-XXXXXX", false);
+    if (::mkdtemp(made.data()) == nullptr) std::abort();
+    fuzz::RemoveAtExit(made);
+    return made;
+  }();
+  archive.Hold(data, size);
+  std::string target = sandbox + "/target-XXXXXX";
   Check(::mkdtemp(target.data()) != nullptr);
-  const std::string targetName = target.substr(files.sandbox.size() + 1);
+  const std::string targetName = target.substr(sandbox.size() + 1);
 
   const std::size_t before = OpenDescriptors();
   std::istringstream in;
   std::ostringstream out;
   std::ostringstream err;
-  const int status = RunQuarrion({"-extract", files.archive, target}, in, out, err);
+  const int status = RunQuarrion({"-extract", archive.path, target}, in, out, err);
   Check(OpenDescriptors() == before);
   Check(status == 0 || status == 1);
   if (status == 0) Check(err.str().empty());
 
-  DIR* sandbox = ::opendir(files.sandbox.c_str());
-  Check(sandbox != nullptr);
-  const std::vector<std::string> inSandbox = Names(sandbox);
-  ::closedir(sandbox);
+  DIR* listing = ::opendir(sandbox.c_str());
+  Check(listing != nullptr);
+  const std::vector<std::string> inSandbox = Names(listing);
+  ::closedir(listing);
   Check(inSandbox.size() == 1 && inSandbox[0] == targetName);
 
   const int top = ::open(target.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);

@@ -2,27 +2,16 @@
 // them three whole lines at a time, each line without its line end, and the
 // entries written back must read as the same entries.
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "buildlist/list_file.h"
+#include "fuzz_util.h"
 
 namespace {
 
 using namespace quarrion;
-
-// A broken promise of the reader: say which, then crash so libFuzzer keeps
-// the input.
-void Fail(const char* what, int line) {
-  std::fprintf(stderr, "list_file_fuzzer.cpp:%d: check failed: %s\n", line, what);
-  std::abort();
-}
-#define Check(cond) ((cond) ? (void)0 : Fail(#cond, __LINE__))
 
 std::vector<ListEntry> ReadAll(const std::string& text) {
   std::istringstream in(text);

@@ -3,56 +3,17 @@
 // itself and with -list. It prints one line per problem and then a count of
 // exactly those lines, or calls the archive sound with totals that -list,
 // reading the same bytes through the reader, prints too and without error.
-// The bytes live in an in-memory file (a temporary file where the host has
-// none), opened by path like any archive.
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "fuzz_util.h"
 #include "shell/options.h"
 #include "shell/run.h"
 
 namespace {
 
 using namespace quarrion;
-
-struct Backing {
-  int fd = -1;
-  std::string path;
-};
-
-Backing MakeBacking() {
-  Backing b;
-#if defined(__linux__)
-  b.fd = ::memfd_create("archive", MFD_CLOEXEC);
-  if (b.fd >= 0) b.path = "/proc/self/fd/" + std::to_string(b.fd);
-#endif
-  if (b.fd < 0) {
-    std::string dir = "/tmp";
-    if (const char* t = std::getenv("TMPDIR")) dir = t;
-    b.path = dir + "/quarrion-verify-fuzz-" + std::to_string(::getpid()) + ".vp";
-    b.fd = ::open(b.path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (b.fd < 0) std::abort();
-    static std::string remove;
-    remove = b.path;
-    std::atexit([] { ::unlink(remove.c_str()); });
-  }
-  return b;
-}
-
-void Fail(const char* what, int line) {
-  std::fprintf(stderr, "verify_fuzzer.cpp:%d: check failed: %s\n", line, what);
-  std::abort();
-}
-#define Check(cond) ((cond) ? (void)0 : Fail(#cond, __LINE__))
 
 struct Run {
   int status = 0;
@@ -80,9 +41,8 @@ Run Quarrion(const std::vector<std::string>& args) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const Backing backing = MakeBacking();
-  if (::ftruncate(backing.fd, 0) != 0) std::abort();
-  if (size > 0 && ::pwrite(backing.fd, data, size, 0) != static_cast<ssize_t>(size)) std::abort();
+  static const fuzz::Scratch backing("verify");
+  backing.Hold(data, size);
 
   // The file is there and readable: whatever it holds is a finding, never
   // an error of the run.

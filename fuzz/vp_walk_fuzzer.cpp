@@ -6,22 +6,14 @@
 //
 // The input is split simply: its first byte is the number of bytes, taken
 // from the end, that are typed as answers; the bytes between are the
-// archive. The archive lives in an in-memory file (a temporary file where
-// the host has none), reached through a name ending in ".vp".
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
+// archive, typed at the prompt by a name ending in ".vp".
+#include <algorithm>
 #include <optional>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include "buildlist/build_list.h"
+#include "fuzz_util.h"
 #include "host/host.h"
 #include "pack/writer.h"
 #include "shell/console.h"
@@ -33,49 +25,15 @@ namespace {
 
 using namespace quarrion;
 
-struct Files {
-  int fd = -1;
-  std::string archive;  // the name typed at the prompt: a link ending in ".vp"
-  std::string output;   // where the added files are written
-  std::string backing;  // the file behind the link when there is no memfd
-};
-
-const Files& TheFiles() {
-  // Never destroyed: the clean-up at exit still reads it.
-  static const Files& files = *new Files([] {
-    Files f;
-    std::string dir = "/tmp";
-    if (const char* t = std::getenv("TMPDIR")) dir = t;
-    const std::string stem = dir + "/quarrion-walk-fuzz-" + std::to_string(::getpid());
-    std::string target;
-#if defined(__linux__)
-    f.fd = ::memfd_create("archive", MFD_CLOEXEC);
-    if (f.fd >= 0) target = "/proc/self/fd/" + std::to_string(f.fd);
-#endif
-    if (f.fd < 0) {
-      f.backing = target = stem + ".bin";
-      f.fd = ::open(target.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-      if (f.fd < 0) std::abort();
-    }
-    f.archive = stem + ".vp";
-    f.output = stem + "-out.vp";
-    ::unlink(f.archive.c_str());
-    if (::symlink(target.c_str(), f.archive.c_str()) != 0) std::abort();
-    std::atexit([] {
-      ::unlink(TheFiles().archive.c_str());
-      ::unlink(TheFiles().output.c_str());
-      if (!TheFiles().backing.empty()) ::unlink(TheFiles().backing.c_str());
-    });
-    return f;
-  }());
-  return files;
+const fuzz::Scratch& Archive() {
+  static const fuzz::Scratch archive("walk", true);
+  return archive;
 }
-
-void Fail(const char* what, int line) {
-  std::fprintf(stderr, "vp_walk_fuzzer.cpp:%d: check failed: %s\n", line, what);
-  std::abort();
+// Where the added files are written.
+const std::string& Output() {
+  static const std::string output = fuzz::ScratchName("walk-out.vp");
+  return output;
 }
-#define Check(cond) ((cond) ? (void)0 : Fail(#cond, __LINE__))
 
 // The data of entry `e`; each check that reads one needs them whole.
 std::string DataOf(VpReader& reader, const VpDirEntry& e) {
@@ -92,9 +50,9 @@ std::string DataOf(VpReader& reader, const VpDirEntry& e) {
 // of that name in the source archive.
 void CheckWritten(const BuildList& list) {
   VpReader out;
-  Check(out.Open(TheFiles().output).ok());
+  Check(out.Open(Output()).ok());
   VpReader in;
-  Check(in.Open(TheFiles().archive).ok());
+  Check(in.Open(Archive().path).ok());
   std::size_t next = 0;
   for (std::size_t i = 0; i < out.entries().size(); ++i) {
     const VpDirEntry& e = out.entries()[i];
@@ -112,7 +70,6 @@ void CheckWritten(const BuildList& list) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const Files& files = TheFiles();
   std::size_t answerBytes = 0;
   if (size > 0) {
     answerBytes = data[0] < size - 1 ? data[0] : size - 1;
@@ -120,15 +77,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     --size;
   }
   const std::size_t archiveBytes = size - answerBytes;
-  if (::ftruncate(files.fd, 0) != 0) std::abort();
-  if (archiveBytes > 0 &&
-      ::pwrite(files.fd, data, archiveBytes, 0) != static_cast<ssize_t>(archiveBytes)) {
-    std::abort();
-  }
+  Archive().Hold(data, archiveBytes);
   const std::string answers(reinterpret_cast<const char*>(data) + archiveBytes, answerBytes);
 
   BuildList list;
-  std::istringstream in(files.archive + "\n" + answers);
+  std::istringstream in(Archive().path + "\n" + answers);
   std::ostringstream out;
   std::ostringstream err;
   Console console{in, out, err};
@@ -138,25 +91,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // to the archive by the entry's name. (The console text is no measure:
   // the names in it may hold any bytes, the program's own words included.)
   VpReader reader;
-  const Status opened = reader.Open(files.archive);
+  const Status opened = reader.Open(Archive().path);
   Check(opened.ok() || opened.code == Code::kNotVpArchive);
-  std::size_t fileEntries = 0;
-  for (const VpDirEntry& e : reader.entries()) {
-    if (ClassifyEntry(e) == EntryKind::kFile) ++fileEntries;
-  }
-  std::size_t yes = 0;
-  for (char c : answers) yes += (c == 'y' || c == 'Y') ? 1 : 0;
-  Check(list.files.size() <= fileEntries);
-  Check(list.files.size() <= yes);
+  const auto files = std::count_if(reader.entries().begin(), reader.entries().end(),
+                                   [](const VpDirEntry& e) { return ClassifyEntry(e) == EntryKind::kFile; });
+  Check(static_cast<std::ptrdiff_t>(list.files.size()) <= files);
+  Check(list.files.size() <= answers.size() - std::count_if(answers.begin(), answers.end(), [](char c) {
+                                return c != 'y' && c != 'Y';
+                              }));
   for (const FileRecord& r : list.files) {
-    Check(r.path == files.archive + ":" + std::string(r.name()));
+    Check(r.path == Archive().path + ":" + std::string(r.name()));
     Check(reader.Find(r.name()) >= 0);
     Check(r.entry.size >= 0);
   }
   if (list.files.empty()) return 0;
 
   host::AtomicOutputFile output;
-  Status why = output.Create(files.output);
+  Status why = output.Create(Output());
   Check(why.ok());
   std::ostringstream shown;
   Warnings warnings{shown, err};

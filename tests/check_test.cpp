@@ -6,6 +6,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "test_util.h"
 #include "vp/format.h"
@@ -39,10 +40,10 @@ TEST_F(CheckTest, EachFaultGivesItsFinding) {
   auto withFile = [](VpDirEntry e) {
     return ArchiveBuilder().Folder("data").File("a.tbl", "0123456789").Add(e).Bytes();
   };
-  // Names that are not plain; the extraction transcript shows the others.
-  auto named = [](const std::string& file) {
-    return ArchiveBuilder().Folder("data").File(file, "x").Bytes();
-  };
+  ArchiveBuilder caseClash, fileFirst, folderFirst;
+  caseClash.Folder("data").File("a.tbl", "1").Up().Folder("DATA").File("A.TBL", "2");
+  fileFirst.Folder("data").File("maps", "x").Folder("maps").File("a.map", "m");
+  folderFirst.Folder("data").Folder("Maps").File("a.map", "m").Up().File("MAPS", "x");
   const std::pair<std::string, std::string> cases[] = {
       {std::string("VPVP\2\0\0\0", 8), "the file is 8 bytes long, shorter than the 16-byte header"},
       {"VPVQ" + good.Bytes().substr(4), "the file does not begin with \"VPVP\""},
@@ -57,8 +58,9 @@ TEST_F(CheckTest, EachFaultGivesItsFinding) {
        "entry 2 (data\\" + std::string(32, 'n') + "): the name is not terminated within 32 bytes"},
       {ArchiveBuilder().Up().Folder("data").File("a", "1").Bytes(),
        "entry 0 (..): closes no open folder"},
-      {named(""), "entry 1 (data\\): \"\" is empty"},
-      {named("a\nb"), "entry 1 (data\\a?b): \"a?b\" holds a control character"},
+      // A name that is not plain; -extract's refusals show the others.
+      {ArchiveBuilder().Folder("data").File("a\nb", "x").Bytes(),
+       "entry 1 (data\\a?b): \"a?b\" holds a control character"},
       {withFile(Entry(26, -4, "neg", 1)), "entry 2 (data\\neg): the size -4 is negative"},
       {withFile(Entry(20, 30, "long", 1)),
        "entry 2 (data\\long): the data (offset 20, 30 bytes) lie outside the data area (offset 16 "
@@ -66,30 +68,18 @@ TEST_F(CheckTest, EachFaultGivesItsFinding) {
       {withFile(Entry(4, 2, "hdr", 1)), "the data (offset 4, 2 bytes) lie outside the data area"},
       {withFile(Entry(20, 6, "over", 1)),
        "entry 2 (data\\over): the data overlap those of entry 1 (data\\a.tbl)"},
-      {ArchiveBuilder()
-           .Folder("data")
-           .File("a.tbl", "1")
-           .Up()
-           .Folder("DATA")
-           .File("A.TBL", "2")
-           .Bytes(),
+      {caseClash.Bytes(),
        "entry 4 (DATA\\A.TBL): the same path as entry 1 (data\\a.tbl), letter case ignored"},
       // A file and a folder of one path, in either order: no host can hold both.
-      {ArchiveBuilder().Folder("data").File("maps", "x").Folder("maps").File("a.map", "m").Bytes(),
+      {fileFirst.Bytes(),
        "entry 2 (data\\maps): the same path as entry 1 (data\\maps), letter case ignored"},
-      {ArchiveBuilder()
-           .Folder("data")
-           .Folder("Maps")
-           .File("a.map", "m")
-           .Up()
-           .File("MAPS", "x")
-           .Bytes(),
+      {folderFirst.Bytes(),
        "entry 4 (data\\MAPS): the same path as entry 1 (data\\Maps), letter case ignored"},
   };
   for (const auto& [bytes, finding] : cases) {
-    const ArchiveFindings found = Check(bytes);
-    ASSERT_EQ(found.problems.size(), 1u) << finding;
-    EXPECT_NE(found.problems[0].find(finding), std::string::npos) << found.problems[0];
+    const std::vector<std::string> found = Check(bytes).problems;
+    EXPECT_TRUE(found.size() == 1 && found[0].find(finding) != std::string::npos)
+        << finding << " not in " << ::testing::PrintToString(found);
   }
 }
 

@@ -5,10 +5,8 @@
 
 #include <filesystem>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "host/extract.h"
 #include "shell/modes.h"
 #include "test_util.h"
 
@@ -31,53 +29,24 @@ class ExtractModeTest : public ::testing::Test {
   testing::TempDir dir_;
 };
 
-// The names this host cannot hold, which extraction refuses.
-TEST(ExtractNamesTest, ReservedHostNames) {
-#if defined(_WIN32)
-  for (const char* bad : {"CON", "con", "nul.txt", "Com1 .log", "LPT9", "aux.tar.gz", "PRN", "a.",
-                          "a ", "a?b", "a*", "x|y", "\"q\""}) {
-    EXPECT_FALSE(host::CheckHostName(bad).ok()) << bad;
-  }
-  for (const char* ok : {"COM0", "COM10", "CONSOLE", "nul_", "lpt", "a.b", "con-x"}) {
-    EXPECT_TRUE(host::CheckHostName(ok).ok()) << ok;
-  }
-#else
-  for (const char* ok : {"CON", "nul.txt", "a.", "a?b"}) EXPECT_TRUE(host::CheckHostName(ok).ok());
-#endif
-}
-
-// Contents, times and paths of many files: see the round trip through the program.
+// An existing file is replaced, whatever it held; data outside the archive
+// are reported and the next file is still written.
 TEST_F(ExtractModeTest, WritesFilesAtTheirPathsAndReportsFailures) {
   ArchiveBuilder c;
-  c.Folder("data").File("readme.txt", "hello", 1000000000).Folder("maps").Folder("deep");
-  c.File("a.map", "map").Up().File("empty.cfg", "").Up().File("last.tbl", std::string(300000, 'z'));
+  c.Folder("data").File("readme.txt", "hello").Folder("maps").Folder("deep").File("a.map", "map");
+  c.Up().File("empty.cfg", "").Up().Add(Entry(1 << 30, 5, "gone.tbl", 1));
+  c.File("last.tbl", std::string(300000, 'z'));
   const std::string out = dir_.Join("out/nested");  // made, with its parent
-  // An existing file is replaced, whatever it held.
   WriteFile(out + "/data/readme.txt", "old contents that are longer");
-  for (int pass = 0; pass < 2; ++pass) {  // again: every file replaced, no temporary left
-    testing::Dialogue t = testing::RunArchiveMode(RunExtractArchive, Archive(c.Bytes()), out);
-    EXPECT_EQ(t.status, 0) << t.err;
-    EXPECT_EQ(t.err, "");
-    EXPECT_EQ(t.out, "Extracted 4 files (300008 bytes) into " + out + "\n");
-    EXPECT_EQ(testing::ListTree(out).size(), 7u);
-  }
-  EXPECT_EQ(ReadFile(out + "/data/readme.txt"), "hello");
-
-  // Data outside the archive: reported, and the next file is still written.
-  ArchiveBuilder bad;
-  bad.Folder("data").Add(Entry(1000, 5, "gone.tbl", 1)).File("kept.tbl", "kept");
-  testing::Dialogue t =
-      testing::RunArchiveMode(RunExtractArchive, Archive(bad.Bytes()), dir_.Join("bad"));
+  testing::Dialogue t = testing::RunArchiveMode(RunExtractArchive, Archive(c.Bytes()), out);
   EXPECT_EQ(t.status, 1);
+  EXPECT_EQ(t.out, "Extracted 4 files (300008 bytes) into " + out + "\n");
   EXPECT_EQ(t.err,
             "quarrion: could not extract data\\gone.tbl: its data lie outside the archive\n"
             "quarrion: not everything was extracted: 0 refused, 1 failed\n");
-  EXPECT_EQ(testing::ListTree(dir_.Join("bad")),
-            (std::vector<std::string>{"data", "data/kept.tbl"}));
-
-  // No target folder at all.
+  EXPECT_EQ(testing::ListTree(out).size(), 7u);  // no temporary file left
+  EXPECT_EQ(ReadFile(out + "/data/readme.txt"), "hello");
   t = testing::RunArchiveMode(RunExtractArchive, dir_.Join("a.vp"), "");
-  EXPECT_EQ(t.status, 1);
   EXPECT_EQ(t.err, "quarrion: cannot extract into: no target folder given\n");
 }
 
@@ -184,39 +153,32 @@ TEST(ExtractProgramTest, GoesAnyDepthWithFewDescriptors) {
   const int pid = testing::StartQuarrionBinary({"-extract", dir.Join("deep.vp"), out},
                                                dir.Join("stdout"), dir.Join("stderr"), 32);
   EXPECT_EQ(testing::WaitQuarrionBinary(pid), 0) << ReadFile(dir.Join("stderr"));
-  EXPECT_EQ(ReadFile(dir.Join("stderr")), "");
-  const int files = 2 * kDepth + kBranch + 1;
-  EXPECT_NE(ReadFile(dir.Join("stdout")).find("Extracted " + std::to_string(files) + " files"),
-            std::string::npos);
   std::string path = out;
   for (int i = 1; i <= kDepth; ++i) {
     path += "/d";
-    ASSERT_EQ(ReadFile(path + "/down"), "down " + std::to_string(i)) << "depth " << i;
-    ASSERT_EQ(ReadFile(path + "/up"), "up " + std::to_string(i)) << "depth " << i;
-    if (i == kBranchAt) {
-      std::string branch = path;
-      for (int j = 1; j <= kBranch; ++j) {
-        branch += "/b";
-        ASSERT_EQ(ReadFile(branch + "/f"), "b " + std::to_string(j)) << "branch depth " << j;
-      }
-    }
+    ASSERT_EQ(ReadFile(path + "/down") + ReadFile(path + "/up"),
+              "down " + std::to_string(i) + "up " + std::to_string(i));
+  }
+  std::string branch = out;
+  for (int i = 0; i < kBranchAt; ++i) branch += "/d";
+  for (int j = 1; j <= kBranch; ++j) {
+    branch += "/b";
+    ASSERT_EQ(ReadFile(branch + "/f"), "b " + std::to_string(j)) << "branch depth " << j;
   }
   EXPECT_EQ(ReadFile(out + "/top"), "top");
 }
 #endif
 
 // A data directory of a few hundred files in nested folders, packed,
-// checked, listed, extracted and packed again from the extracted tree: the
-// same bytes.
+// checked, extracted and packed again from the extracted tree: the same bytes.
 TEST(ExtractProgramTest, ExtractedArchiveRebuildsByteForByte) {
   testing::TempDir dir;
   const std::string data = dir.Join("game/data");
   int n = 0;
   for (const char* folder : {"", "/maps", "/maps/campaign", "/maps/campaign/act one", "/models",
-                             "/tables", "/sounds", "/sounds/voice", "/effects"}) {
-    for (int i = 0; i < 35; ++i, ++n) {
-      const std::string name =
-          data + folder + "/file" + std::to_string(i) + (i % 3 ? ".tbl" : ".pof");
+                             "/sounds", "/sounds/voice"}) {
+    for (int i = 0; i < 40; ++i, ++n) {
+      const std::string name = data + folder + "/file" + std::to_string(i) + (i % 3 ? ".tbl" : ".pof");
       // Sizes from empty to a few hundred KiB; every time differs.
       WriteFile(name, std::string(static_cast<std::size_t>((n * 7919) % (i == 7 ? 300000 : 2000)),
                                   static_cast<char>('a' + n % 26)));
@@ -224,33 +186,22 @@ TEST(ExtractProgramTest, ExtractedArchiveRebuildsByteForByte) {
     }
   }
   const std::string first = dir.Join("first.vp");
-  testing::RunResult r = testing::RunQuarrionBinary({"-dir", data, "-o", first});
-  ASSERT_EQ(r.status, 0) << r.err;
-  r = testing::RunQuarrionBinary({"-verify", first});
-  EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_NE(r.out.find(first + " is sound: 315 files, "), std::string::npos) << r.out;
+  ASSERT_EQ(testing::RunQuarrionBinary({"-dir", data, "-o", first}).status, 0);
+  testing::RunResult r = testing::RunQuarrionBinary({"-verify", first});
+  EXPECT_NE(r.out.find(first + " is sound: 280 files, "), std::string::npos) << r.out;
   r = testing::RunQuarrionBinary({"-extract", first, dir.Join("out")});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.err, "");
   r = testing::RunQuarrionBinary({"-dir", dir.Join("out") + "\\data", "-o", dir.Join("second.vp")});
   ASSERT_EQ(r.status, 0) << r.err;
-  const std::string a = ReadFile(first);
-  EXPECT_GT(a.size(), 300000u);
-  EXPECT_TRUE(a == ReadFile(dir.Join("second.vp"))) << "the rebuilt archive differs";
+  EXPECT_TRUE(ReadFile(first) == ReadFile(dir.Join("second.vp"))) << "the rebuilt archive differs";
 }
 
+// The messages: see -list, which opens archives the same way.
 TEST_F(ExtractModeTest, NothingIsExtractedFromAnArchiveThatCannotBeRead) {
-  const std::pair<std::string, std::string> cases[] = {
-      {dir_.Join("missing.vp"), "quarrion: cannot open archive " + dir_.Join("missing.vp") + ":"},
-      {Archive("VPVQ" + std::string(12, '\0'), "q.vp"), "q.vp: not a VP archive"},
-      {Archive(ArchiveBuilder().Bytes(3), "v3.vp"),
-       "v3.vp: not a VP archive of version 2 (version 3)"}};
-  for (const auto& [archive, message] : cases) {
-    const testing::Dialogue t =
-        testing::RunArchiveMode(RunExtractArchive, archive, dir_.Join("out"));
-    EXPECT_EQ(t.status, 1);
-    EXPECT_NE(t.err.find(message), std::string::npos) << t.err;
-  }
+  const testing::Dialogue t = testing::RunArchiveMode(
+      RunExtractArchive, Archive(ArchiveBuilder().Bytes(3)), dir_.Join("out"));
+  EXPECT_EQ(t.status, 1);
+  EXPECT_NE(t.err.find("not a VP archive"), std::string::npos) << t.err;
   EXPECT_FALSE(testing::FileExists(dir_.Join("out")));
 }
 

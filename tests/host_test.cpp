@@ -15,47 +15,51 @@
 namespace quarrion {
 namespace {
 
+// A backslash separates folders; a FIFO is refused without blocking on it,
+// and a listing reads the status of every entry, through links.
 TEST(HostTest, InputFileReadsRegularFilesOnlyAndListingsReadEveryStatus) {
   testing::TempDir dir;
   testing::WriteFile(dir.Join("maps/c.pof"), "hello world");
   host::InputFile f;
-  Status why;
-  ASSERT_TRUE((why = f.Open(dir.path() + "\\maps\\c.pof")).ok());  // a backslash separates folders
+  ASSERT_TRUE(f.Open(dir.path() + "\\maps\\c.pof").ok());
   EXPECT_EQ(f.size(), 11);
-  host::FileInfo info;
-  ASSERT_TRUE(host::StatPath(dir.path() + "\\maps", &info).ok());
-  EXPECT_EQ(info.kind, host::FileKind::kFolder);
-
-  host::InputFile other;
-  EXPECT_FALSE((why = other.Open(dir.path())).ok());
-  EXPECT_EQ(why.code, Code::kNotRegular);
-  EXPECT_FALSE((why = other.Open(dir.Join("none"))).ok());
-  EXPECT_EQ(why.code, Code::kNotFound);
+  EXPECT_EQ(host::InputFile().Open(dir.path()).code, Code::kNotRegular);
+  EXPECT_EQ(host::InputFile().Open(dir.Join("none")).code, Code::kNotFound);
+  std::vector<std::string> want{"maps folder", "top.bin file 1"};
 #if !defined(_WIN32)
-  // A FIFO is refused without blocking on it.
   ASSERT_EQ(::mkfifo(dir.Join("fifo").c_str(), 0600), 0);
-  EXPECT_FALSE((why = other.Open(dir.Join("fifo"))).ok());
-  EXPECT_EQ(why.code, Code::kNotRegular);
+  EXPECT_EQ(host::InputFile().Open(dir.Join("fifo")).code, Code::kNotRegular);
   ASSERT_EQ(::symlink("maps/c.pof", dir.Join("link").c_str()), 0);
+  want = {"fifo other", "link file 11", "maps folder", "top.bin file 1"};
 #endif
   testing::WriteFile(dir.Join("top.bin"), "t");
-
-  // A listing reads the status of every entry, through links.
   std::vector<host::FolderEntry> entries;
   host::FolderLister lister;
-  ASSERT_TRUE((why = lister.List(dir.path(), &entries)).ok());
+  ASSERT_TRUE(lister.List(dir.path(), &entries).ok());
   std::vector<std::string> seen;
   for (const host::FolderEntry& e : entries) {
-    seen.push_back(e.name + ":" + std::to_string(static_cast<int>(e.info.kind)) + ":" +
-                   std::to_string(e.info.size));
+    const host::FileKind kind = e.info.kind;
+    seen.push_back(e.name + (kind == host::FileKind::kFolder    ? " folder"
+                             : kind == host::FileKind::kRegular ? " file " + std::to_string(e.info.size)
+                                                                : " other"));
   }
   std::sort(seen.begin(), seen.end());
-  std::vector<std::string> want{"maps:2:", "top.bin:1:1"};
-#if !defined(_WIN32)
-  want = {"fifo:3:0", "link:1:11", "maps:2:", "top.bin:1:1"};
+  EXPECT_EQ(seen, want);
+}
+
+// The names this host cannot hold, which extraction refuses.
+TEST(HostTest, ReservedHostNames) {
+#if defined(_WIN32)
+  for (const char* bad : {"CON", "con", "nul.txt", "Com1 .log", "LPT9", "aux.tar.gz", "PRN", "a.",
+                          "a ", "a?b", "a*", "x|y", "\"q\""}) {
+    EXPECT_FALSE(host::CheckHostName(bad).ok()) << bad;
+  }
+  for (const char* ok : {"COM0", "COM10", "CONSOLE", "nul_", "lpt", "a.b", "con-x"}) {
+    EXPECT_TRUE(host::CheckHostName(ok).ok()) << ok;
+  }
+#else
+  for (const char* ok : {"CON", "nul.txt", "a.", "a?b"}) EXPECT_TRUE(host::CheckHostName(ok).ok());
 #endif
-  ASSERT_EQ(seen.size(), want.size());
-  for (std::size_t i = 0; i < want.size(); ++i) EXPECT_EQ(seen[i].rfind(want[i], 0), 0u) << seen[i];
 }
 
 #if defined(_WIN32)
@@ -89,23 +93,6 @@ TEST(HostTest, DriveLetterPathsAndDeviceNamesOnWindows) {
   }
 }
 #endif
-
-// The writer's tests see a committed file replace the target and a failed
-// write leave it alone; here a target the host cannot replace.
-TEST(AtomicOutputFileTest, DiscardedWithoutCommitAndNoFolderAsTarget) {
-  testing::TempDir dir;
-  const std::string target = dir.Join("out.vp");
-  testing::WriteFile(target, "old contents");
-  {
-    host::AtomicOutputFile out;
-    ASSERT_TRUE(out.Create(target).ok());
-    ASSERT_TRUE(out.Write("abc").ok());
-  }
-  EXPECT_EQ(testing::ReadFile(target), "old contents");
-  EXPECT_EQ(testing::ListTree(dir.path()), std::vector<std::string>{"out.vp"});
-  host::AtomicOutputFile bad;
-  EXPECT_FALSE(bad.Create(dir.path()).ok());
-}
 
 // Inside an open folder: a source that ends early fails naming the source
 // and leaves the old file and no temporary; a whole copy replaces the file

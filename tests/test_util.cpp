@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -27,13 +26,12 @@ namespace fs = std::filesystem;
 namespace quarrion::testing {
 
 TempDir::TempDir() {
-  static std::mt19937_64 rng(
+  // The clock too: random_device is not random on every MinGW runtime.
+  static std::uint64_t next =
       std::random_device{}() ^
-      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
-  for (;;) {
-    fs::path p =
-        fs::temp_directory_path() / ("quarrion-test-" + std::to_string(rng() % 1000000000));
-    std::error_code ec;
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  for (std::error_code ec;;) {
+    const fs::path p = fs::temp_directory_path() / ("quarrion-test-" + std::to_string(next++));
     if (fs::create_directory(p, ec)) {
       path_ = p.generic_string();
       return;
@@ -43,7 +41,6 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
   std::error_code ec;
-  // Restore permissions a test may have taken away, so everything goes.
   for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::end(it);
        it.increment(ec)) {
     fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
@@ -51,13 +48,9 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ec);
 }
 
-std::string TempDir::Join(const std::string& relative) const { return path_ + "/" + relative; }
-
 void WriteFile(const std::string& path, const std::string& bytes) {
-  fs::path p(path);
-  if (p.has_parent_path()) fs::create_directories(p.parent_path());
-  std::ofstream f(p, std::ios::binary | std::ios::trunc);
-  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (fs::path(path).has_parent_path()) fs::create_directories(fs::path(path).parent_path());
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 std::string ReadFile(const std::string& path) {
@@ -74,26 +67,22 @@ bool FileExists(const std::string& path) {
 
 void SetMTime(const std::string& path, std::int64_t seconds) {
 #if defined(_WIN32)
-  // The exact second, in 100-nanosecond steps since 1601: the library's
-  // route below lands a second late for times before 1970 here.
-  const std::uint64_t ticks = static_cast<std::uint64_t>(seconds * 10000000 + 116444736000000000LL);
-  FILETIME when;
-  when.dwLowDateTime = static_cast<DWORD>(ticks & 0xffffffffu);
-  when.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-  HANDLE h = ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  // In 100-nanosecond steps since 1601: the library lands a second late
+  // for times before 1970 here.
+  const auto ticks = static_cast<std::uint64_t>(seconds * 10000000 + 116444736000000000LL);
+  FILETIME when{static_cast<DWORD>(ticks & 0xffffffffu), static_cast<DWORD>(ticks >> 32)};
+  HANDLE h = ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h != INVALID_HANDLE_VALUE) {
     ::SetFileTime(h, nullptr, nullptr, &when);
     ::CloseHandle(h);
   }
 #else
   // file_time_type's epoch differs between libraries; go through "now".
-  auto now_sys = std::chrono::system_clock::now();
-  auto now_file = fs::file_time_type::clock::now();
-  auto target = std::chrono::system_clock::time_point(std::chrono::seconds(seconds));
-  fs::last_write_time(
-      path, now_file + std::chrono::duration_cast<fs::file_time_type::duration>(target - now_sys));
+  const auto target = std::chrono::system_clock::time_point(std::chrono::seconds(seconds));
+  fs::last_write_time(path, fs::file_time_type::clock::now() +
+                                std::chrono::duration_cast<fs::file_time_type::duration>(
+                                    target - std::chrono::system_clock::now()));
 #endif
 }
 
@@ -120,37 +109,51 @@ std::string QuoteArgument(const std::string& arg) {
       ++backslashes;
       continue;
     }
-    if (c == '"') {
-      q.append(backslashes * 2 + 1, '\\');
-    } else {
-      q.append(backslashes, '\\');
-    }
+    q.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
     backslashes = 0;
     q += c;
   }
-  q.append(backslashes * 2, '\\');
-  return q + "\"";
+  return q.append(backslashes * 2, '\\') + "\"";
 }
 
-HANDLE OpenInherited(const std::string& path, DWORD access, DWORD disposition) {
-  SECURITY_ATTRIBUTES sa{};
-  sa.nLength = sizeof sa;
-  sa.bInheritHandle = TRUE;
-  return ::CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, disposition,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+// The exit status of the program run with its standard streams on the files.
+int Run(const std::vector<std::string>& args, const TempDir& io, const std::string& cwd) {
+  std::string cmd = QuoteArgument(QUARRION_BINARY);
+  for (const std::string& a : args) cmd += ' ' + QuoteArgument(a);
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  auto open = [&](const char* name, DWORD access, DWORD disposition) {
+    return ::CreateFileA(io.Join(name).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         &inherit, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  };
+  HANDLE streams[] = {open("in", GENERIC_READ, OPEN_EXISTING),
+                      open("out", GENERIC_WRITE, CREATE_ALWAYS),
+                      open("err", GENERIC_WRITE, CREATE_ALWAYS)};
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = streams[0];
+  si.hStdOutput = streams[1];
+  si.hStdError = streams[2];
+  PROCESS_INFORMATION pi{};
+  DWORD code = static_cast<DWORD>(-1);
+  if (::CreateProcessA(QUARRION_BINARY, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                       cwd.empty() ? nullptr : cwd.c_str(), &si, &pi)) {
+    ::WaitForSingleObject(pi.hProcess, INFINITE);
+    ::GetExitCodeProcess(pi.hProcess, &code);
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+  }
+  for (HANDLE h : streams) ::CloseHandle(h);
+  return static_cast<int>(code);
 }
 
 // The console streams are in text mode on Windows: every line feed the
-// program writes arrives as CR LF. Read them back the way the tool reads
-// text, so transcripts compare equal to the POSIX ones.
-std::string DropCarriageReturns(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    out += text[i];
-  }
-  return out;
+// program writes arrives as CR LF. Read back as the tool reads text, so
+// transcripts compare equal to the POSIX ones.
+std::string ReadText(const std::string& path) {
+  std::string s = ReadFile(path);
+  for (std::size_t p = 0; (p = s.find("\r\n", p)) != std::string::npos;) s.erase(p, 1);
+  return s;
 }
 
 }  // namespace
@@ -159,40 +162,10 @@ RunResult RunQuarrionBinary(const std::vector<std::string>& args, const std::str
                             const std::string& cwd) {
   TempDir io;
   WriteFile(io.Join("in"), input);
-  std::string cmd = QuoteArgument(QUARRION_BINARY);
-  for (const std::string& a : args) {
-    cmd += ' ';
-    cmd += QuoteArgument(a);
-  }
-
   RunResult r;
-  HANDLE in = OpenInherited(io.Join("in"), GENERIC_READ, OPEN_EXISTING);
-  HANDLE out = OpenInherited(io.Join("out"), GENERIC_WRITE, CREATE_ALWAYS);
-  HANDLE err = OpenInherited(io.Join("err"), GENERIC_WRITE, CREATE_ALWAYS);
-  if (in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE) {
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = in;
-    si.hStdOutput = out;
-    si.hStdError = err;
-    PROCESS_INFORMATION pi{};
-    std::vector<char> line(cmd.begin(), cmd.end());
-    line.push_back('\0');
-    if (::CreateProcessA(QUARRION_BINARY, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                         cwd.empty() ? nullptr : cwd.c_str(), &si, &pi)) {
-      ::WaitForSingleObject(pi.hProcess, INFINITE);
-      DWORD code = 0;
-      if (::GetExitCodeProcess(pi.hProcess, &code)) r.status = static_cast<int>(code);
-      ::CloseHandle(pi.hThread);
-      ::CloseHandle(pi.hProcess);
-    }
-  }
-  for (HANDLE h : {in, out, err}) {
-    if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
-  }
-  r.out = DropCarriageReturns(ReadFile(io.Join("out")));
-  r.err = DropCarriageReturns(ReadFile(io.Join("err")));
+  r.status = Run(args, io, cwd);
+  r.out = ReadText(io.Join("out"));
+  r.err = ReadText(io.Join("err"));
   return r;
 }
 
@@ -200,40 +173,9 @@ RunResult RunQuarrionBinary(const std::vector<std::string>& args, const std::str
 
 namespace {
 
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) {
-    if (c == '\'') {
-      q += "'\\''";
-    } else {
-      q += c;
-    }
-  }
-  return q + "'";
-}
-
-}  // namespace
-
-RunResult RunQuarrionBinary(const std::vector<std::string>& args, const std::string& input,
-                            const std::string& cwd) {
-  TempDir io;
-  WriteFile(io.Join("in"), input);
-  std::string cmd;
-  if (!cwd.empty()) cmd += "cd " + Quote(cwd) + " && ";
-  cmd += Quote(QUARRION_BINARY);
-  for (const std::string& a : args) cmd += " " + Quote(a);
-  cmd +=
-      " < " + Quote(io.Join("in")) + " > " + Quote(io.Join("out")) + " 2> " + Quote(io.Join("err"));
-  int rc = std::system(cmd.c_str());
-  RunResult r;
-  r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  r.out = ReadFile(io.Join("out"));
-  r.err = ReadFile(io.Join("err"));
-  return r;
-}
-
-int StartQuarrionBinary(const std::vector<std::string>& args, const std::string& out,
-                        const std::string& err, int openFiles) {
+// Forks and runs the built quarrion on the standard streams given, in `cwd`.
+int Spawn(const std::vector<std::string>& args, const std::string& in, const std::string& out,
+          const std::string& err, int openFiles, const std::string& cwd) {
   // Everything the child needs is made before the fork: after it, only
   // calls that are safe in a copy of a threaded process.
   std::vector<std::string> words{QUARRION_BINARY};
@@ -243,22 +185,38 @@ int StartQuarrionBinary(const std::vector<std::string>& args, const std::string&
   argv.push_back(nullptr);
   const pid_t pid = ::fork();
   if (pid != 0) return static_cast<int>(pid);
-  const int in = ::open("/dev/null", O_RDONLY);
+  const int i = ::open(in.c_str(), O_RDONLY);
   const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (in < 0 || o < 0 || e < 0 || ::dup2(in, 0) < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0) {
+  if (i < 0 || o < 0 || e < 0 || ::dup2(i, 0) < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0 ||
+      (!cwd.empty() && ::chdir(cwd.c_str()) != 0)) {
     ::_exit(127);
   }
-  // Nothing else of this process stays open in the child.
-  for (int fd = 3; fd < 1024; ++fd) ::close(fd);
+  for (int fd = 3; fd < 1024; ++fd) ::close(fd);  // nothing else of this process
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::signal(sig, SIG_DFL);
-  if (openFiles > 0) {
-    struct rlimit limit;
-    limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(openFiles);
-    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(127);
-  }
+  struct rlimit limit;
+  limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(openFiles);
+  if (openFiles > 0 && ::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(127);
   ::execv(argv[0], argv.data());
   ::_exit(127);
+}
+
+}  // namespace
+
+RunResult RunQuarrionBinary(const std::vector<std::string>& args, const std::string& input,
+                            const std::string& cwd) {
+  TempDir io;
+  WriteFile(io.Join("in"), input);
+  RunResult r;
+  r.status = WaitQuarrionBinary(Spawn(args, io.Join("in"), io.Join("out"), io.Join("err"), 0, cwd));
+  r.out = ReadFile(io.Join("out"));
+  r.err = ReadFile(io.Join("err"));
+  return r;
+}
+
+int StartQuarrionBinary(const std::vector<std::string>& args, const std::string& out,
+                        const std::string& err, int openFiles) {
+  return Spawn(args, "/dev/null", out, err, openFiles, "");
 }
 
 int WaitQuarrionBinary(int pid) {
@@ -317,10 +275,6 @@ ArchiveBuilder& ArchiveBuilder::Add(const VpDirEntry& entry) {
 
 std::int32_t ArchiveBuilder::DirOffset() const {
   return static_cast<std::int32_t>(kHeaderSize + data_.size());
-}
-
-std::string ArchiveBuilder::Bytes(std::int32_t version) const {
-  return Bytes(version, DirOffset(), count_);
 }
 
 std::string ArchiveBuilder::Bytes(std::int32_t version, std::int32_t dirOffset,

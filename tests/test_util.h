@@ -1,5 +1,5 @@
 // Helpers shared by the tests: temporary folders, whole-file reads and writes,
-// and running the real program with a scripted standard input.
+// crafted archives, and running the real program or a dialogue.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +17,7 @@ struct StartupOptions;
 namespace quarrion::testing {
 
 // A fresh folder under the system's temporary folder, removed with all its
-// contents when the object goes away.
+// contents (whatever their permissions) when the object goes away.
 class TempDir {
  public:
   TempDir();
@@ -26,8 +26,7 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::string& path() const { return path_; }
-  // path() + "/" + relative
-  std::string Join(const std::string& relative) const;
+  std::string Join(const std::string& relative) const { return path_ + "/" + relative; }
 
  private:
   std::string path_;
@@ -61,8 +60,7 @@ RunResult RunQuarrionBinary(const std::vector<std::string>& args, const std::str
 // process ignores, and at most `openFiles` descriptors when that is not 0.
 int StartQuarrionBinary(const std::vector<std::string>& args, const std::string& out,
                         const std::string& err, int openFiles = 0);
-// Waits for a process started so; its exit status, or -1 when a signal ended
-// it.
+// Waits for a process started so; its exit status, or -1 when a signal ended it.
 int WaitQuarrionBinary(int pid);
 #endif
 
@@ -86,7 +84,7 @@ class ArchiveBuilder {
   ArchiveBuilder& Up();
   ArchiveBuilder& Add(const VpDirEntry& entry);
   std::int32_t DirOffset() const;
-  std::string Bytes(std::int32_t version = 2) const;
+  std::string Bytes(std::int32_t version = 2) const { return Bytes(version, DirOffset(), count_); }
   std::string Bytes(std::int32_t version, std::int32_t dirOffset, std::int32_t count) const;
 
  private:

@@ -116,26 +116,5 @@ TEST_F(VpImportTest, ArchivesThatCannotServeAskNothingOrAddNothing) {
   EXPECT_NE(t.err.find("could not add " + vp_ + ":README.TXT"), std::string::npos) << t.err;
 }
 
-// An archive named in capitals (".VP") serves its files as any other: taken
-// in a "vp" dialogue and written with "wr", the bytes are copied. A name
-// that is not a plain name is refused as it is asked about.
-TEST_F(VpImportTest, ArchiveNamedInCapitalsIsCopiedWhenWritten) {
-  const std::string upper = dir_.Join("PACK.VP");
-  ArchiveBuilder b;
-  b.Folder("data").File("a.tbl", "table bytes", 77).File("c:x", "colon");
-  testing::WriteFile(upper, b.Bytes());
-  const std::string out = dir_.Join("out.vp");
-  testing::Dialogue t =
-      testing::RunDialogue("vp " + upper + "\ny y\nwr " + out + "\nqu\n", [&](Console& c) {
-        InteractiveLoop(list_, c);
-        return 0;
-      });
-  EXPECT_EQ(t.err, "quarrion: could not add " + upper + ":c:x: name \"c:x\" holds a colon\n");
-  EXPECT_NE(t.out.find("VP Written!"), std::string::npos);
-  const std::string written = testing::ReadFile(out);
-  EXPECT_EQ(written.size(), 16u + 11u + 2 * 44u);  // data and a.tbl
-  EXPECT_EQ(written.substr(16, 11), "table bytes");
-}
-
 }  // namespace
 }  // namespace quarrion
