@@ -21,6 +21,7 @@ enum class Code {
   kOutOfRange,    // data that lie outside the file
   kChanged,       // a source whose size changed since it was added
   kIoError,       // anything the operating system refused
+  kBadPattern,    // a file pattern that cannot be used
 };
 
 struct [[nodiscard]] Status {
