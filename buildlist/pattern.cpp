@@ -21,7 +21,7 @@ Status Pattern::Compile(std::string_view text, Separators separators, Pattern* o
   p.text_ = std::string(text);
   p.crossesSeparators_ = separators == Separators::kMatched;
   p.hasSeparator_ = text.find('\\') != std::string_view::npos;
-  if (text.empty()) return Status::Error(Code::kBadPattern, "the pattern \"\" is empty");
+  if (text.empty()) return Status::Error(Code::kBadPattern, "", "the pattern \"\" is empty");
   for (std::size_t i = 0; i < text.size(); ++i) {
     Token t;
     const char c = text[i];
@@ -49,8 +49,9 @@ Status Pattern::Compile(std::string_view text, Separators separators, Pattern* o
         }
       }
       if (j >= text.size()) {
-        return Status::Error(Code::kBadPattern, "the pattern \"" + std::string(text) +
-                                                    "\" has a [ that is not closed");
+        return Status::Error(
+            Code::kBadPattern, "",
+            "the pattern \"" + std::string(text) + "\" has a [ that is not closed");
       }
       i = j;
     } else {

@@ -45,7 +45,7 @@ TEST(PatternTest, MalformedPatternsAreRefusedNamingThem) {
   Pattern p;
   Status s = Pattern::Compile("*.[ch", Separators::kNotMatched, &p);
   EXPECT_EQ(s.code, Code::kBadPattern);
-  EXPECT_NE(s.message.find("\"*.[ch\""), std::string::npos) << s.message;
+  EXPECT_NE(s.Message().find("\"*.[ch\""), std::string::npos) << s.Message();
   EXPECT_EQ(Pattern::Compile("", Separators::kNotMatched, &p).code, Code::kBadPattern);
 }
 
