@@ -6,6 +6,7 @@
 
 #include "shell/modes.h"
 #include "shell/open_archive.h"
+#include "shell/selection.h"
 #include "vp/counted.h"
 #include "vp/names.h"
 #include "vp/reader.h"
@@ -44,6 +45,8 @@ std::string UtcTimeText(std::int64_t seconds) {
 }  // namespace
 
 int RunListArchive(const StartupOptions& options, Console& console) {
+  Selection selection;
+  if (!selection.Compile(options.onlyPatterns, console)) return 1;
   VpReader reader;
   if (!OpenArchive(options.archiveFile, &reader, console)) return 1;
   FolderWalk walk;
@@ -51,6 +54,7 @@ int RunListArchive(const StartupOptions& options, Console& console) {
   std::int64_t bytes = 0;
   for (const VpDirEntry& e : reader.entries()) {
     if (walk.Next(e) != FolderWalk::Step::kFile) continue;
+    if (!selection.Chosen(walk.PathOf(EntryName(e)))) continue;
     char size[16];
     std::snprintf(size, sizeof size, "%10ld", static_cast<long>(e.size));
     console.Line(std::string(size) + "  " + UtcTimeText(e.timestamp) + "  " +
@@ -59,7 +63,9 @@ int RunListArchive(const StartupOptions& options, Console& console) {
     bytes += e.size;
   }
   console.Line(Counted(files, "file", "files") + ", " + Counted(bytes, "byte", "bytes"));
-  return 0;
+  Warnings warnings{console.out, console.err};
+  selection.WarnUnmatched(warnings);
+  return warnings.count > 0 ? 1 : 0;
 }
 
 }  // namespace quarrion

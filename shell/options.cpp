@@ -10,13 +10,15 @@ namespace quarrion {
 namespace {
 
 // The option words in the order they are tried, with the arguments each
-// takes and where those go.
+// takes and where those go; a repeatable word appends its one argument to
+// `repeated` instead.
 struct OptionWord {
   std::string_view word;
   int arguments;
   std::uint32_t bit;
   std::string StartupOptions::*first;
   std::string StartupOptions::*second;
+  std::vector<std::string> StartupOptions::*repeated = nullptr;
 };
 
 constexpr OptionWord kOptions[] = {
@@ -32,6 +34,7 @@ constexpr OptionWord kOptions[] = {
     {"-extract", 2, kGivenExtract, &StartupOptions::archiveFile, &StartupOptions::extractDir},
     {"-version", 0, kGivenVersion, nullptr, nullptr},
     {"--version", 0, kGivenVersion, nullptr, nullptr},
+    {"-only", 1, kGivenOnly, nullptr, nullptr, &StartupOptions::onlyPatterns},
 };
 
 }  // namespace
@@ -55,6 +58,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, StartupOptions* opti
     // Arguments are taken literally, even when they look like options.
     if (option->first != nullptr) options->*option->first = args[++i];
     if (option->second != nullptr) options->*option->second = args[++i];
+    if (option->repeated != nullptr) (options->*option->repeated).push_back(args[++i]);
     options->given |= option->bit;
   }
   return true;
@@ -89,7 +93,9 @@ void PrintUsage(std::ostream& out) {
          "-verify <vpfile>                 Check <vpfile> and report every problem\n"
          "-extract <vpfile> <directory>    Extract <vpfile> into <directory>\n"
          "--help                           Print Help\n"
-         "-version or --version            Print the version\n";
+         "-version or --version            Print the version\n"
+         "-only <pattern>                  With -list and -extract: only the files whose path\n"
+         "                                 matches <pattern> (* ? [set]; repeatable)\n";
   out.flush();
 }
 

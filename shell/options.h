@@ -21,6 +21,7 @@ enum OptionBit : std::uint32_t {
   kGivenVerify = 0x100,
   kGivenExtract = 0x200,
   kGivenVersion = 0x400,
+  kGivenOnly = 0x800,
 };
 
 struct StartupOptions {
@@ -32,6 +33,8 @@ struct StartupOptions {
   std::string extractDir;   // second argument of -extract
   std::uint32_t given = 0;
   std::vector<std::string> skipped;  // the words that are no option, in order
+
+  std::vector<std::string> onlyPatterns;  // every -only, in order
 };
 
 enum class Mode {
