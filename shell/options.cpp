@@ -35,6 +35,7 @@ constexpr OptionWord kOptions[] = {
     {"-version", 0, kGivenVersion, nullptr, nullptr},
     {"--version", 0, kGivenVersion, nullptr, nullptr},
     {"-only", 1, kGivenOnly, nullptr, nullptr, &StartupOptions::onlyPatterns},
+    {"-diff", 2, kGivenDiff, &StartupOptions::diffOld, &StartupOptions::diffNew},
 };
 
 }  // namespace
@@ -71,6 +72,7 @@ Mode ChooseMode(const StartupOptions& options) {
   if (given & kGivenList) return Mode::kList;
   if (given & kGivenVerify) return Mode::kVerify;
   if (given & kGivenExtract) return Mode::kExtract;
+  if (given & kGivenDiff) return Mode::kDiff;
   if (given & kGivenMdlist) return Mode::kDeleteList;
   if (given & kGivenRconfig) return Mode::kRelationalBuild;
   if (given & kGivenMconfig) return Mode::kMakeConfig;
@@ -95,7 +97,9 @@ void PrintUsage(std::ostream& out) {
          "--help                           Print Help\n"
          "-version or --version            Print the version\n"
          "-only <pattern>                  With -list and -extract: only the files whose path\n"
-         "                                 matches <pattern> (* ? [set]; repeatable)\n";
+         "                                 matches <pattern> (* ? [set]; repeatable)\n"
+         "-diff <old.vp> <new.vp>          List the files added, removed and changed\n"
+         "                                 (with -o <patch.vp>: write those added and changed)\n";
   out.flush();
 }
 

@@ -22,6 +22,7 @@ enum OptionBit : std::uint32_t {
   kGivenExtract = 0x200,
   kGivenVersion = 0x400,
   kGivenOnly = 0x800,
+  kGivenDiff = 0x1000,
 };
 
 struct StartupOptions {
@@ -34,7 +35,10 @@ struct StartupOptions {
   std::uint32_t given = 0;
   std::vector<std::string> skipped;  // the words that are no option, in order
 
-  std::vector<std::string> onlyPatterns;  // every -only, in order
+  // Every -only, in order; the old and the new archive of -diff.
+  std::vector<std::string> onlyPatterns;
+  std::string diffOld;
+  std::string diffNew;
 };
 
 enum class Mode {
@@ -43,6 +47,7 @@ enum class Mode {
   kList,
   kVerify,
   kExtract,
+  kDiff,
   kDeleteList,
   kRelationalBuild,
   kMakeConfig,
