@@ -18,6 +18,11 @@ _quarrion() {
     COMPREPLY=($(compgen -f -- "$cur"))
     return 0
   fi
+  # Both arguments of -diff are archives.
+  if [ "$before" = "-diff" ]; then
+    COMPREPLY=($(compgen -f -- "$cur"))
+    return 0
+  fi
 
   case "$prev" in
     -dir | -vppath)
@@ -28,10 +33,19 @@ _quarrion() {
       COMPREPLY=($(compgen -f -- "$cur"))
       return 0
       ;;
+    -diff)
+      COMPREPLY=($(compgen -f -- "$cur"))
+      return 0
+      ;;
+    -only)
+      # A pattern of paths inside the archive: nothing on disk to offer.
+      COMPREPLY=()
+      return 0
+      ;;
   esac
 
   local words="-dir -mconfig -rconfig -vppath -o -mdlist -oldinterface -list -verify -extract
-               -version -help"
+               -version -help -only -diff"
   if [[ "$cur" == -* || -z "$cur" ]]; then
     COMPREPLY=($(compgen -W "$words" -- "$cur"))
   else

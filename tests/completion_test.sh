@@ -28,7 +28,7 @@ expect() {
   fi
 }
 
-expect "-dir" -di
+expect "-diff -dir" -di
 expect "-mconfig -mdlist" -m
 expect "-verify -version -vppath" -v
 expect "mods" -dir ""
@@ -37,6 +37,10 @@ expect "pack.vp" -verify p
 expect "mods" -extract pack.vp ""
 expect "mods pack.vp" -mdlist a.cfg ""
 expect "mods pack.vp" -o ""
+expect "-o -oldinterface -only" -o
+expect "" -list pack.vp -only ""
+expect "pack.vp" -diff p
+expect "mods pack.vp" -diff pack.vp ""
 
 if [ "$failures" -gt 0 ]; then
   echo "$failures failed"
