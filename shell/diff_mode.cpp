@@ -178,13 +178,14 @@ Status PatchList(const VpReader& newReader, const std::vector<const ArchivedFile
     }
   }
   for (const ArchivedFile* f : files) {
-    std::string problem = f->unpackable;
-    if (problem.empty() && folders.count(CaseFolded(f->path)) > 0) {
-      problem = "a file and a folder of the same path";
-    }
     const std::string entry = "entry " + std::to_string(f->entry) + " (" + Printable(f->path) + ")";
-    if (!problem.empty())
-      return Status::Error(Code::kNotPlainName, archive, entry + ": " + problem);
+    if (!f->unpackable.empty()) {
+      return Status::Error(Code::kNotPlainName, archive, entry + ": " + f->unpackable);
+    }
+    if (folders.count(CaseFolded(f->path)) > 0) {
+      return Status::Error(Code::kBadFolder, archive,
+                           entry + ": a file and a folder of the same path");
+    }
     FileRecord r;
     r.entry = newReader.entries()[f->entry];
     r.path = archive + ":" + std::string(r.name());

@@ -1,5 +1,5 @@
-// -list: every file of an archive, with its size, time and path, in
-// directory order, then the totals.
+// -list: every file of an archive (or those -only chooses), with its size,
+// time and path, in directory order, then the totals.
 #include <cstdint>
 #include <cstdio>
 #include <string>
