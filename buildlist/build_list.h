@@ -23,6 +23,11 @@ struct FileRecord {
   // the file's, its offset is set by the layout.
   VpDirEntry entry;
   std::string folder;  // folder inside the archive, backslash-separated, verbatim
+  // With a VP source reference: the index of the directory entry in the
+  // source archive whose data the record carries, which names the one entry
+  // even when several share the record's name; -1 for the first entry of the
+  // name anywhere in the archive.
+  std::int64_t sourceEntry = -1;
 
   std::string_view name() const { return EntryName(entry); }
 };

@@ -18,6 +18,11 @@ _quarrion() {
     COMPREPLY=($(compgen -f -- "$cur"))
     return 0
   fi
+  # Both arguments of -diff are archives.
+  if [ "$before" = "-diff" ]; then
+    COMPREPLY=($(compgen -f -- "$cur"))
+    return 0
+  fi
 
   case "$prev" in
     -dir | -vppath)
@@ -28,7 +33,11 @@ _quarrion() {
       COMPREPLY=($(compgen -f -- "$cur"))
       return 0
       ;;
-    -mtime | -exclude)
+    -diff)
+      COMPREPLY=($(compgen -f -- "$cur"))
+      return 0
+      ;;
+    -mtime | -exclude | -only)
       # A time or a pattern: nothing on disk to offer.
       COMPREPLY=()
       return 0
@@ -36,7 +45,7 @@ _quarrion() {
   esac
 
   local words="-dir -mconfig -rconfig -vppath -o -mdlist -oldinterface -list -verify -extract
-               -version -help -mtime -exclude"
+               -version -help -mtime -exclude -only -diff"
   if [[ "$cur" == -* || -z "$cur" ]]; then
     COMPREPLY=($(compgen -W "$words" -- "$cur"))
   else

@@ -19,6 +19,13 @@ namespace {
 // of about this size.
 constexpr std::size_t kDirectoryChunk = 256 * 1024;
 
+// True when the record's data come out of another archive: a VP source
+// reference, or a record that names its source entry (whatever the
+// archive's file is called).
+bool FromSourceArchive(const FileRecord& r) {
+  return r.sourceEntry >= 0 || IsVpSourceReference(r.path);
+}
+
 // Copies the `size` bytes of a file on disk. The file must still have the
 // length it had when it was added: the offsets of everything after it were
 // computed from that length, so the copy fails on a file that is shorter or
@@ -32,12 +39,19 @@ Status CopyDiskFile(const FileRecord& r, host::FileOpener& opener, host::AtomicO
 }
 
 // Copies the data of the record's entry out of the source archive the
-// reference names, the first entry of the record's name in its directory.
+// reference names: the entry the record names by its index (which must still
+// carry the record's name), else the first entry of the record's name.
 Status CopyArchivedFile(const FileRecord& r, host::AtomicOutputFile& out,
                         SourceArchives& archives) {
   VpReader* reader = nullptr;
   if (Status s = archives.Get(std::string(VpArchivePath(r.path)), &reader); !s.ok()) return s;
-  const std::optional<std::size_t> index = reader->Find(r.name());
+  std::optional<std::size_t> index;
+  if (r.sourceEntry < 0) {
+    index = reader->Find(r.name());
+  } else if (static_cast<std::uint64_t>(r.sourceEntry) < reader->entries().size() &&
+             EntryName(reader->entries()[r.sourceEntry]) == r.name()) {
+    index = static_cast<std::size_t>(r.sourceEntry);
+  }
   if (!index) {
     return Status::Error(Code::kNoSuchEntry, r.path,
                          "the archive holds no entry named \"" + std::string(r.name()) + "\"");
@@ -119,7 +133,7 @@ Status WriteData(const BuildList& list, const Layout& layout, host::AtomicOutput
     std::vector<const std::string*> paths;
     paths.reserve(list.files.size());
     for (const FileRecord& r : list.files) {
-      if (!IsVpSourceReference(r.path)) paths.push_back(&r.path);
+      if (!FromSourceArchive(r)) paths.push_back(&r.path);
     }
     opener.Expect(std::move(paths));
   }
@@ -130,8 +144,8 @@ Status WriteData(const BuildList& list, const Layout& layout, host::AtomicOutput
     progress->Begin(layout.dataSize, static_cast<std::int64_t>(list.files.size()));
   }
   for (const FileRecord& r : list.files) {
-    Status copied = IsVpSourceReference(r.path) ? CopyArchivedFile(r, out, sources)
-                                                : CopyDiskFile(r, opener, out);
+    Status copied =
+        FromSourceArchive(r) ? CopyArchivedFile(r, out, sources) : CopyDiskFile(r, opener, out);
     if (!copied.ok()) return copied;
     if (r.folder != printed) {
       printed = r.folder;

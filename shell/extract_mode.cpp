@@ -1,8 +1,10 @@
-// -extract: every file of an archive written below a folder, at its path;
-// names that are not plain, that this host cannot hold or that repeat an
-// earlier path are refused, and nothing is written outside the folder.
+// -extract: every file of an archive (or those -only chooses) written below
+// a folder, at its path, with a progress line on a terminal; names that are not plain, that this
+// host cannot hold or that repeat an earlier path are refused, and nothing is written outside the
+// folder.
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -11,6 +13,8 @@
 #include "host/extract.h"
 #include "shell/modes.h"
 #include "shell/open_archive.h"
+#include "shell/progress.h"
+#include "shell/selection.h"
 #include "vp/counted.h"
 #include "vp/format.h"
 #include "vp/names.h"
@@ -37,10 +41,34 @@ std::string ExtractNameProblem(std::string_view name) {
   return why.ok() ? std::string() : QuotedName(name) + " " + why.reason;
 }
 
+// The file entries the selection chooses, by index, with their count and
+// bytes (what the progress line counts down), found in a walk of their own.
+struct ChosenEntries {
+  std::vector<bool> chosen;
+  std::int64_t files = 0;
+  std::int64_t bytes = 0;
+};
+
+ChosenEntries ChooseEntries(const VpReader& reader, Selection& selection) {
+  ChosenEntries c;
+  c.chosen.assign(reader.entries().size(), false);
+  FolderWalk walk;
+  for (std::size_t i = 0; i < reader.entries().size(); ++i) {
+    const VpDirEntry& e = reader.entries()[i];
+    if (walk.Next(e) != FolderWalk::Step::kFile) continue;
+    if (!selection.Chosen(walk.PathOf(EntryName(e)))) continue;
+    c.chosen[i] = true;
+    ++c.files;
+    c.bytes += e.size > 0 ? e.size : 0;
+  }
+  return c;
+}
+
 class Extraction {
  public:
-  Extraction(VpReader& reader, host::ExtractFolder& root, Console& console)
-      : reader_(reader), root_(root), console_(console) {}
+  Extraction(VpReader& reader, host::ExtractFolder& root, const ChosenEntries& chosen,
+             ProgressLine* progress, Console& console)
+      : reader_(reader), root_(root), chosen_(chosen), progress_(progress), console_(console) {}
 
   void Run();
 
@@ -51,6 +79,8 @@ class Extraction {
 
  private:
   void File(const VpDirEntry& e);
+  // An error line, with the progress line out of its way.
+  void Report(const std::string& text);
   // The folder on disk of the innermost open folder, made and opened as
   // needed.
   Status Target(const host::ExtractFolder** target);
@@ -59,6 +89,8 @@ class Extraction {
 
   VpReader& reader_;
   host::ExtractFolder& root_;
+  const ChosenEntries& chosen_;
+  ProgressLine* progress_;  // null when none is shown
   Console& console_;
   FolderWalk walk_;
   std::vector<OpenFolder> open_;
@@ -69,6 +101,8 @@ class Extraction {
   std::int64_t bytes_ = 0;
   std::int64_t refused_ = 0;
   std::int64_t failed_ = 0;
+  std::int64_t doneFiles_ = 0;
+  std::int64_t doneBytes_ = 0;
 };
 
 void Extraction::Run() {
@@ -84,11 +118,15 @@ void Extraction::Run() {
         break;
       case FolderWalk::Step::kStrayUp:
         // Read as staying at the top: never above the target folder.
-        console_.Error("ignored entry " + std::to_string(i) + " (..): it closes no open folder");
+        Report("ignored entry " + std::to_string(i) + " (..): it closes no open folder");
         ++refused_;
         break;
       case FolderWalk::Step::kFile:
+        if (!chosen_.chosen[i]) break;
         File(e);
+        ++doneFiles_;
+        doneBytes_ += e.size > 0 ? e.size : 0;
+        if (progress_ != nullptr) progress_->Advance(doneBytes_, doneFiles_);
         break;
     }
   }
@@ -124,6 +162,11 @@ void Extraction::CloseFolder() {
   open_.pop_back();
 }
 
+void Extraction::Report(const std::string& text) {
+  if (progress_ != nullptr) progress_->Hide();
+  console_.Error(text);
+}
+
 void Extraction::File(const VpDirEntry& e) {
   const std::string_view name = EntryName(e);
   const std::string shown = Printable(walk_.PathOf(name));
@@ -142,12 +185,12 @@ void Extraction::File(const VpDirEntry& e) {
     refusal = "the same path as " + first->second + ", letter case ignored";
   }
   if (!refusal.empty()) {
-    console_.Error("refused " + shown + ": " + refusal);
+    Report("refused " + shown + ": " + refusal);
     ++refused_;
     return;
   }
   if (!reader_.EntryDataInFile(e)) {
-    console_.Error("could not extract " + shown + ": its data lie outside the archive");
+    Report("could not extract " + shown + ": its data lie outside the archive");
     ++failed_;
     return;
   }
@@ -157,7 +200,7 @@ void Extraction::File(const VpDirEntry& e) {
     why = target->WriteFile(std::string(name), reader_.file(), e.offset, e.size, e.timestamp);
   }
   if (!why.ok()) {
-    console_.Error("could not extract " + shown + ": " + Printable(why.Message()));
+    Report("could not extract " + shown + ": " + Printable(why.Message()));
     ++failed_;
     return;
   }
@@ -169,6 +212,8 @@ void Extraction::File(const VpDirEntry& e) {
 }  // namespace
 
 int RunExtractArchive(const StartupOptions& options, Console& console) {
+  Selection selection;
+  if (!selection.Compile(options.onlyPatterns, console)) return 1;
   VpReader reader;
   if (!OpenArchive(options.archiveFile, &reader, console)) return 1;
   host::ExtractFolder root;
@@ -176,16 +221,21 @@ int RunExtractArchive(const StartupOptions& options, Console& console) {
     console.Error(Failure("cannot extract into", options.extractDir, why));
     return 1;
   }
-  Extraction extraction(reader, root, console);
+  const ChosenEntries chosen = ChooseEntries(reader, selection);
+  std::unique_ptr<ProgressLine> progress = MakeProgressLine(console.err);
+  if (progress != nullptr) progress->Begin(chosen.bytes, chosen.files);
+  Extraction extraction(reader, root, chosen, progress.get(), console);
   extraction.Run();
+  if (progress != nullptr) progress->Finish();
   console.Line("Extracted " + Counted(extraction.written(), "file", "files") + " (" +
                Counted(extraction.bytes(), "byte", "bytes") + ") into " + options.extractDir);
   if (extraction.refused() > 0 || extraction.failed() > 0) {
     console.Error("not everything was extracted: " + std::to_string(extraction.refused()) +
                   " refused, " + std::to_string(extraction.failed()) + " failed");
-    return 1;
   }
-  return 0;
+  Warnings warnings{console.out, console.err};
+  selection.WarnUnmatched(warnings);
+  return extraction.refused() > 0 || extraction.failed() > 0 || warnings.count > 0 ? 1 : 0;
 }
 
 }  // namespace quarrion

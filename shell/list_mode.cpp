@@ -1,11 +1,12 @@
-// -list: every file of an archive, with its size, time and path, in
-// directory order, then the totals.
+// -list: every file of an archive (or those -only chooses), with its size,
+// time and path, in directory order, then the totals.
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include "shell/modes.h"
 #include "shell/open_archive.h"
+#include "shell/selection.h"
 #include "shell/time_text.h"
 #include "vp/counted.h"
 #include "vp/names.h"
@@ -15,6 +16,8 @@
 namespace quarrion {
 
 int RunListArchive(const StartupOptions& options, Console& console) {
+  Selection selection;
+  if (!selection.Compile(options.onlyPatterns, console)) return 1;
   VpReader reader;
   if (!OpenArchive(options.archiveFile, &reader, console)) return 1;
   FolderWalk walk;
@@ -22,6 +25,7 @@ int RunListArchive(const StartupOptions& options, Console& console) {
   std::int64_t bytes = 0;
   for (const VpDirEntry& e : reader.entries()) {
     if (walk.Next(e) != FolderWalk::Step::kFile) continue;
+    if (!selection.Chosen(walk.PathOf(EntryName(e)))) continue;
     char size[16];
     std::snprintf(size, sizeof size, "%10ld", static_cast<long>(e.size));
     console.Line(std::string(size) + "  " + UtcTimeText(e.timestamp) + "  " +
@@ -30,7 +34,9 @@ int RunListArchive(const StartupOptions& options, Console& console) {
     bytes += e.size;
   }
   console.Line(Counted(files, "file", "files") + ", " + Counted(bytes, "byte", "bytes"));
-  return 0;
+  Warnings warnings{console.out, console.err};
+  selection.WarnUnmatched(warnings);
+  return warnings.count > 0 ? 1 : 0;
 }
 
 }  // namespace quarrion

@@ -25,4 +25,7 @@ int RunListArchive(const StartupOptions& options, Console& console);
 int RunVerifyArchive(const StartupOptions& options, Console& console);
 int RunExtractArchive(const StartupOptions& options, Console& console);
 
+// Comparing two archives and writing the patch between them (diff_mode.cpp).
+int RunDiffArchives(const StartupOptions& options, Console& console);
+
 }  // namespace quarrion

@@ -13,13 +13,15 @@ namespace quarrion {
 namespace {
 
 // The option words in the order they are tried, with the arguments each
-// takes and where those go.
+// takes and where those go; a repeatable word appends its one argument to
+// `repeated` instead.
 struct OptionWord {
   std::string_view word;
   int arguments;
   std::uint32_t bit;
   std::string StartupOptions::*first;
   std::string StartupOptions::*second;
+  std::vector<std::string> StartupOptions::*repeated = nullptr;
 };
 
 constexpr OptionWord kOptions[] = {
@@ -36,26 +38,10 @@ constexpr OptionWord kOptions[] = {
     {"-version", 0, kGivenVersion, nullptr, nullptr},
     {"--version", 0, kGivenVersion, nullptr, nullptr},
     {"-mtime", 1, kGivenMtime, &StartupOptions::mtime, nullptr},
+    {"-exclude", 1, kGivenExclude, nullptr, nullptr, &StartupOptions::excludes},
+    {"-only", 1, kGivenOnly, nullptr, nullptr, &StartupOptions::onlyPatterns},
+    {"-diff", 2, kGivenDiff, &StartupOptions::diffOld, &StartupOptions::diffNew},
 };
-
-// The option words that may be given more than once, each time adding its
-// argument to a list.
-struct ListOptionWord {
-  std::string_view word;
-  std::uint32_t bit;
-  std::vector<std::string> StartupOptions::*values;
-};
-
-constexpr ListOptionWord kListOptions[] = {
-    {"-exclude", kGivenExclude, &StartupOptions::excludes},
-};
-
-const ListOptionWord* FindListOption(std::string_view word) {
-  for (const ListOptionWord& o : kListOptions) {
-    if (word == o.word) return &o;
-  }
-  return nullptr;
-}
 
 bool WritesArchives(Mode mode) {
   return mode == Mode::kDefaultBuild || mode == Mode::kRelationalBuild ||
@@ -89,20 +75,14 @@ bool ParseCommandLine(const std::vector<std::string>& args, StartupOptions* opti
       }
     }
     if (option == nullptr) {
-      const ListOptionWord* listOption = FindListOption(arg);
-      if (listOption == nullptr) {
-        options->skipped.push_back(arg);
-        continue;
-      }
-      if (i + 1 == args.size()) return false;
-      (options->*listOption->values).push_back(args[++i]);
-      options->given |= listOption->bit;
+      options->skipped.push_back(arg);
       continue;
     }
     if (args.size() - 1 - i < static_cast<std::size_t>(option->arguments)) return false;
     // Arguments are taken literally, even when they look like options.
     if (option->first != nullptr) options->*option->first = args[++i];
     if (option->second != nullptr) options->*option->second = args[++i];
+    if (option->repeated != nullptr) (options->*option->repeated).push_back(args[++i]);
     options->given |= option->bit;
   }
   return true;
@@ -115,6 +95,7 @@ Mode ChooseMode(const StartupOptions& options) {
   if (given & kGivenList) return Mode::kList;
   if (given & kGivenVerify) return Mode::kVerify;
   if (given & kGivenExtract) return Mode::kExtract;
+  if (given & kGivenDiff) return Mode::kDiff;
   if (given & kGivenMdlist) return Mode::kDeleteList;
   if (given & kGivenRconfig) return Mode::kRelationalBuild;
   if (given & kGivenMconfig) return Mode::kMakeConfig;
@@ -164,7 +145,11 @@ void PrintUsage(std::ostream& out) {
          "--help                           Print Help\n"
          "-version or --version            Print the version\n"
          "-mtime <when>                    Stamp every file with <when> (UTC)\n"
-         "-exclude <pattern>               Leave out files and folders matching <pattern>\n";
+         "-exclude <pattern>               Leave out files and folders matching <pattern>\n"
+         "-only <pattern>                  With -list and -extract: only the files whose path\n"
+         "                                 matches <pattern> (* ? [set]; repeatable)\n"
+         "-diff <old.vp> <new.vp>          List the files added, removed and changed\n"
+         "                                 (with -o <patch.vp>: write those added and changed)\n";
   out.flush();
 }
 

@@ -28,6 +28,8 @@ enum OptionBit : std::uint32_t {
   kGivenVersion = 0x400,
   kGivenMtime = 0x800,
   kGivenExclude = 0x1000,
+  kGivenOnly = 0x2000,
+  kGivenDiff = 0x4000,
 };
 
 // What the options set for building archives, read from them by
@@ -51,6 +53,11 @@ struct StartupOptions {
   std::string mtime;                  // -mtime, as given
   std::vector<std::string> excludes;  // -exclude, each one given, in order
   BuildSettings build;                // set by ReadBuildSettings
+
+  // Every -only, in order; the old and the new archive of -diff.
+  std::vector<std::string> onlyPatterns;
+  std::string diffOld;
+  std::string diffNew;
 };
 
 enum class Mode {
@@ -59,6 +66,7 @@ enum class Mode {
   kList,
   kVerify,
   kExtract,
+  kDiff,
   kDeleteList,
   kRelationalBuild,
   kMakeConfig,

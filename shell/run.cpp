@@ -43,6 +43,8 @@ int RunQuarrion(const std::vector<std::string>& args, std::istream& in, std::ost
       return RunVerifyArchive(options, console);
     case Mode::kExtract:
       return RunExtractArchive(options, console);
+    case Mode::kDiff:
+      return RunDiffArchives(options, console);
     case Mode::kDeleteList:
       return RunDeleteList(options, console);
     case Mode::kRelationalBuild:

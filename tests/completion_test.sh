@@ -28,7 +28,7 @@ expect() {
   fi
 }
 
-expect "-dir" -di
+expect "-diff -dir" -di
 expect "-mconfig -mdlist -mtime" -m
 expect "-verify -version -vppath" -v
 expect "mods" -dir ""
@@ -40,6 +40,10 @@ expect "mods pack.vp" -o ""
 expect "-exclude -extract" -ex
 expect "" -mtime ""
 expect "" -dir mods -exclude ""
+expect "-o -oldinterface -only" -o
+expect "" -list pack.vp -only ""
+expect "pack.vp" -diff p
+expect "mods pack.vp" -diff pack.vp ""
 
 if [ "$failures" -gt 0 ]; then
   echo "$failures failed"

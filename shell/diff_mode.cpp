@@ -1,0 +1,256 @@
+// -diff: two archives compared by path (letter case ignored) and data (times
+// do not count), one line per difference in the order of the paths, then the
+// totals; with -o, the patch archive: the files added and changed, with their
+// data and times from the new archive, laid out as any build of them is.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "host/host.h"
+#include "pack/writer.h"
+#include "shell/modes.h"
+#include "shell/open_archive.h"
+#include "shell/progress.h"
+#include "vp/counted.h"
+#include "vp/format.h"
+#include "vp/names.h"
+#include "vp/reader.h"
+#include "vp/walk.h"
+
+namespace quarrion {
+namespace {
+
+// Exit statuses, as diff has them.
+constexpr int kNoDifference = 0;
+constexpr int kDifferent = 1;
+constexpr int kTrouble = 2;
+
+// Bytes compared at a time.
+constexpr std::size_t kCompareBlock = 64 * 1024;
+
+// A file of an archive as -diff sees it: the first file entry of its path,
+// as readers find it.
+struct ArchivedFile {
+  std::string path;    // as the directory spells it
+  std::string folder;  // the folders above it, joined with backslashes
+  std::size_t entry = 0;
+  // Why the file cannot go into a patch (a name or folder that no build
+  // would write), "" when it can.
+  std::string unpackable;
+};
+
+// Case-folded path -> the file, so that the files come in the order of
+// their paths.
+using ArchiveFiles = std::map<std::string, ArchivedFile>;
+
+// Why `name` cannot be a name a build writes, "" when it can.
+std::string NameProblem(std::string_view name) {
+  if (name.size() > kMaxNameLength) return QuotedName(name) + " is longer than 31 bytes";
+  const Status why = CheckPlainName(name);
+  return why.ok() ? std::string() : QuotedName(name) + " " + why.reason;
+}
+
+// Reads the files of `reader` into `files`. An entry whose data lie outside
+// the file is an error naming it (printed; false): nothing of such an
+// archive is trusted.
+bool CollectFiles(const VpReader& reader, const std::string& archive, Console& console,
+                  ArchiveFiles* files) {
+  FolderWalk walk;
+  for (std::size_t i = 0; i < reader.entries().size(); ++i) {
+    const VpDirEntry& e = reader.entries()[i];
+    if (walk.Next(e) != FolderWalk::Step::kFile) continue;
+    const std::string path = walk.PathOf(EntryName(e));
+    if (!reader.EntryDataInFile(e)) {
+      console.Error(archive + ": entry " + std::to_string(i) + " (" + Printable(path) +
+                    "): its data lie outside the archive");
+      return false;
+    }
+    auto [it, fresh] = files->try_emplace(CaseFolded(path));
+    if (!fresh) continue;
+    ArchivedFile& f = it->second;
+    f.path = path;
+    f.folder = walk.Current();
+    f.entry = i;
+    for (const std::string& folder : walk.folders()) {
+      if (f.unpackable.empty()) f.unpackable = NameProblem(folder);
+    }
+    if (f.unpackable.empty()) f.unpackable = NameProblem(EntryName(e));
+  }
+  return true;
+}
+
+// Reads `n` bytes of the data of entry `e` of `reader`, from `done` on.
+// Fails when the archive ends before them (it changed since it was opened).
+Status ReadData(VpReader& reader, const VpDirEntry& e, std::int64_t done, std::size_t n,
+                char* buffer) {
+  std::size_t got = 0;
+  if (Status s = reader.file().ReadAt(e.offset + done, buffer, n, &got); !s.ok()) return s;
+  if (got == n) return Status::Ok();
+  return Status::Error(Code::kChanged, reader.archivePath(),
+                       "ended before the data of " + QuotedName(EntryName(e)));
+}
+
+// Whether the data of entry `a` of `left` equal those of entry `b` of
+// `right`, compared a block at a time.
+Status SameData(VpReader& left, const VpDirEntry& a, VpReader& right, const VpDirEntry& b,
+                bool* same) {
+  *same = a.size == b.size;
+  std::vector<char> x(kCompareBlock), y(kCompareBlock);
+  for (std::int64_t done = 0; *same && done < a.size;) {
+    const auto n = static_cast<std::size_t>(
+        std::min<std::int64_t>(a.size - done, static_cast<std::int64_t>(kCompareBlock)));
+    if (Status s = ReadData(left, a, done, n, x.data()); !s.ok()) return s;
+    if (Status s = ReadData(right, b, done, n, y.data()); !s.ok()) return s;
+    *same = std::equal(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(n), y.begin());
+    done += static_cast<std::int64_t>(n);
+  }
+  return Status::Ok();
+}
+
+// What the comparison found: the counts, and the files of the new archive
+// that a patch holds.
+struct Differences {
+  std::int64_t added = 0;
+  std::int64_t removed = 0;
+  std::int64_t changed = 0;
+  std::int64_t unchanged = 0;
+  std::vector<const ArchivedFile*> patch;
+};
+
+// Walks both lists of files in the order of their paths and prints a line
+// for each difference. Fails when the data cannot be read.
+Status Compare(VpReader& oldReader, const ArchiveFiles& oldFiles, VpReader& newReader,
+               const ArchiveFiles& newFiles, Console& console, Differences* d) {
+  auto o = oldFiles.begin();
+  auto n = newFiles.begin();
+  while (o != oldFiles.end() || n != newFiles.end()) {
+    if (n == newFiles.end() || (o != oldFiles.end() && o->first < n->first)) {
+      console.Line("- " + Printable(o->second.path));
+      ++d->removed;
+      ++o;
+      continue;
+    }
+    if (o == oldFiles.end() || n->first < o->first) {
+      console.Line("+ " + Printable(n->second.path));
+      ++d->added;
+      d->patch.push_back(&n->second);
+      ++n;
+      continue;
+    }
+    bool same = false;
+    if (Status s = SameData(oldReader, oldReader.entries()[o->second.entry], newReader,
+                            newReader.entries()[n->second.entry], &same);
+        !s.ok()) {
+      return s;
+    }
+    if (same) {
+      ++d->unchanged;
+    } else {
+      console.Line("~ " + Printable(n->second.path));
+      ++d->changed;
+      d->patch.push_back(&n->second);
+    }
+    ++o;
+    ++n;
+  }
+  return Status::Ok();
+}
+
+// The patch's build list: each file a reference to its exact entry of the
+// new archive. Refuses, naming the entry, a file no build could write: a
+// name or folder that is not a plain name, or a path that is also the
+// folder of another file of the patch.
+Status PatchList(const VpReader& newReader, const std::vector<const ArchivedFile*>& files,
+                 BuildList* list) {
+  const std::string& archive = newReader.archivePath();
+  std::unordered_set<std::string> folders;
+  for (const ArchivedFile* f : files) {
+    std::string folder = CaseFolded(f->folder);
+    while (!folder.empty() && folders.insert(folder).second) {
+      const std::size_t cut = folder.rfind('\\');
+      folder.resize(cut == std::string::npos ? 0 : cut);
+    }
+  }
+  for (const ArchivedFile* f : files) {
+    const std::string entry = "entry " + std::to_string(f->entry) + " (" + Printable(f->path) + ")";
+    if (!f->unpackable.empty()) {
+      return Status::Error(Code::kNotPlainName, archive, entry + ": " + f->unpackable);
+    }
+    if (folders.count(CaseFolded(f->path)) > 0) {
+      return Status::Error(Code::kBadFolder, archive,
+                           entry + ": a file and a folder of the same path");
+    }
+    FileRecord r;
+    r.entry = newReader.entries()[f->entry];
+    r.path = archive + ":" + std::string(r.name());
+    r.folder = f->folder;
+    r.sourceEntry = static_cast<std::int64_t>(f->entry);
+    list->files.push_back(std::move(r));
+  }
+  return Status::Ok();
+}
+
+// Writes the patch to `target`, with a progress line on a terminal; the
+// folders the writer names are not shown, the diff is the output.
+Status WritePatch(BuildList& list, const std::string& target, Console& console) {
+  host::AtomicOutputFile out;
+  std::unique_ptr<ProgressLine> progress = MakeProgressLine(console.err);
+  std::ostream discard(nullptr);
+  Warnings warnings{console.out, console.err};
+  Status why = out.Create(target);
+  if (why.ok()) why = WriteVp(list, out, discard, warnings, nullptr, progress.get());
+  if (progress != nullptr) progress->Finish();
+  if (why.ok()) why = out.Commit();
+  return why;
+}
+
+}  // namespace
+
+int RunDiffArchives(const StartupOptions& options, Console& console) {
+  BuildList patch;
+  Differences d;
+  {
+    // Both archives are closed again before the patch may replace one.
+    VpReader oldReader, newReader;
+    ArchiveFiles oldFiles, newFiles;
+    if (!OpenArchive(options.diffOld, &oldReader, console) ||
+        !OpenArchive(options.diffNew, &newReader, console) ||
+        !CollectFiles(oldReader, options.diffOld, console, &oldFiles) ||
+        !CollectFiles(newReader, options.diffNew, console, &newFiles)) {
+      return kTrouble;
+    }
+    if (Status why = Compare(oldReader, oldFiles, newReader, newFiles, console, &d); !why.ok()) {
+      console.Error(Failure("cannot compare", why.file, why));
+      return kTrouble;
+    }
+    console.Line(std::to_string(d.added) + " added, " + std::to_string(d.removed) + " removed, " +
+                 std::to_string(d.changed) + " changed, " + std::to_string(d.unchanged) +
+                 " unchanged");
+    if (options.given & kGivenOutput) {
+      if (Status why = PatchList(newReader, d.patch, &patch); !why.ok()) {
+        console.Error(Failure("could not write", options.outputFile, why));
+        return kTrouble;
+      }
+    }
+  }
+  if (options.given & kGivenOutput) {
+    if (Status why = WritePatch(patch, options.outputFile, console); !why.ok()) {
+      console.Error(Failure("could not write", options.outputFile, why));
+      return kTrouble;
+    }
+    std::int64_t bytes = 0;
+    for (const FileRecord& r : patch.files) bytes += r.entry.size;
+    console.Line("Wrote " + options.outputFile + ": " +
+                 Counted(static_cast<std::int64_t>(patch.size()), "file", "files") + " (" +
+                 Counted(bytes, "byte", "bytes") + ")");
+  }
+  return d.added + d.removed + d.changed > 0 ? kDifferent : kNoDifference;
+}
+
+}  // namespace quarrion
