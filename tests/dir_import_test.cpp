@@ -199,8 +199,7 @@ TEST_F(DirImportTest, LargeFolderGivesEveryEntryItsOwnStatus) {
   ::symlink("file250", (top_ + "/link").c_str());
   want.push_back("link=250");
   ::symlink("nowhere", (top_ + "/broken").c_str());
-  ASSERT_EQ(::mkfifo((top_ + "/pipe").c_str(), 0600), 0);
-  skipped = 2;
+  skipped = 1;
 #endif
   ASSERT_TRUE(Import(top_));
   Strings got;

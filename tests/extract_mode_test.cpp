@@ -19,15 +19,7 @@ using testing::Entry;
 using testing::ReadFile;
 using testing::WriteFile;
 
-class ExtractModeTest : public ::testing::Test {
- protected:
-  std::string Archive(const std::string& bytes, const std::string& name = "a.vp") {
-    WriteFile(dir_.Join(name), bytes);
-    return dir_.Join(name);
-  }
-
-  testing::TempDir dir_;
-};
+using ExtractModeTest = testing::ArchiveTest;
 
 // An existing file is replaced, whatever it held; data outside the archive
 // are reported and the next file is still written.
@@ -194,15 +186,6 @@ TEST(ExtractProgramTest, ExtractedArchiveRebuildsByteForByte) {
   r = testing::RunQuarrionBinary({"-dir", dir.Join("out") + "\\data", "-o", dir.Join("second.vp")});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(ReadFile(first) == ReadFile(dir.Join("second.vp"))) << "the rebuilt archive differs";
-}
-
-// The messages: see -list, which opens archives the same way.
-TEST_F(ExtractModeTest, NothingIsExtractedFromAnArchiveThatCannotBeRead) {
-  const testing::Dialogue t = testing::RunArchiveMode(
-      RunExtractArchive, Archive(ArchiveBuilder().Bytes(3)), dir_.Join("out"));
-  EXPECT_EQ(t.status, 1);
-  EXPECT_NE(t.err.find("not a VP archive"), std::string::npos) << t.err;
-  EXPECT_FALSE(testing::FileExists(dir_.Join("out")));
 }
 
 }  // namespace

@@ -117,10 +117,9 @@ TEST_F(InteractiveTest, FailuresAreReportedAndWriteNothing) {
 
   // A folder with an empty component cannot be stored: the old archive stays.
   WriteFile(vp, "old archive");
-  s = Run(Add("z.tbl", "data\\\\x") + "wr " + vp + "\nli " + dir_.Join("no/such/l.lst") + "\n");
+  s = Run(Add("z.tbl", "data\\\\x") + "wr " + vp + "\n");
   EXPECT_EQ(s.out.find("VP Written!"), std::string::npos);
   EXPECT_NE(s.err.find("could not write " + vp), std::string::npos);
-  EXPECT_NE(s.err.find("could not write " + dir_.Join("no/such/l.lst")), std::string::npos);
   EXPECT_EQ(ReadFile(vp), "old archive");
   EXPECT_EQ(testing::ListTree(dir_.path()),
             (std::vector<std::string>{"a.tbl", "l.lst", "out.vp", "z.tbl"}));

@@ -298,10 +298,11 @@ Dialogue RunDialogue(const std::string& input, const std::function<int(Console&)
 }
 
 Dialogue RunArchiveMode(int (*mode)(const StartupOptions&, Console&), const std::string& archive,
-                        const std::string& target) {
+                        const std::string& target, const std::vector<std::string>& only) {
   StartupOptions options;
   options.archiveFile = archive;
   options.extractDir = target;
+  options.onlyPatterns = only;
   return RunDialogue("", [&](Console& c) { return mode(options, c); });
 }
 

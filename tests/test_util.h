@@ -2,6 +2,8 @@
 // crafted archives, and running the real program or a dialogue.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -104,8 +106,21 @@ struct Dialogue {
 Dialogue RunDialogue(const std::string& input, const std::function<int(Console&)>& body);
 
 // Runs an archive mode (RunListArchive, RunVerifyArchive, RunExtractArchive)
-// on `archive` as a dialogue without input, extracting into `target`.
+// on `archive` as a dialogue without input, extracting into `target`, with
+// the -only patterns `only`.
 Dialogue RunArchiveMode(int (*mode)(const StartupOptions&, Console&), const std::string& archive,
-                        const std::string& target = "");
+                        const std::string& target = "", const std::vector<std::string>& only = {});
+
+// A test with a temporary folder to write archives into.
+class ArchiveTest : public ::testing::Test {
+ protected:
+  // Writes `bytes` to `name` in the folder; returns its path.
+  std::string Archive(const std::string& bytes, const std::string& name = "a.vp") {
+    WriteFile(dir_.Join(name), bytes);
+    return dir_.Join(name);
+  }
+
+  TempDir dir_;
+};
 
 }  // namespace quarrion::testing

@@ -1,0 +1,261 @@
+// The modes that read archives, as dialogues: the -list and -verify
+// transcripts, -only's selection, -diff's lines, statuses and patch, and
+// archives they cannot read.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "shell/modes.h"
+#include "shell/options.h"
+#include "test_util.h"
+
+namespace quarrion {
+namespace {
+
+using testing::ArchiveBuilder;
+using testing::Entry;
+using testing::RunArchiveMode;
+using ArchiveModeTest = testing::ArchiveTest;
+
+TEST_F(ArchiveModeTest, ListPrintsFilesInDirectoryOrder) {
+  ArchiveBuilder c;
+  c.Folder("data").File("readme.txt", "hello", 0).Folder("maps").File("a.map", "0123", -1);
+  c.Up().Folder("tables").File("ships.tbl", std::string(1234, 'x'), 2147483647);
+  c.File("leap", "", 951782400).File("old", "", -2147483647 - 1);
+  c.File("bad\x1b]0;x", "!", 86400);  // a name that would drive a terminal
+  testing::Dialogue t = RunArchiveMode(RunListArchive, Archive(c.Bytes()));
+  EXPECT_EQ(t.status, 0);
+  EXPECT_EQ(t.err, "");
+  EXPECT_EQ(t.out,
+            "         5  1970-01-01 00:00:00  data\\readme.txt\n"
+            "         4  1969-12-31 23:59:59  data\\maps\\a.map\n"
+            "      1234  2038-01-19 03:14:07  data\\tables\\ships.tbl\n"
+            "         0  2000-02-29 00:00:00  data\\tables\\leap\n"
+            "         0  1901-12-13 20:45:52  data\\tables\\old\n"
+            "         1  1970-01-02 00:00:00  data\\tables\\bad?]0;x\n"
+            "6 files, 1244 bytes\n");
+}
+
+// -list and -extract open archives alike; -verify reports what it can open
+// as problems. Nothing is extracted from an archive that cannot be read.
+TEST_F(ArchiveModeTest, ArchivesThatCannotBeReadAreErrors) {
+  const std::string missing = "quarrion: cannot open archive " + dir_.Join("missing.vp") + ":";
+  const std::pair<std::string, std::string> cases[] = {
+      {dir_.Join("missing.vp"), missing},
+      {Archive("VPVQ" + std::string(12, '\0'), "q.vp"), "q.vp: not a VP archive"},
+      {Archive(ArchiveBuilder().Bytes(3), "v3.vp"),
+       "v3.vp: not a VP archive of version 2 (version 3)"}};
+  for (const auto& [archive, message] : cases) {
+    for (auto mode : {RunListArchive, RunExtractArchive}) {
+      const testing::Dialogue t = RunArchiveMode(mode, archive, dir_.Join("out"));
+      EXPECT_EQ(t.status, 1);
+      EXPECT_NE(t.err.find(message), std::string::npos) << t.err;
+    }
+  }
+  EXPECT_FALSE(testing::FileExists(dir_.Join("out")));
+  const testing::Dialogue t = RunArchiveMode(RunVerifyArchive, dir_.Join("missing.vp"));
+  EXPECT_EQ(t.status, 1);
+  EXPECT_EQ(t.out, "");
+  EXPECT_EQ(t.err.rfind(missing, 0), 0u) << t.err;
+}
+
+// A sound archive, one with a problem, and one with several: every problem is
+// printed, then their count. The findings themselves: see the checks' tests.
+TEST_F(ArchiveModeTest, VerifyPrintsEveryProblemAndTheirCount) {
+  ArchiveBuilder sound, dup, c;
+  sound.Folder("data").File("a", "12345").Folder("maps").File("b", "").Up().Up();
+  sound.Folder("x").File("c", "6789");
+  dup.Folder("data").File("a", "1").File("A", "2");
+  c.Up().Folder("data").File("a", "0123456789").Add(Entry(16, 4, "dup", 1));
+  c.Folder(".").Up().Up().Up();
+  const std::string a = dir_.Join("a.vp");
+  const std::tuple<std::string, int, std::string> cases[] = {
+      {sound.Bytes(), 0, a + " is sound: 3 files, 9 bytes\n"},
+      {dup.Bytes(), 1,
+       "entry 2 (data\\A): the same path as entry 1 (data\\a), letter case ignored\n" + a +
+           ": 1 problem found\n"},
+      {c.Bytes(), 1,
+       "entry 0 (..): closes no open folder\n"
+       "entry 4 (data\\.): \".\" names the current folder\n"
+       "entry 7 (..): closes no open folder\n"
+       "entry 3 (data\\dup): the data overlap those of entry 2 (data\\a)\n" +
+           a + ": 4 problems found\n"}};
+  for (const auto& [bytes, status, out] : cases) {
+    const testing::Dialogue t = RunArchiveMode(RunVerifyArchive, Archive(bytes));
+    EXPECT_EQ(t.status, status) << t.out;
+    EXPECT_EQ(t.out, out);
+  }
+}
+
+// -only with -list and -extract: the files chosen by path (letter case
+// ignored, `*` across folders), totals of the selection, a pattern that
+// chooses nothing warned of, a malformed one refused before any work.
+TEST_F(ArchiveModeTest, OnlyListsAndExtractsTheFilesWhosePathsMatch) {
+  ArchiveBuilder c;
+  c.Folder("data").File("readme.txt", "hello", 1).Folder("maps").File("a.map", "aa", 1);
+  c.File("B.MAP", "bbb", 1).Up().Folder("tables").File("ships.tbl", "ships", 1);
+  const std::string archive = Archive(c.Bytes());
+  const std::string a = "         2  1970-01-01 00:00:01  data\\maps\\a.map\n";
+  const std::string b = "         3  1970-01-01 00:00:01  data\\maps\\B.MAP\n";
+  const std::string none = "quarrion: warning: -only \"*.pof\": no file matches\n";
+  struct Case {
+    std::vector<std::string> patterns;
+    int status;
+    std::string out;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{"*.map"}, 0, a + b + "2 files, 5 bytes\n", ""},
+      {{"DATA\\MAPS\\A*", "*\\b.map"}, 0, a + b + "2 files, 5 bytes\n", ""},
+      {{"*.pof", "data\\maps\\b*"}, 1, b + "1 file, 3 bytes\n", none},
+      {{"*.pof"}, 1, "0 files, 0 bytes\n", none},
+      {{"*.tbl", "data\\[ma"},
+       1,
+       "",
+       "quarrion: -only: the pattern \"data\\[ma\" has a [ that is not closed\n"},
+  };
+  for (const Case& k : cases) {
+    const testing::Dialogue t = RunArchiveMode(RunListArchive, archive, "", k.patterns);
+    EXPECT_EQ(t.status, k.status) << k.patterns[0];
+    EXPECT_EQ(t.out, k.out) << k.patterns[0];
+    EXPECT_EQ(t.err, k.err) << k.patterns[0];
+  }
+
+  testing::Dialogue t = RunArchiveMode(RunExtractArchive, archive, dir_.Join("out"), {"*maps\\*"});
+  EXPECT_EQ(t.status, 0) << t.err;
+  EXPECT_EQ(t.out, "Extracted 2 files (5 bytes) into " + dir_.Join("out") + "\n");
+  EXPECT_EQ(testing::ListTree(dir_.Join("out")),
+            (std::vector<std::string>{"data", "data/maps", "data/maps/B.MAP", "data/maps/a.map"}));
+  t = RunArchiveMode(RunExtractArchive, archive, dir_.Join("two"), {"*.tbl", "*.pof"});
+  EXPECT_EQ(t.status, 1);
+  EXPECT_EQ(t.out, "Extracted 1 file (5 bytes) into " + dir_.Join("two") + "\n");
+  EXPECT_EQ(t.err, none);
+  t = RunArchiveMode(RunExtractArchive, archive, dir_.Join("bad"), {"[*"});
+  EXPECT_EQ(t.status, 1);
+  EXPECT_FALSE(testing::FileExists(dir_.Join("bad")));
+}
+
+// -only repeats; -diff takes two arguments, and the modes that look into
+// one archive come before it.
+TEST(DiffModeTest, OptionWords) {
+  StartupOptions o;
+  ASSERT_TRUE(
+      ParseCommandLine({"-only", "*.tbl", "-diff", "a.vp", "-only", "-only", "x*", "-o", "p"}, &o));
+  EXPECT_EQ(o.onlyPatterns, (std::vector<std::string>{"*.tbl", "x*"}));
+  EXPECT_EQ(o.diffOld + " " + o.diffNew, "a.vp -only");
+  EXPECT_EQ(ChooseMode(o), Mode::kDiff);
+  o = StartupOptions();
+  ASSERT_TRUE(ParseCommandLine({"-diff", "a.vp", "b.vp", "-extract", "a.vp", "d"}, &o));
+  EXPECT_EQ(ChooseMode(o), Mode::kExtract);
+  EXPECT_FALSE(ParseCommandLine({"-diff", "a.vp"}, &o));
+  std::ostringstream usage;
+  PrintUsage(usage);
+  EXPECT_NE(usage.str().find("\n-only <pattern> "), std::string::npos);
+  EXPECT_NE(usage.str().find("\n-diff <old.vp> <new.vp> "), std::string::npos);
+}
+
+// -diff: differences by path (letter case ignored) and data, its exit
+// statuses, hostile archives, and a patch that cannot be written.
+TEST_F(ArchiveModeTest, DiffLinesTotalsAndStatuses) {
+  const std::string big(70000, 'x');
+  ArchiveBuilder before, retimed, after, outside, colon;
+  before.Folder("data").File("readme.txt", "hello", 1).File("B.tbl", "bbb").File("a.tbl", big);
+  before.Folder("maps").File("gone.map", "g");
+  // The same data at other times; a later entry of a path does not count.
+  retimed.Folder("data").File("readme.txt", "hello", 2).File("B.tbl", "bbb", 2);
+  retimed.File("a.tbl", big, 2).File("README.TXT", "other").Folder("maps").File("gone.map", "g");
+  // Changed in letter case only, in bytes of the same size, past 64 KiB.
+  after.Folder("data").File("README.TXT", "hello").File("b.tbl", "bbc");
+  after.File("a.tbl", big.substr(1) + "y").Folder("maps").File("new.map", "n");
+  outside.Folder("data").Add(Entry(1000, 5, "x.tbl", 1));
+  colon.Folder("data").File("x:y", "z");
+  for (auto [name, archive] : {std::pair{"old.vp", &before},
+                               {"retimed.vp", &retimed},
+                               {"new.vp", &after},
+                               {"outside.vp", &outside},
+                               {"colon.vp", &colon}}) {
+    Archive(archive->Bytes(), name);
+  }
+  struct Case {
+    const char* newArchive;
+    bool patch;
+    int status;
+    std::string out;
+    std::string err;  // the start of standard error
+  };
+  const Case cases[] = {
+      {"retimed.vp", false, 0, "0 added, 0 removed, 0 changed, 4 unchanged\n", ""},
+      {"new.vp", false, 1,
+       "~ data\\a.tbl\n~ data\\b.tbl\n- data\\maps\\gone.map\n+ data\\maps\\new.map\n"
+       "1 added, 1 removed, 2 changed, 1 unchanged\n",
+       ""},
+      {"outside.vp", false, 2, "",
+       "quarrion: " + dir_.Join("outside.vp") +
+           ": entry 1 (data\\x.tbl): its data lie outside the archive\n"},
+      {"missing.vp", false, 2, "", "quarrion: cannot open archive " + dir_.Join("missing.vp")},
+      {"colon.vp", true, 2,
+       "- data\\a.tbl\n- data\\B.tbl\n- data\\maps\\gone.map\n- data\\readme.txt\n+ data\\x:y\n"
+       "1 added, 4 removed, 0 changed, 0 unchanged\n",
+       "quarrion: could not write " + dir_.Join("p.vp") + ": " + dir_.Join("colon.vp") +
+           ": entry 1 (data\\x:y): \"x:y\" holds a colon\n"},
+  };
+  for (const Case& k : cases) {
+    StartupOptions options;
+    options.diffOld = dir_.Join("old.vp");
+    options.diffNew = dir_.Join(k.newArchive);
+    options.outputFile = dir_.Join("p.vp");
+    if (k.patch) options.given |= kGivenOutput;
+    const testing::Dialogue t =
+        testing::RunDialogue("", [&](Console& c) { return RunDiffArchives(options, c); });
+    EXPECT_EQ(t.status, k.status) << k.newArchive;
+    EXPECT_EQ(t.out, k.out) << k.newArchive;
+    EXPECT_EQ(t.err.substr(0, k.err.size()), k.err) << k.newArchive;
+  }
+  EXPECT_FALSE(testing::FileExists(dir_.Join("p.vp")));
+}
+
+// Two added files of one name in different folders, a changed one, an
+// unchanged one at a new time and a removed one; the new archive not named
+// .vp. The patch is the archive a build of the added and changed files
+// writes, so each x.tbl carries its own data.
+TEST_F(ArchiveModeTest, DiffPatchIsTheBuildOfTheAddedAndChangedFiles) {
+  // Into each tree named: o the old, n the new, e the expected patch.
+  auto put = [&](const std::string& trees, const std::string& path, const char* bytes,
+                 std::int64_t time) {
+    for (char tree : trees) {
+      const std::string file = dir_.Join(tree + ("/data/" + path));
+      testing::WriteFile(file, bytes);
+      testing::SetMTime(file, time);
+    }
+  };
+  put("o", "keep.txt", "same", 1000000000);
+  put("o", "maps/a.map", "v1", 1000000000);
+  put("o", "gone.txt", "x", 1000000000);
+  put("n", "keep.txt", "same", 1100000000);
+  put("ne", "maps/a.map", "v2!", 1200000000);
+  put("ne", "a/x.tbl", "one\n", 1300000000);
+  put("ne", "b/x.tbl", "two\n", 1400000000);
+  for (const std::string tree : {"o", "n", "e"}) {
+    const std::string archive = dir_.Join(tree + (tree == "n" ? ".pak" : ".vp"));
+    ASSERT_EQ(testing::RunQuarrionBinary({"-dir", dir_.Join(tree + "/data"), "-o", archive}).status,
+              0);
+  }
+  const testing::RunResult r = testing::RunQuarrionBinary(
+      {"-diff", dir_.Join("o.vp"), dir_.Join("n.pak"), "-o", dir_.Join("patch.vp")});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.out.find("+ data\\a\\x.tbl\n+ data\\b\\x.tbl\n- data\\gone.txt\n~ data\\maps\\a.map\n"
+                       "2 added, 1 removed, 1 changed, 1 unchanged\n"
+                       "Wrote " +
+                       dir_.Join("patch.vp") + ": 3 files (11 bytes)\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_TRUE(testing::ReadFile(dir_.Join("patch.vp")) == testing::ReadFile(dir_.Join("e.vp")))
+      << "the patch differs from a build of its files";
+}
+
+}  // namespace
+}  // namespace quarrion
