@@ -1,5 +1,6 @@
 // Shared by the fuzz targets: a check that crashes, so that libFuzzer keeps
-// the input, and the scratch file each input's bytes are put in.
+// the input, the scratch file each input's bytes are put in, and the
+// program run in process.
 #pragma once
 
 #include <fcntl.h>
@@ -9,8 +10,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include "shell/options.h"
+#include "shell/run.h"
 
 namespace quarrion::fuzz {
 
@@ -73,5 +78,28 @@ struct Scratch {
     }
   }
 };
+
+struct Run {
+  int status = 0;
+  std::vector<std::string> lines;  // standard output after the banner
+  std::string err;
+};
+
+// Runs the program with `args` and no input; its output must start with the
+// short banner and end with a line end.
+inline Run Quarrion(const std::vector<std::string>& args) {
+  std::istringstream in;
+  std::ostringstream out, err, banner;
+  Run r;
+  r.status = RunQuarrion(args, in, out, err);
+  r.err = err.str();
+  PrintBanner(banner, false);
+  const std::string text = out.str();
+  Check(text.compare(0, banner.str().size(), banner.str()) == 0);
+  Check(text.empty() || text.back() == '\n');
+  std::istringstream body(text.substr(banner.str().size()));
+  for (std::string line; std::getline(body, line);) r.lines.push_back(line);
+  return r;
+}
 
 }  // namespace quarrion::fuzz

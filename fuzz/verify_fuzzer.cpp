@@ -3,42 +3,11 @@
 // itself and with -list. It prints one line per problem and then a count of
 // exactly those lines, or calls the archive sound with totals that -list,
 // reading the same bytes through the reader, prints too and without error.
-#include <sstream>
-#include <string>
-#include <vector>
-
 #include "fuzz_util.h"
-#include "shell/options.h"
-#include "shell/run.h"
-
-namespace {
 
 using namespace quarrion;
-
-struct Run {
-  int status = 0;
-  std::vector<std::string> lines;  // standard output after the banner
-  std::string err;
-};
-
-Run Quarrion(const std::vector<std::string>& args) {
-  std::istringstream in;
-  std::ostringstream out;
-  std::ostringstream err;
-  Run r;
-  r.status = RunQuarrion(args, in, out, err);
-  r.err = err.str();
-  std::ostringstream banner;
-  PrintBanner(banner, false);
-  const std::string text = out.str();
-  Check(text.compare(0, banner.str().size(), banner.str()) == 0);
-  std::istringstream body(text.substr(banner.str().size()));
-  for (std::string line; std::getline(body, line);) r.lines.push_back(line);
-  Check(text.empty() || text.back() == '\n');
-  return r;
-}
-
-}  // namespace
+using fuzz::Quarrion;
+using fuzz::Run;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const fuzz::Scratch backing("verify");
