@@ -4,22 +4,15 @@
 
 #include <sstream>
 
-#include "shell/run.h"
+#include "test_util.h"
 
 namespace quarrion {
 namespace {
 
-struct Ran {
-  int status;
-  std::string out, err;
+using Ran = testing::RunResult;
+constexpr auto Quarrion = [](const std::vector<std::string>& args) {
+  return testing::RunQuarrionInProcess(args);
 };
-
-Ran Quarrion(const std::vector<std::string>& args) {
-  std::istringstream in;
-  std::ostringstream out, err;
-  const int status = RunQuarrion(args, in, out, err);
-  return {status, out.str(), err.str()};
-}
 
 // The usage text keeps the lines scripts know (the old version, the tabs,
 // "<vpfile>.vp"). Help wins over everything, and a missing argument gives

@@ -9,6 +9,7 @@
 
 #include "shell/console.h"
 #include "shell/options.h"
+#include "shell/run.h"
 #include "vp/format.h"
 
 #if defined(_WIN32)
@@ -147,27 +148,7 @@ int Run(const std::vector<std::string>& args, const TempDir& io, const std::stri
   return static_cast<int>(code);
 }
 
-// The console streams are in text mode on Windows: every line feed the
-// program writes arrives as CR LF. Read back as the tool reads text, so
-// transcripts compare equal to the POSIX ones.
-std::string ReadText(const std::string& path) {
-  std::string s = ReadFile(path);
-  for (std::size_t p = 0; (p = s.find("\r\n", p)) != std::string::npos;) s.erase(p, 1);
-  return s;
-}
-
 }  // namespace
-
-RunResult RunQuarrionBinary(const std::vector<std::string>& args, const std::string& input,
-                            const std::string& cwd) {
-  TempDir io;
-  WriteFile(io.Join("in"), input);
-  RunResult r;
-  r.status = Run(args, io, cwd);
-  r.out = ReadText(io.Join("out"));
-  r.err = ReadText(io.Join("err"));
-  return r;
-}
 
 #else
 
@@ -201,18 +182,12 @@ int Spawn(const std::vector<std::string>& args, const std::string& in, const std
   ::_exit(127);
 }
 
-}  // namespace
-
-RunResult RunQuarrionBinary(const std::vector<std::string>& args, const std::string& input,
-                            const std::string& cwd) {
-  TempDir io;
-  WriteFile(io.Join("in"), input);
-  RunResult r;
-  r.status = WaitQuarrionBinary(Spawn(args, io.Join("in"), io.Join("out"), io.Join("err"), 0, cwd));
-  r.out = ReadFile(io.Join("out"));
-  r.err = ReadFile(io.Join("err"));
-  return r;
+// The exit status of the program run with its standard streams on the files.
+int Run(const std::vector<std::string>& args, const TempDir& io, const std::string& cwd) {
+  return WaitQuarrionBinary(Spawn(args, io.Join("in"), io.Join("out"), io.Join("err"), 0, cwd));
 }
+
+}  // namespace
 
 int StartQuarrionBinary(const std::vector<std::string>& args, const std::string& out,
                         const std::string& err, int openFiles) {
@@ -228,6 +203,30 @@ int WaitQuarrionBinary(int pid) {
 }
 
 #endif
+
+RunResult RunQuarrionBinary(const std::vector<std::string>& args, const std::string& input,
+                            const std::string& cwd) {
+  TempDir io;
+  WriteFile(io.Join("in"), input);
+  RunResult r{Run(args, io, cwd), ReadFile(io.Join("out")), ReadFile(io.Join("err"))};
+#if defined(_WIN32)
+  // The console streams are in text mode on Windows: every line feed the
+  // program writes arrives as CR LF. Read back as the tool reads text, so
+  // transcripts compare equal to the POSIX ones.
+  for (std::string* s : {&r.out, &r.err}) {
+    for (std::size_t p = 0; (p = s->find("\r\n", p)) != std::string::npos;) s->erase(p, 1);
+  }
+#endif
+  return r;
+}
+
+RunResult RunQuarrionInProcess(const std::vector<std::string>& args, const std::string& input,
+                               const std::optional<std::string>& epoch) {
+  std::istringstream in(input);
+  std::ostringstream out, err;
+  const int status = RunQuarrion(args, in, out, err, epoch);
+  return {status, out.str(), err.str()};
+}
 
 VpDirEntry Entry(std::int32_t offset, std::int32_t size, const std::string& name,
                  std::int32_t time) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,10 @@ struct RunResult {
 // the working folder `cwd` (the current one when empty).
 RunResult RunQuarrionBinary(const std::vector<std::string>& args, const std::string& input = "",
                             const std::string& cwd = "");
+
+// Runs the program in this process, with SOURCE_DATE_EPOCH `epoch`.
+RunResult RunQuarrionInProcess(const std::vector<std::string>& args, const std::string& input = "",
+                               const std::optional<std::string>& epoch = {});
 
 #if !defined(_WIN32)
 // Starts the built quarrion with `args` and returns at once with its process

@@ -20,13 +20,12 @@ std::string Ask(const std::string& shownPath) {
 
 class VpImportTest : public ::testing::Test {
  protected:
-  // Runs the command on an archive of `bytes` typed at its prompt, then `answers`.
-  testing::Dialogue Import(const std::string& bytes, const std::string& answers) {
-    testing::WriteFile(vp_, bytes);
-    return ImportTyped(vp_, answers);
-  }
-  testing::Dialogue ImportTyped(const std::string& archive, const std::string& answers) {
-    return testing::RunDialogue(archive + "\n" + answers, [&](Console& c) {
+  // Runs the command on an archive of `bytes` (none: the one there) typed
+  // at its prompt by the name `archive`, then `answers`.
+  testing::Dialogue Import(const std::string& bytes, const std::string& answers,
+                           const std::string& archive = "") {
+    if (!bytes.empty()) testing::WriteFile(vp_, bytes);
+    return testing::RunDialogue((archive.empty() ? vp_ : archive) + "\n" + answers, [&](Console& c) {
       ImportFromVp(list_, c);
       return 0;
     });
@@ -69,7 +68,7 @@ TEST_F(VpImportTest, AnswersAreReadOneNonBlankCharacterAtATime) {
   // "yes" takes a; e and s each ask again, and the question waits a third
   // time when the input ends, which takes nothing more.
   list_.Reset();
-  t = ImportTyped(vp_, "yes\n");
+  t = Import("", "yes\n");
   EXPECT_EQ(t.out, kArchivePrompt + Ask("\\a") + "Importing File\n" + Ask("\\b") + Ask("\\b") +
                        Ask("\\b"));
   EXPECT_EQ(list_.size(), 1u);
@@ -101,7 +100,7 @@ TEST_F(VpImportTest, EntryKindsAndFoldersOfUnusualDirectories) {
 TEST_F(VpImportTest, ArchivesThatCannotServeAskNothingOrAddNothing) {
   testing::Dialogue t = Import(ArchiveBuilder().Bytes(), "y\n");
   EXPECT_EQ(t.out + t.err, kArchivePrompt);
-  t = ImportTyped(dir_.Join("missing.vp"), "y\n");
+  t = Import("", "y\n", dir_.Join("missing.vp"));
   EXPECT_EQ(t.out, kArchivePrompt);
   EXPECT_NE(t.err.find("cannot import from " + dir_.Join("missing.vp")), std::string::npos);
 
