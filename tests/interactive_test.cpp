@@ -11,6 +11,7 @@
 namespace quarrion {
 namespace {
 
+using testing::ArchiveBuilder;
 using testing::FileExists;
 using testing::ReadFile;
 using testing::WriteFile;
@@ -26,6 +27,11 @@ const std::string kAddPrompts =
     "Enter aboslutely location of on disc (c:\\example.txt):\n"
     "Enter files directory under data\\ (ie voice\\special):\n";
 const std::string kListPrompt = "Enter List Filename: ";
+const std::string kArchivePrompt = "Enter name of vp file (ie c:\\games\\starhold\\stockpack.vp): ";
+
+std::string Ask(const std::string& shownPath) {
+  return "Do you wish to import file " + shownPath + " [y/n]: ";
+}
 
 class InteractiveTest : public ::testing::Test {
  protected:
@@ -42,8 +48,19 @@ class InteractiveTest : public ::testing::Test {
   std::string Add(const std::string& name, const std::string& folder = "data") {
     return "ad " + name + " " + dir_.Join(name) + " " + folder + "\n";
   }
+  // Runs the "vp" command on an archive of `bytes` (none: the one there)
+  // typed at its prompt by the name `archive`, then `answers`.
+  testing::Dialogue Import(const std::string& bytes, const std::string& answers,
+                           const std::string& archive = "") {
+    if (!bytes.empty()) testing::WriteFile(vp_, bytes);
+    return testing::RunDialogue((archive.empty() ? vp_ : archive) + "\n" + answers, [&](Console& c) {
+      ImportFromVp(list_, c);
+      return 0;
+    });
+  }
 
   testing::TempDir dir_;
+  const std::string vp_ = dir_.Join("pack.vp");
   BuildList list_;
 };
 
@@ -107,7 +124,7 @@ TEST_F(InteractiveTest, FailuresAreReportedAndWriteNothing) {
   EXPECT_NE(s.err.find(dir_.Join("none") + ": "), std::string::npos);
   EXPECT_EQ(list_.size(), 0u);
 
-  // An empty list writes an empty list file, no "#" (the empty archive: see the writer's tests).
+  // An empty list writes an empty list file, no "#" (the empty archive: see the batch tests).
   const std::string vp = dir_.Join("out.vp");
   const std::string lst = dir_.Join("l.lst");
   s = Run("li " + lst + "\n");
@@ -169,31 +186,7 @@ TEST_F(InteractiveTest, ProgramRunsASessionAndExitsZero) {
 
 // The "vp" command: the walk over a source archive's directory, its console
 // lines, the answers, and the records it adds.
-using testing::ArchiveBuilder;
-
-const std::string kArchivePrompt = "Enter name of vp file (ie c:\\games\\starhold\\stockpack.vp): ";
-
-std::string Ask(const std::string& shownPath) {
-  return "Do you wish to import file " + shownPath + " [y/n]: ";
-}
-
-class VpImportTest : public ::testing::Test {
- protected:
-  // Runs the command on an archive of `bytes` (none: the one there) typed
-  // at its prompt by the name `archive`, then `answers`.
-  testing::Dialogue Import(const std::string& bytes, const std::string& answers,
-                           const std::string& archive = "") {
-    if (!bytes.empty()) testing::WriteFile(vp_, bytes);
-    return testing::RunDialogue((archive.empty() ? vp_ : archive) + "\n" + answers, [&](Console& c) {
-      ImportFromVp(list_, c);
-      return 0;
-    });
-  }
-
-  testing::TempDir dir_;
-  const std::string vp_ = dir_.Join("pack.vp");
-  BuildList list_;
-};
+using VpImportTest = InteractiveTest;
 
 TEST_F(VpImportTest, WalkOverTheDirectoryThisProgramWrites) {
   ArchiveBuilder b;  // as the writer lays out data\maps\a.pof and data\tables\b.tbl

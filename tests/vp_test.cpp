@@ -54,17 +54,23 @@ std::string Header(const char* magic, std::int32_t version, std::int32_t dirOffs
   return h;
 }
 
-class ReaderTest : public ::testing::Test {
+// Bytes written to a.vp, opened by a reader or checked.
+class VpFileTest : public testing::ArchiveTest {
  protected:
-  // Writes `bytes` to a file and opens a reader on it.
-  Status OpenBytes(VpReader* r, const std::string& bytes) {
-    WriteFile(path_, bytes);
-    return r->Open(path_);
+  Status OpenBytes(VpReader* r, const std::string& bytes) { return r->Open(Archive(bytes)); }
+  ArchiveFindings Check(const std::string& bytes) {
+    host::InputFile file;
+    EXPECT_TRUE(file.Open(Archive(bytes)).ok());
+    ArchiveFindings findings;
+    const Status why = CheckArchive(file, &findings);
+    EXPECT_TRUE(why.ok()) << why.Message();
+    return findings;
   }
 
-  testing::TempDir dir_;
-  std::string path_ = dir_.Join("a.vp");
+  const std::string path_ = dir_.Join("a.vp");
 };
+using ReaderTest = VpFileTest;
+using CheckTest = VpFileTest;
 
 // Counts and offsets that do not fit the file load only the entries it
 // holds; a short file reads as if padded with zero bytes.
@@ -179,22 +185,6 @@ TEST_F(ReaderTest, SourceArchivesReadOnceAndAgainWhenChanged) {
 // it must produce.
 using testing::ArchiveBuilder;
 using testing::Entry;
-
-class CheckTest : public ::testing::Test {
- protected:
-  ArchiveFindings Check(const std::string& bytes) {
-    testing::WriteFile(path_, bytes);
-    host::InputFile file;
-    EXPECT_TRUE(file.Open(path_).ok());
-    ArchiveFindings findings;
-    const Status why = CheckArchive(file, &findings);
-    EXPECT_TRUE(why.ok()) << why.Message();
-    return findings;
-  }
-
-  testing::TempDir dir_;
-  const std::string path_ = dir_.Join("a.vp");
-};
 
 TEST_F(CheckTest, EachFaultGivesItsFinding) {
   ArchiveBuilder good;
