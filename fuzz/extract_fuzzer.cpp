@@ -13,12 +13,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "fuzz_util.h"
-#include "shell/run.h"
 
 namespace {
 
@@ -67,11 +65,9 @@ std::size_t CheckAndEmpty(int dir) {
 }
 
 // The number in "Extracted <n> file(s)", or 0 when the run never got there.
-std::size_t ExtractedCount(const std::string& out) {
-  const std::string lead = "\nExtracted ";
-  const std::size_t at = out.rfind(lead);
-  if (at == std::string::npos) return 0;
-  return std::strtoull(out.c_str() + at + lead.size(), nullptr, 10);
+std::size_t ExtractedCount(const std::vector<std::string>& lines) {
+  const bool done = !lines.empty() && lines.back().rfind("Extracted ", 0) == 0;
+  return done ? std::strtoull(lines.back().c_str() + 10, nullptr, 10) : 0;
 }
 
 }  // namespace
@@ -90,13 +86,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string targetName = target.substr(sandbox.size() + 1);
 
   const std::size_t before = OpenDescriptors();
-  std::istringstream in;
-  std::ostringstream out;
-  std::ostringstream err;
-  const int status = RunQuarrion({"-extract", archive.path, target}, in, out, err);
+  const fuzz::Run run = fuzz::Quarrion({"-extract", archive.path, target});
   Check(OpenDescriptors() == before);
-  Check(status == 0 || status == 1);
-  if (status == 0) Check(err.str().empty());
+  Check(run.status == 0 || run.status == 1);
+  if (run.status == 0) Check(run.err.empty());
 
   DIR* listing = ::opendir(sandbox.c_str());
   Check(listing != nullptr);
@@ -106,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const int top = ::open(target.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   Check(top >= 0);
-  Check(CheckAndEmpty(top) <= ExtractedCount(out.str()));
+  Check(CheckAndEmpty(top) <= ExtractedCount(run.lines));
   Check(::rmdir(target.c_str()) == 0);
   return 0;
 }

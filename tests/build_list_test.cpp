@@ -1,19 +1,34 @@
-// The build list and its parts: removal, the list files, the order and
-// layout of an archive, name patterns and the reading of typed text.
+// The build list and what fills it: removal, list files, the order and
+// layout of an archive, name patterns, typed text, adding a file and
+// importing a directory.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "buildlist/add_file.h"
 #include "buildlist/build_list.h"
+#include "buildlist/dir_import.h"
 #include "buildlist/list_file.h"
 #include "buildlist/pattern.h"
 #include "buildlist/read_text.h"
+#include "host/host.h"
 #include "pack/layout.h"
 #include "test_util.h"
+#include "vp/reference.h"
+#include "vp/source_archives.h"
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace quarrion {
 namespace {
@@ -230,6 +245,337 @@ TEST(ReadTextTest, WordThenLineDropsOneCarriageReturnAndNeverCuts) {
   word = "old";
   EXPECT_FALSE(ReadWord(blanks, word));
   EXPECT_EQ(word, "");
+}
+
+using testing::TempDir;
+using testing::WriteFile;
+
+// ship.pof twice (data\a first: 3 bytes, time 1111), then "cut.tbl" whose
+// data run past the end.
+std::string SourceArchive() {
+  testing::ArchiveBuilder b;
+  b.Folder("data").Folder("a").File("ship.pof", "abc", 1111).Up().Folder("b");
+  b.File("ship.pof", "defg", 2222).Add(testing::Entry(16, 400, "cut.tbl", 3333));
+  return b.Bytes();
+}
+
+// Times outside 32 bits are clamped, not wrapped.
+TEST(AddFileTest, DiskFileKeepsItsArgumentsVerbatimAndClampsItsTime) {
+  TempDir dir;
+  BuildList list;
+  const std::string path = dir.Join("ships.tbl");
+  WriteFile(path, "12345");
+  for (std::int64_t time : {std::int64_t{1234567890}, std::int64_t{5000000000}, std::int64_t{-100}}) {
+    testing::SetMTime(path, time);
+    ASSERT_TRUE(AddFile(list, std::string(31, 'x'), path, "data\\tables\\").ok());
+  }
+  EXPECT_EQ(list[0].path, path);
+  EXPECT_EQ(list[0].folder, "data\\tables\\");
+  EXPECT_EQ(list[0].name(), std::string(31, 'x'));
+  EXPECT_EQ(list[0].entry.size, 5);
+  EXPECT_EQ(list[0].entry.timestamp, 1234567890);
+  EXPECT_EQ(list[1].entry.timestamp, 0x7fffffff);
+  EXPECT_EQ(list[2].entry.timestamp, 0);
+}
+
+TEST(AddFileTest, EveryRefusalLeavesTheListAloneWithItsCode) {
+  TempDir dir;
+  const std::string archive = dir.Join("pack.vp");
+  WriteFile(archive, SourceArchive());
+  WriteFile(dir.Join("text.vp"), "just some text, no archive");
+  const std::tuple<std::string, std::string, Code> cases[] = {
+    {"x", dir.Join("missing.tbl"), Code::kNotFound},
+    {"x", dir.path(), Code::kNotRegular},
+    {std::string(32, 'n'), archive, Code::kNameTooLong},
+    {"a:b", archive + ":x", Code::kNotPlainName},
+    {"ship.pof", dir.Join("gone.vp") + ":ship.pof", Code::kNotFound},
+    {"ship.pof", dir.Join("text.vp") + ":ship.pof", Code::kNotVpArchive},
+    {"ship", archive + ":ship", Code::kNoSuchEntry},
+    {"cut.tbl", archive + ":cut.tbl", Code::kOutOfRange},
+  };
+  SourceArchives archives;
+  BuildList list;
+  for (const auto& [name, path, code] : cases) {
+    for (SourceArchives* cache : {static_cast<SourceArchives*>(nullptr), &archives}) {
+      SCOPED_TRACE(path + (cache ? ", cached" : ""));
+      Status why = AddFile(list, name, path, "data", cache);
+      EXPECT_EQ(why.code, code);
+      EXPECT_EQ(why.file, path) << why.Message();
+      ASSERT_EQ(list.size(), 0u);
+    }
+  }
+}
+
+// The name is looked up without regard to case, the text after the colon
+// is not used, and only the last colon ends the archive's path (a folder
+// may hold one; on Windows the drive's colon comes first).
+TEST(AddFileTest, ReferenceTakesTheFirstEntryOfTheName) {
+  TempDir dir;
+#if defined(_WIN32)
+  const std::string archive = dir.Join("pack.vp");
+#else
+  const std::string archive = dir.Join("a:b/pack.vp");
+#endif
+  WriteFile(archive, SourceArchive());
+  SourceArchives archives;
+  for (SourceArchives* cache : {static_cast<SourceArchives*>(nullptr), &archives}) {
+    BuildList list;
+    Status why = AddFile(list, "SHIP.pof", archive + ":whatever", "data\\x", cache);
+    ASSERT_TRUE(why.ok()) << why.Message();
+    EXPECT_EQ(list[0].entry.size, 3);
+    EXPECT_EQ(list[0].entry.timestamp, 1111);
+    EXPECT_EQ(list[0].path, archive + ":whatever");
+  }
+}
+
+// -vppath: the archive's file name, after its last separator of either
+// kind, is put behind the folder, which ends in one backslash.
+TEST(AddFileTest, MovedReferenceKeepsWhatFollowsTheLastSeparator) {
+  for (const char* folder : {"d:\\new\\", "d:\\new"}) {
+    for (const char* from :
+         {"c:\\old\\pack.vp:ship.pof", "pack.vp:ship.pof", "/old/pack.vp:ship.pof"}) {
+      EXPECT_EQ(MoveVpReference(from, folder), "d:\\new\\pack.vp:ship.pof") << from << folder;
+    }
+  }
+}
+
+#if !defined(_WIN32)
+// A file whose permissions refuse reading is refused when it is added (its
+// status tells; it is not opened): the import skips it with a warning and
+// packs the readable one beside it. That takes an unprivileged user, so
+// under root the program runs as "nobody", from a copy in the test's
+// folder, which nobody can reach wherever the build lives.
+TEST(AddFileTest, FileThatMayNotBeReadIsSkippedWhenAdded) {
+  namespace fs = std::filesystem;
+  TempDir dir;
+  const std::string top = dir.Join("mod");
+  WriteFile(top + "/open.tbl", "open");
+  WriteFile(top + "/locked.tbl", "locked");
+  const std::string program = dir.Join("quarrion");
+  fs::copy_file(QUARRION_BINARY, program);
+  for (const std::string& path : {dir.path(), top, program}) {
+    ASSERT_EQ(::chmod(path.c_str(), 0777), 0);
+  }
+  ASSERT_EQ(::chmod((top + "/locked.tbl").c_str(), 0), 0);
+  for (fs::path up = fs::path(dir.path()).parent_path(); up != up.root_path(); up = up.parent_path()) {
+    if ((fs::status(up).permissions() & fs::perms::others_exec) == fs::perms::none) {
+      GTEST_SKIP() << up << " is closed to other users: TMPDIR must be searchable by nobody";
+    }
+  }
+  const std::string out = dir.Join("out.vp");
+  const std::string err = dir.Join("err");
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    const int o = ::open("/dev/null", O_WRONLY);
+    const uid_t nobody = 65534;
+    if (e < 0 || o < 0 || ::dup2(e, 2) < 0 || ::dup2(o, 1) < 0 ||
+        (::geteuid() == 0 && (::setgid(nobody) != 0 || ::setuid(nobody) != 0))) {
+      ::_exit(100);
+    }
+    ::execl(program.c_str(), program.c_str(), "-dir", top.c_str(), "-o", out.c_str(),
+            static_cast<char*>(nullptr));
+    ::_exit(101);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);  // 100: no user nobody, 101: no program
+  EXPECT_EQ(testing::ReadFile(err),
+            "quarrion: warning: " + top + "\\locked.tbl: permission denied, skipped\n");
+  EXPECT_NE(testing::ReadFile(out).find("open"), std::string::npos);
+}
+#endif
+
+using testing::TempDir;
+using testing::WriteFile;
+using Strings = std::vector<std::string>;
+
+Strings Sorted(Strings v) {
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+// The subfolders of `dir` in the host's listing order.
+Strings Subfolders(const std::string& dir) {
+  host::FolderLister lister;
+  std::vector<host::FolderEntry> entries;
+  EXPECT_TRUE(lister.List(dir, &entries).ok());
+  Strings names;
+  for (const host::FolderEntry& e : entries) {
+    if (e.info.kind == host::FileKind::kFolder) names.push_back(e.name);
+  }
+  return names;
+}
+
+class DirImportTest : public ::testing::Test {
+ protected:
+  // Imports `top` afresh and keeps what was printed.
+  bool Import(const std::string& top) {
+    list_ = BuildList{};
+    out_.str("");
+    warn_.str("");
+    stats_ = ImportStats{};
+    Warnings warnings{out_, warn_};
+    why_ = ImportDataDirectory(list_, top, out_, warnings, &stats_);
+    EXPECT_EQ(warnings.count, stats_.skipped);
+    return why_.ok();
+  }
+
+  // "folder|name" of every record, in list order.
+  Strings Records() const {
+    Strings r;
+    for (const FileRecord& f : list_.files) r.push_back(f.folder + "|" + std::string(f.name()));
+    return r;
+  }
+
+  static Strings Lines(const std::ostringstream& text) {
+    Strings lines;
+    std::istringstream in(text.str());
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+
+  TempDir dir_;
+  std::string top_ = dir_.Join("mod");
+  BuildList list_;
+  std::ostringstream out_;
+  std::ostringstream warn_;
+  ImportStats stats_;
+  Status why_;
+};
+
+TEST_F(DirImportTest, FilesOfAFolderComeBeforeItsSubfoldersDepthFirst) {
+  WriteFile(top_ + "/a.tbl", "aa");
+  WriteFile(top_ + "/maps/c.pof", "ccc");
+  WriteFile(top_ + "/maps/deep/d.pof", "d");
+  WriteFile(top_ + "/models/e.pof", "e");
+  std::filesystem::create_directories(top_ + "/empty");
+  // Subfolders go in the host's listing order; a trailing backslash on the
+  // top is kept, doubling it in paths but not in archive folders.
+  for (const std::string& base : {top_, top_ + "\\"}) {
+    SCOPED_TRACE(base);
+    ASSERT_TRUE(Import(base)) << why_.Message();
+    Strings records{"data|a.tbl"};
+    Strings announced{"Adding directory: " + base};
+    for (const std::string& sub : Subfolders(top_)) {
+      announced.push_back("Adding directory: " + base + "\\" + sub);
+      if (sub == "maps") {
+        records.insert(records.end(), {"data\\maps|c.pof", "data\\maps\\deep|d.pof"});
+        announced.push_back("Adding directory: " + base + "\\maps\\deep");
+      } else if (sub == "models") {
+        records.push_back("data\\models|e.pof");
+      }
+    }
+    ASSERT_EQ(Records(), records);
+    EXPECT_EQ(Lines(out_), announced);
+    EXPECT_EQ(warn_.str(), "");
+    EXPECT_EQ(stats_.added, 4);
+    EXPECT_EQ(list_[0].path, base + "\\a.tbl");
+  }
+}
+
+TEST_F(DirImportTest, CvsFoldersAreLeftOutSilentlyButCvsFilesAreAdded) {
+  WriteFile(top_ + "/CVS/Entries", "x");
+  WriteFile(top_ + "/maps/CVS/Root", "x");
+  WriteFile(top_ + "/maps/m.map", "m");
+  // Each beside no "CVS", so that they stay apart where names ignore case.
+  WriteFile(top_ + "/models/cvs/lower.txt", "l");
+  WriteFile(top_ + "/tables/CVS", "a plain file");
+  ASSERT_TRUE(Import(top_));
+  EXPECT_EQ(Sorted(Records()),
+            (Strings{"data\\maps|m.map", "data\\models\\cvs|lower.txt", "data\\tables|CVS"}));
+  EXPECT_EQ(warn_.str(), "");
+  EXPECT_EQ(out_.str().find("CVS"), std::string::npos);
+  EXPECT_EQ(stats_.skipped, 0);
+}
+
+// FIFOs, symbolic links and unreadable folders as POSIX hosts have them; a
+// link back to a folder being walked ends the walk there.
+#if !defined(_WIN32)
+TEST_F(DirImportTest, LinkLoopsLongFolderNamesAndLockedFoldersAreSkippedWithAWarningEach) {
+  WriteFile(top_ + "/a/f.txt", "f");
+  WriteFile(dir_.Join("elsewhere/g.txt"), "g");
+  ::symlink("..", (top_ + "/a/up").c_str());                         // to the top
+  ::symlink(".", (top_ + "/a/self").c_str());                        // to itself
+  ::symlink(dir_.Join("elsewhere").c_str(), (top_ + "/b").c_str());  // a plain link: followed
+  const std::string longFolder(32, 'f');
+  WriteFile(top_ + "/" + longFolder + "/inside/x.tbl", "x");
+  WriteFile(top_ + "/" + std::string(31, 'f') + "/y.tbl", "y");
+  WriteFile(top_ + "/locked/secret.txt", "s");
+  ::chmod((top_ + "/locked").c_str(), 0);
+  const bool privileged = ::access((top_ + "/locked").c_str(), R_OK) == 0;
+  ASSERT_TRUE(Import(top_));
+
+  Strings records{"data\\" + std::string(31, 'f') + "|y.tbl", "data\\a|f.txt", "data\\b|g.txt"};
+  Strings skipped{"a\\self", "a\\up", longFolder};
+  if (privileged) {  // every folder is readable
+    records.push_back("data\\locked|secret.txt");
+  } else {
+    skipped.push_back("locked");
+  }
+  EXPECT_EQ(Sorted(Records()), Sorted(records));
+  Strings warned;  // each up to the path it names
+  for (const std::string& w : Lines(warn_)) warned.push_back(w.substr(0, w.find(": ", 19 + top_.size())));
+  for (std::string& s : skipped) s = "quarrion: warning: " + top_ + "\\" + s;
+  EXPECT_EQ(Sorted(warned), Sorted(skipped));
+  EXPECT_EQ(out_.str().find(longFolder), std::string::npos);  // not entered
+}
+
+// Names a POSIX folder may hold but an archive may not: each file and folder
+// is skipped with a warning saying why, and the rest is added.
+TEST_F(DirImportTest, NamesThatAreNotPlainAreSkippedAndTheRestIsWritten) {
+  WriteFile(top_ + "/fine.tbl", "fine");
+  WriteFile(top_ + "/back\\slash.txt", "b");
+  WriteFile(top_ + "/c:olon.txt", "c");
+  WriteFile(top_ + "/x:y/inside.tbl", "i");
+  WriteFile(top_ + "/sub/bell\a", "a");
+  ASSERT_TRUE(Import(top_));
+  EXPECT_EQ(Records(), (Strings{"data|fine.tbl"}));
+  const std::string w = "quarrion: warning: " + top_ + "\\";
+  EXPECT_EQ(Sorted(Lines(warn_)),
+            (Strings{w + "back\\slash.txt: name \"back\\slash.txt\" holds a backslash, skipped",
+                     w + "c:olon.txt: name \"c:olon.txt\" holds a colon, skipped",
+                     w + "sub\\bell\a: name \"bell\a\" holds a control character, skipped",
+                     w + "x:y: folder name \"x:y\" holds a colon, skipped"}));
+}
+#endif  // !defined(_WIN32)
+
+// A folder large enough for its statuses to be read by two threads: every
+// record still gets its own file's size, links count as what they lead to,
+// and subfolders and what cannot be added are told apart as in a small one.
+TEST_F(DirImportTest, LargeFolderGivesEveryEntryItsOwnStatus) {
+  Strings want;
+  for (int i = 0; i < 300; ++i) {
+    const std::string name = "file" + std::to_string(i);
+    WriteFile(top_ + "/" + name, std::string(static_cast<std::size_t>(i), 'x'));
+    want.push_back(name + "=" + std::to_string(i));
+  }
+  for (int i = 0; i < 10; ++i) {
+    WriteFile(top_ + "/sub" + std::to_string(i) + "/in.tbl", "in");
+    want.push_back("in.tbl=2");
+  }
+  int skipped = 0;
+#if !defined(_WIN32)
+  ::symlink("file250", (top_ + "/link").c_str());
+  want.push_back("link=250");
+  ::symlink("nowhere", (top_ + "/broken").c_str());
+  skipped = 1;
+#endif
+  ASSERT_TRUE(Import(top_));
+  Strings got;
+  for (const FileRecord& f : list_.files)
+    got.push_back(std::string(f.name()) + "=" + std::to_string(f.entry.size));
+  EXPECT_EQ(Sorted(got), Sorted(want));
+  EXPECT_EQ(stats_.skipped, skipped) << warn_.str();
+}
+
+// A missing top: see the batch tests.
+TEST_F(DirImportTest, TopThatIsNoFolderIsAnErrorAndAddsNothing) {
+  WriteFile(top_, "a file");
+  ASSERT_FALSE(Import(top_));
+  EXPECT_EQ(why_.Message(), top_ + ": not a folder");
+  EXPECT_EQ(out_.str(), "");
 }
 
 }  // namespace
