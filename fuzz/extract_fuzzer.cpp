@@ -1,13 +1,8 @@
-// Arbitrary bytes as an archive for -extract, run as the program runs it,
-// into a fresh folder inside a sandbox folder of its own. Whatever the
-// names, folders and up entries say, after each input:
-//  - the sandbox holds the target folder and nothing else;
-//  - below the target there are only folders and regular files (extraction
-//    makes no links, so nothing there can point out), and no more files
-//    than the run says it extracted (no temporary file is left behind);
-//  - the run closed every descriptor it opened.
-// Then the tree is removed, one name at a time relative to its folder, so
-// that depth is no limit.
+// Arbitrary bytes as an archive for -extract into a fresh folder in a
+// sandbox: whatever the entries say, the sandbox holds only the target, the
+// target only folders and regular files, no more than the run counts (no
+// temporary left), and every descriptor opened is closed. The tree is then
+// removed name by name relative to its folder, so depth is no limit.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,8 +1,6 @@
-// Arbitrary bytes as a VP archive: the reader must load, look up and read
-// them without reading or allocating beyond the file, and its answers must
-// agree with each other. The bytes are opened by path like any archive,
-// and also reached through a VP source reference so AddFile and the
-// archive cache see them.
+// Arbitrary bytes as a VP archive, opened by path and through a source
+// reference: the reader loads, looks up and reads them within the file, and
+// its answers agree with each other.
 #include <algorithm>
 #include <optional>
 #include <string>

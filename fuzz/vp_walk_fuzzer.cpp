@@ -1,12 +1,7 @@
-// The "vp" command over arbitrary archive bytes with arbitrary answers: the
-// walk must end, add only files it was told to take (as references to the
-// archive), and whatever it added must write as an archive that holds
-// exactly those files' bytes, or be refused by the writer for a folder it
-// cannot store.
-//
-// The input is split simply: its first byte is the number of bytes, taken
-// from the end, that are typed as answers; the bytes between are the
-// archive, typed at the prompt by a name ending in ".vp".
+// The "vp" command over arbitrary archive bytes (typed as a ".vp" name) with
+// arbitrary answers (as many bytes from the end as the first byte says): the
+// walk ends, adds only the references it was told to take, and they write as
+// an archive of exactly those bytes or are refused for a folder.
 #include <algorithm>
 #include <optional>
 #include <sstream>

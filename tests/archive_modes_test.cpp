@@ -267,11 +267,9 @@ using testing::Entry;
 using testing::ReadFile;
 using testing::WriteFile;
 
-using ExtractModeTest = testing::ArchiveTest;
-
 // An existing file is replaced, whatever it held; data outside the archive
 // are reported and the next file is still written.
-TEST_F(ExtractModeTest, WritesFilesAtTheirPathsAndReportsFailures) {
+TEST_F(ArchiveModeTest, ExtractWritesFilesAtTheirPathsAndReportsFailures) {
   ArchiveBuilder c;
   c.Folder("data").File("readme.txt", "hello").Folder("maps").Folder("deep").File("a.map", "map");
   c.Up().File("empty.cfg", "").Up().Add(Entry(1 << 30, 5, "gone.tbl", 1));
@@ -290,7 +288,9 @@ TEST_F(ExtractModeTest, WritesFilesAtTheirPathsAndReportsFailures) {
   EXPECT_EQ(t.err, "quarrion: cannot extract into: no target folder given\n");
 }
 
-TEST_F(ExtractModeTest, RefusesNamesThatLeaveTheFolder) {
+// Readers take the first entry of a path whatever its letter case: a later
+// one, also one whose folders differ in case, is refused, not written over it.
+TEST_F(ArchiveModeTest, ExtractRefusesNamesThatLeaveTheFolderOrRepeatAPath) {
   ArchiveBuilder c;
   // Up entries with no folder open stay at the top; a folder entry named
   // ".." is an up entry by the format, so it can never climb out either.
@@ -299,11 +299,12 @@ TEST_F(ExtractModeTest, RefusesNamesThatLeaveTheFolder) {
   c.Folder("data").File("..", "no").File("../up.txt", "no").File("..\\up.txt", "no");
   c.File("/abs.txt", "no").File("C:\\drive.txt", "no").File("c:x", "no");
   c.Folder("sub\\..\\..").File("deep.txt", "no").Up();
-  c.File("fine.txt", "yes");
+  c.File("fine.txt", "yes").File("Fine.TXT", "second").Folder("Maps").File("a.map", "map").Up();
+  c.Folder("maps").File("A.MAP", "other map");
   const std::string out = dir_.Join("sandbox/out");
   testing::Dialogue t = testing::RunArchiveMode(RunExtractArchive, Archive(c.Bytes()), out);
   EXPECT_EQ(t.status, 1);
-  EXPECT_EQ(t.out, "Extracted 3 files (8 bytes) into " + out + "\n");
+  EXPECT_EQ(t.out, "Extracted 4 files (11 bytes) into " + out + "\n");
   EXPECT_EQ(t.err,
             "quarrion: ignored entry 0 (..): it closes no open folder\n"
             "quarrion: ignored entry 4 (..): it closes no open folder\n"
@@ -315,34 +316,19 @@ TEST_F(ExtractModeTest, RefusesNamesThatLeaveTheFolder) {
             "quarrion: refused data\\C:\\drive.txt: \"C:\\drive.txt\" holds a colon\n"
             "quarrion: refused data\\c:x: \"c:x\" holds a colon\n"
             "quarrion: refused data\\sub\\..\\..\\deep.txt: \"sub\\..\\..\" holds a backslash\n"
-            "quarrion: not everything was extracted: 10 refused, 0 failed\n");
-  // Only the plain files exist, and nothing beside the target.
-  EXPECT_EQ(testing::ListTree(dir_.Join("sandbox")),
-            (std::vector<std::string>{"out", "out/data", "out/data/fine.txt", "out/top.txt",
-                                      "out/up.txt"}));
-}
-
-// Readers take the first entry of a path whatever its letter case: a later
-// one, also one whose folders differ in case, is refused, not written over it.
-TEST_F(ExtractModeTest, WritesOnlyTheFirstEntryOfAPath) {
-  ArchiveBuilder c;
-  c.Folder("data").File("ship.pof", "first").File("Ship.POF", "second").Folder("Maps");
-  c.File("a.map", "map").Up().Folder("maps").File("A.MAP", "other map").File("b.map", "b");
-  const std::string out = dir_.Join("out");
-  testing::Dialogue t = testing::RunArchiveMode(RunExtractArchive, Archive(c.Bytes()), out);
-  EXPECT_EQ(t.status, 1);
-  EXPECT_EQ(t.out, "Extracted 3 files (9 bytes) into " + out + "\n");
-  EXPECT_EQ(t.err,
-            "quarrion: refused data\\Ship.POF: the same path as data\\ship.pof, letter case "
-            "ignored\n"
+            "quarrion: refused data\\Fine.TXT: the same path as data\\fine.txt, letter case ignored\n"
             "quarrion: refused data\\maps\\A.MAP: the same path as data\\Maps\\a.map, letter case "
             "ignored\n"
-            "quarrion: not everything was extracted: 2 refused, 0 failed\n");
-  EXPECT_EQ(ReadFile(out + "/data/ship.pof"), "first");
+            "quarrion: not everything was extracted: 12 refused, 0 failed\n");
+  // Only the plain files exist, and nothing beside the target.
+  EXPECT_EQ(testing::ListTree(dir_.Join("sandbox")),
+            (std::vector<std::string>{"out", "out/data", "out/data/Maps", "out/data/Maps/a.map",
+                                      "out/data/fine.txt", "out/top.txt", "out/up.txt"}));
+  EXPECT_EQ(ReadFile(out + "/data/fine.txt"), "yes");
 }
 
 #if !defined(_WIN32)
-TEST_F(ExtractModeTest, NeverFollowsAPlantedSymbolicLink) {
+TEST_F(ArchiveModeTest, ExtractNeverFollowsAPlantedSymbolicLink) {
   const std::string outside = dir_.Join("outside");
   WriteFile(outside + "/victim.tbl", "precious");
   const std::string out = dir_.Join("out");

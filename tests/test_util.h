@@ -100,12 +100,8 @@ class ArchiveBuilder {
   std::int32_t count_ = 0;
 };
 
-// What a dialogue driven through string streams printed, its status, and
-// what it left of its input.
-struct Dialogue {
-  int status = -1;
-  std::string out;
-  std::string err;
+// A dialogue driven through string streams, and what it left of its input.
+struct Dialogue : RunResult {
   std::string unread;
 };
 Dialogue RunDialogue(const std::string& input, const std::function<int(Console&)>& body);
