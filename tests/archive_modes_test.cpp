@@ -262,8 +262,6 @@ TEST_F(ArchiveModeTest, DiffPatchIsTheBuildOfTheAddedAndChangedFiles) {
 // the folder or repeat a path, links never followed, any depth with few
 // descriptors, and the round trip through the real program.
 namespace fs = std::filesystem;
-using testing::ArchiveBuilder;
-using testing::Entry;
 using testing::ReadFile;
 using testing::WriteFile;
 

@@ -268,8 +268,6 @@ TEST_F(BatchTest, DeleteListCompilesInAnInstallerScript) {
 // The 2 GiB limits of the format, kept without writing gigabytes: sparse
 // files stand in for large ones, and every refusal comes before any data is
 // copied.
-using testing::RunQuarrionBinary;
-using testing::RunResult;
 
 void Sparse(const std::string& path, std::uintmax_t size) {
   testing::WriteFile(path, "");
@@ -308,11 +306,7 @@ TEST(LimitsTest, TooLargeFilesAndArchivesAreRefusedBeforeAnythingIsWritten) {
 // Reproducible archives and exclusions, run in process: -mtime and
 // SOURCE_DATE_EPOCH in every mode that writes an archive, -exclude in every
 // mode that imports a directory, and the refusal of malformed values.
-using testing::FileExists;
-using testing::ReadFile;
-using testing::RunResult;
 using testing::SetMTime;
-using testing::WriteFile;
 using Strings = std::vector<std::string>;
 
 class ReproducibleTest : public ::testing::Test {

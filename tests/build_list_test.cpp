@@ -50,7 +50,6 @@ TEST(BuildListTest, RemoveTakesTheLastRecordOfANameAndFolder) {
   EXPECT_EQ(list[1].name(), "x.tbl");
 }
 
-using testing::Record;
 const std::string kTwoEntries =
     "fighter.pof\r\nc:\\games\\data\\models\\fighter.pof\r\ndata\\models\r\n"
     "ship.pof\r\nc:\\packs\\pack.vp:ship.pof\r\ndata\\models\r\n";
@@ -100,7 +99,6 @@ TEST(ListFileTest, ThreeLinesPerRecordWrittenAndReadStrictlyNothingCreatedOnFail
   EXPECT_EQ(testing::ListTree(dir.path()), std::vector<std::string>{"out.lst"});
 }
 
-using testing::Record;
 
 // The selection sort the order is defined by, written out plainly (strings
 // compare their bytes unsigned).
@@ -387,8 +385,6 @@ TEST(AddFileTest, FileThatMayNotBeReadIsSkippedWhenAdded) {
 }
 #endif
 
-using testing::TempDir;
-using testing::WriteFile;
 using Strings = std::vector<std::string>;
 
 Strings Sorted(Strings v) {

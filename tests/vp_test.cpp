@@ -184,7 +184,6 @@ TEST_F(ReaderTest, SourceArchivesReadOnceAndAgainWhenChanged) {
 // The checks behind -verify: one crafted fault per row and the one finding
 // it must produce.
 using testing::ArchiveBuilder;
-using testing::Entry;
 
 TEST_F(CheckTest, EachFaultGivesItsFinding) {
   ArchiveBuilder good;
