@@ -10,7 +10,6 @@
 
 #if !defined(_WIN32)
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -97,22 +96,15 @@ TEST(ProgressLineTest, WriterReportsEachFileAndHidesTheLineForItsConsoleLines) {
 }
 
 #if !defined(_WIN32)
-// Runs `command` through the shell with standard error on a pseudo-terminal;
-// returns what the terminal received.
-std::string RunWithTerminalStderr(const std::string& command, int* status) {
+// Runs the program with `args`, standard output into `out` and standard
+// error on a pseudo-terminal; returns what the terminal received.
+std::string RunWithTerminalStderr(const std::vector<std::string>& args, const std::string& out,
+                                  int* status) {
   const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
   if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return "no pty";
   // Held open here too, so the terminal keeps what the program wrote.
   const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(slave, 2);
-    ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  int raw = 0;
-  ::waitpid(pid, &raw, 0);
-  *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  *status = testing::WaitQuarrionBinary(testing::StartQuarrionBinary(args, out, ::ptsname(master)));
   std::string got;
   ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
   char buf[4096];
@@ -130,9 +122,7 @@ TEST(ProgressProgramTest, LineShownOnATerminalAndKeptOffStandardOutput) {
   }
   int status = -1;
   const std::string onTerminal =
-      RunWithTerminalStderr("'" QUARRION_BINARY "' -dir '" + data + "' -o '" + dir.Join("a.vp") +
-                                "' </dev/null >'" + dir.Join("stdout") + "'",
-                            &status);
+      RunWithTerminalStderr({"-dir", data, "-o", dir.Join("a.vp")}, dir.Join("stdout"), &status);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(onTerminal.rfind("\r0 B of 19.5 KiB, 0 of 20 files", 0), 0u) << onTerminal;
   EXPECT_EQ(onTerminal.find('\n'), std::string::npos) << "one line, redrawn in place";
