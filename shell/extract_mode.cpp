@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/extract.h"
+#include "host/interrupt.h"
 #include "shell/modes.h"
 #include "shell/open_archive.h"
 #include "vp/counted.h"
@@ -72,6 +73,7 @@ class Extraction {
 };
 
 void Extraction::Run() {
+  host::InterruptsHeldInRuns held;
   for (std::size_t i = 0; i < reader_.entries().size(); ++i) {
     const VpDirEntry& e = reader_.entries()[i];
     switch (walk_.Next(e)) {
@@ -88,6 +90,7 @@ void Extraction::Run() {
         ++refused_;
         break;
       case FolderWalk::Step::kFile:
+        held.Next(e.size);
         File(e);
         break;
     }
