@@ -98,7 +98,7 @@ BENCH_RUNS ?= 5
 
 bench:
 	$(CMAKE) -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DQUARRION_BENCH=ON -DQUARRION_TESTS=OFF
-	$(CMAKE) --build $(BENCH_DIR) -j $(JOBS) --target quarrion_bench quarrion e2e_corpus e2e_floor
+	$(CMAKE) --build $(BENCH_DIR) -j $(JOBS) --target quarrion_bench quarrion e2e_corpus e2e_floor e2e_iopath
 	$(BENCH_DIR)/bench/quarrion_bench $(BENCH_ARGS)
 	BENCH_PROFILES="$(BENCH_PROFILES)" BENCH_RUNS="$(BENCH_RUNS)" bench/e2e_bench.sh $(BENCH_DIR)
 

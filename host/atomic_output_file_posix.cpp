@@ -1,7 +1,8 @@
 // AtomicOutputFile on POSIX: the temporary file is made with O_EXCL beside
 // its target (relative to the target folder's descriptor for extraction) and
-// renamed over the target; data from other files are copied by the kernel
-// where it can.
+// renamed over the target; an extracted file whose name is free is made at
+// that name instead. Data from other files are copied by the kernel where it
+// can.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -22,6 +23,9 @@ namespace {
 
 using posix::Errno;
 using posix::WriteAll;
+
+// O_EXCL never opens what is already there, and never follows a link.
+constexpr int kCreateFlags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
 
 // The descriptor the `*at` calls take for `folder`.
 int AtFolder(std::intptr_t folder) {
@@ -115,15 +119,13 @@ Status CopyRange(InputFile& src, int out, std::int64_t offset, std::int64_t leng
 
 Status AtomicOutputFile::OpenTemp(const std::string& beside, std::intptr_t folder, int mode) {
   // The name is registered before the file is created, so that an
-  // interruption from then on removes it; O_EXCL never opens what is already
-  // there, and never follows a link.
+  // interruption from then on removes it.
   folder_ = folder;
-  const int flags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
   int fd = -1;
   for (int attempt = 0; attempt < common::kTempAttempts && fd < 0; ++attempt) {
     tempName_ = common::TempNameBeside(beside);
     interrupt_.Set(folder, tempName_);
-    fd = ::openat(AtFolder(folder), tempName_.c_str(), flags, static_cast<mode_t>(mode));
+    fd = ::openat(AtFolder(folder), tempName_.c_str(), kCreateFlags, static_cast<mode_t>(mode));
     if (fd < 0 && errno != EEXIST) break;
   }
   if (fd < 0) {
@@ -159,9 +161,33 @@ Status AtomicOutputFile::Create(const ExtractFolder& folder, const std::string& 
   }
   inFolder_ = true;
   finalName_ = name;
-  // Hidden, and unlikely to meet an entry of the archive; the usual mode
-  // for new files comes with the open.
-  return OpenTemp("." + name, folder.handle_, 0666);
+  folder_ = folder.handle_;
+  // A name that is free is taken at once, and Commit only closes the file.
+  // The name is registered before the create and taken out again when it
+  // turns out to be taken, with interruptions held back in between: one
+  // there would remove the file that holds the name. The usual mode for new
+  // files comes with the open.
+  int fd;
+  int e = 0;
+  {
+    InterruptsHeld held;
+    interrupt_.Set(folder_, name);
+    fd = ::openat(AtFolder(folder_), name.c_str(), kCreateFlags, 0666);
+    if (fd < 0) {
+      e = errno;
+      interrupt_.Clear();
+    }
+  }
+  if (fd >= 0) {
+    handle_ = fd;
+    tempName_ = name;
+    atName_ = true;
+    return Status::Ok();
+  }
+  if (e != EEXIST) return Errno(target_, e);
+  // Whatever holds the name is replaced by a temporary file renamed over it:
+  // hidden, and unlikely to meet an entry of the archive.
+  return OpenTemp("." + name, folder_, 0666);
 }
 
 Status AtomicOutputFile::WriteOut(const char* p, std::size_t n) {
@@ -224,7 +250,7 @@ Status AtomicOutputFile::Commit() {
   const int at = AtFolder(folder_);
   if (::close(fd) != 0) {
     failed = Errno(target_, errno);
-  } else if (::renameat(at, tempName_.c_str(), at, finalName_.c_str()) != 0) {
+  } else if (!atName_ && ::renameat(at, tempName_.c_str(), at, finalName_.c_str()) != 0) {
     failed = Errno(target_, errno);
   }
   if (!failed.ok()) {

@@ -38,7 +38,7 @@ class ExtractFolder {
   // `offset`, modification time `mtime` (seconds since 1970 UTC), through
   // AtomicOutputFile::Create(*this, name): an existing file or link of that
   // name is replaced, never written through, and a failed write leaves it
-  // as it was.
+  // as it was (and removes a file it made).
   Status WriteFile(const std::string& name, InputFile& src, std::int64_t offset,
                    std::int64_t length, std::int64_t mtime) const;
 

@@ -167,6 +167,8 @@ class ExtractFolder;  // host/extract.h
 // and renames it over the target. An uncommitted file is removed by the
 // destructor, so a failed write leaves the target as it was, and by the
 // interruption handlers (host/interrupt.h) while it is registered there.
+// On POSIX a file extracted under a name that is still free is made at that
+// name, with no temporary file and no rename, and removed the same way.
 //
 // Durability: nothing is flushed to the disk before the rename. The rename
 // makes the new file replace its target in one step, so a reader sees the
@@ -186,7 +188,10 @@ class AtomicOutputFile {
   // stay open until the file is committed or discarded. The temporary file
   // is made in that folder without following links, and the commit
   // replaces a file or link of that name without writing through it. The
-  // new file gets the usual mode for new files.
+  // new file gets the usual mode for new files. On POSIX, where nothing has
+  // that name yet, the file is made exclusively at the name itself; the
+  // create holds interruptions back on this thread (the only one that may
+  // take them while it writes files this way).
   Status Create(const ExtractFolder& folder, const std::string& name);
 
   // Appends bytes (buffered).
@@ -230,8 +235,9 @@ class AtomicOutputFile {
   std::string target_;
   std::intptr_t folder_ = RemoveOnInterrupt::kNoFolder;  // what the names below are relative to
   std::string finalName_;        // what Commit renames the temporary file to
-  std::string tempName_;         // the temporary file, "" when there is none
+  std::string tempName_;         // the file Discard removes (finalName_ when atName_), or ""
   bool inFolder_ = false;        // made by Create(folder, name)
+  bool atName_ = false;          // made at finalName_ itself: Commit renames nothing
   RemoveOnInterrupt interrupt_;  // tempName_, from before it is created until it is gone
   std::string buffer_;
   std::int64_t position_ = 0;  // logical size: file bytes plus buffered bytes

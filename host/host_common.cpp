@@ -85,6 +85,7 @@ void AtomicOutputFile::Reset(const std::string& target) {
   folder_ = RemoveOnInterrupt::kNoFolder;
   finalName_.clear();
   inFolder_ = false;
+  atName_ = false;
   position_ = 0;
   flushed_ = 0;
 }

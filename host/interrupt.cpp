@@ -72,6 +72,19 @@ void RemoveOnInterrupt::Clear() {
   slot_ = -1;
 }
 
+void InterruptsHeldInRuns::Next(std::int64_t bytes) {
+  constexpr std::int64_t kRunBytes = 4 << 20;
+  constexpr int kRunFiles = 64;
+  if (files_ == kRunFiles || bytes_ + bytes > kRunBytes) {
+    held_.reset();
+    bytes_ = 0;
+    files_ = 0;
+  }
+  if (!held_ && bytes <= kRunBytes) held_.emplace();
+  bytes_ += bytes;
+  ++files_;
+}
+
 void RemoveRegisteredFiles() {
   for (Slot& slot : gSlots) {
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {

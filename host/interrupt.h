@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace quarrion::host {
@@ -41,6 +42,38 @@ class RemoveOnInterrupt {
 
  private:
   int slot_ = -1;
+};
+
+// Holds interruptions back on this thread while it lives (nested objects
+// hold them until the outermost goes): one that comes meanwhile is handled
+// when it ends. A file created at its final name can then be registered,
+// created and, when the name was taken, unregistered again without an
+// interruption in between, which would remove the file that held the name.
+// A run of small files held back as a whole is written completely (or
+// removed) before the interruption is handled, at two system calls per run.
+// On Windows, which runs its handler on a thread of its own, nothing is
+// held back (nothing there is created at its final name).
+class InterruptsHeld {
+ public:
+  InterruptsHeld();
+  ~InterruptsHeld();
+  InterruptsHeld(const InterruptsHeld&) = delete;
+  InterruptsHeld& operator=(const InterruptsHeld&) = delete;
+};
+
+// Holds interruptions back over runs of small files written one after
+// another (up to 64 files and 4 MiB a run): each run is then written
+// completely before an interruption is handled, at two system calls a run
+// rather than two a file. A larger file is written with them let through.
+class InterruptsHeldInRuns {
+ public:
+  // Called before each file is written, with its size.
+  void Next(std::int64_t bytes);
+
+ private:
+  std::optional<InterruptsHeld> held_;
+  std::int64_t bytes_ = 0;
+  int files_ = 0;
 };
 
 // Installs the handlers of the interruptions named above. Called once, by

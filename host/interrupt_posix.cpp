@@ -32,6 +32,26 @@ void RemoveRegisteredFile(std::intptr_t folder, const char* name) {
 
 }  // namespace detail
 
+namespace {
+
+thread_local int gHeld = 0;
+thread_local sigset_t gHeldBefore;
+
+}  // namespace
+
+InterruptsHeld::InterruptsHeld() {
+  if (gHeld++ > 0) return;
+  sigset_t held;
+  sigemptyset(&held);
+  for (int sig : kSignals) sigaddset(&held, sig);
+  ::pthread_sigmask(SIG_BLOCK, &held, &gHeldBefore);
+}
+
+InterruptsHeld::~InterruptsHeld() {
+  if (--gHeld > 0) return;
+  ::pthread_sigmask(SIG_SETMASK, &gHeldBefore, nullptr);
+}
+
 void InstallInterruptHandlers() {
   struct sigaction action = {};
   action.sa_handler = OnInterrupt;

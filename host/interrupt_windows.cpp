@@ -43,6 +43,9 @@ void RemoveRegisteredFile(std::intptr_t, const char* name) { ::DeleteFileA(name)
 
 }  // namespace detail
 
+InterruptsHeld::InterruptsHeld() = default;
+InterruptsHeld::~InterruptsHeld() = default;
+
 void InstallInterruptHandlers() { ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
 }  // namespace quarrion::host

@@ -1,10 +1,13 @@
 #include "pack/writer.h"
 
+#include <algorithm>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "host/batch_io.h"
 #include "pack/layout.h"
 #include "vp/coding.h"
 #include "vp/format.h"
@@ -36,6 +39,59 @@ Status CopyDiskFile(const FileRecord& r, host::FileOpener& opener, host::AtomicO
   Status copied = out.CopyFrom(src, 0, r.entry.size, /*wholeFile=*/true);
   opener.Close(&src);
   return copied;
+}
+
+// The disk files of a list, in the order they are copied: the small ones
+// read in batches where the host can, the others opened ahead where it can.
+class DiskFiles {
+ public:
+  explicit DiskFiles(const BuildList& list);
+
+  // Copies the data of list.files[i], a file on disk, and where they were
+  // read in one piece those of the batched files right after it; `*count`
+  // is how many files that was.
+  Status Copy(std::size_t i, host::AtomicOutputFile& out, std::size_t* count);
+
+ private:
+  const std::vector<FileRecord>& files_;
+  std::vector<char> batched_;  // 1: read by batch_
+  std::unique_ptr<host::BatchReader> batch_;
+  host::FileOpener opener_;     // the files not batched
+  host::FileOpener unplanned_;  // the batched files the batch could not read as planned
+  std::size_t runEnd_ = 0;      // the end of the run of batched files at hand
+};
+
+DiskFiles::DiskFiles(const BuildList& list) : files_(list.files), batched_(files_.size(), 0) {
+  std::vector<host::BatchSource> small;
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    const FileRecord& r = files_[i];
+    if (!FromSourceArchive(r) && r.entry.size <= host::BatchReader::kMaxFileSize) {
+      small.push_back(host::BatchSource{&r.path, r.entry.size});
+      batched_[i] = 1;
+    }
+  }
+  batch_ = host::BatchReader::Start(std::move(small));
+  if (batch_ == nullptr) std::fill(batched_.begin(), batched_.end(), 0);
+  std::vector<const std::string*> paths;
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    if (!batched_[i] && !FromSourceArchive(files_[i])) paths.push_back(&files_[i].path);
+  }
+  opener_.Expect(std::move(paths));
+}
+
+Status DiskFiles::Copy(std::size_t i, host::AtomicOutputFile& out, std::size_t* count) {
+  *count = 1;
+  if (!batched_[i]) return CopyDiskFile(files_[i], opener_, out);
+  if (runEnd_ <= i) {
+    runEnd_ = i;
+    while (runEnd_ < files_.size() && batched_[runEnd_]) ++runEnd_;
+  }
+  const char* data = nullptr;
+  std::size_t bytes = 0;
+  const std::size_t taken = batch_->Take(runEnd_ - i, &data, &bytes);
+  if (taken == 0) return CopyDiskFile(files_[i], unplanned_, out);  // says why, or copies it
+  *count = taken;
+  return out.Write(data, bytes);
 }
 
 // Copies the data of the record's entry out of the source archive the
@@ -126,36 +182,30 @@ Status WriteDirectory(const BuildList& list, const Layout& layout, const EntryTi
 // Prints each folder to `console` as its data begin, then an empty line.
 Status WriteData(const BuildList& list, const Layout& layout, host::AtomicOutputFile& out,
                  std::ostream& console, SourceArchives& sources, WriteProgress* progress) {
-  // The disk files, in the order they are copied: opened ahead where the
-  // host can.
-  host::FileOpener opener;
-  {
-    std::vector<const std::string*> paths;
-    paths.reserve(list.files.size());
-    for (const FileRecord& r : list.files) {
-      if (!FromSourceArchive(r)) paths.push_back(&r.path);
-    }
-    opener.Expect(std::move(paths));
-  }
+  DiskFiles disk(list);
   std::string_view printed;
   std::int64_t doneBytes = 0;
   std::int64_t doneFiles = 0;
   if (progress != nullptr) {
     progress->Begin(layout.dataSize, static_cast<std::int64_t>(list.files.size()));
   }
-  for (const FileRecord& r : list.files) {
-    Status copied =
-        FromSourceArchive(r) ? CopyArchivedFile(r, out, sources) : CopyDiskFile(r, opener, out);
+  for (std::size_t i = 0; i < list.files.size();) {
+    std::size_t count = 1;
+    Status copied = FromSourceArchive(list.files[i]) ? CopyArchivedFile(list.files[i], out, sources)
+                                                     : disk.Copy(i, out, &count);
     if (!copied.ok()) return copied;
-    if (r.folder != printed) {
-      printed = r.folder;
-      if (progress != nullptr) progress->Hide();
-      console << printed << '\n';
-      console.flush();
+    for (const std::size_t end = i + count; i < end; ++i) {
+      const FileRecord& r = list.files[i];
+      if (r.folder != printed) {
+        printed = r.folder;
+        if (progress != nullptr) progress->Hide();
+        console << printed << '\n';
+        console.flush();
+      }
+      doneBytes += r.entry.size;
+      ++doneFiles;
+      if (progress != nullptr) progress->Advance(doneBytes, doneFiles);
     }
-    doneBytes += r.entry.size;
-    ++doneFiles;
-    if (progress != nullptr) progress->Advance(doneBytes, doneFiles);
   }
   if (progress != nullptr) progress->Hide();
   console << '\n';

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host/extract.h"
+#include "host/interrupt.h"
 #include "shell/modes.h"
 #include "shell/open_archive.h"
 #include "shell/progress.h"
@@ -106,6 +107,7 @@ class Extraction {
 };
 
 void Extraction::Run() {
+  host::InterruptsHeldInRuns held;
   for (std::size_t i = 0; i < reader_.entries().size(); ++i) {
     const VpDirEntry& e = reader_.entries()[i];
     switch (walk_.Next(e)) {
@@ -123,6 +125,7 @@ void Extraction::Run() {
         break;
       case FolderWalk::Step::kFile:
         if (!chosen_.chosen[i]) break;
+        held.Next(e.size);
         File(e);
         ++doneFiles_;
         doneBytes_ += e.size > 0 ? e.size : 0;

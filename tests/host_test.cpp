@@ -99,7 +99,8 @@ TEST(HostTest, DriveLetterPathsAndDeviceNamesOnWindows) {
 #endif
 
 // Inside an open folder: a source that ends early fails naming the source
-// and leaves the old file and no temporary; a whole copy replaces the file
+// and leaves the old file and no temporary, or no file where there was none
+// (made at its name on POSIX); a whole copy replaces the file or makes it,
 // with its bytes and time; a name that is not one plain name is refused.
 TEST(AtomicOutputFileTest, InAFolderReplacesOnlyWhatWasWrittenWhole) {
   testing::TempDir dir;
@@ -117,16 +118,19 @@ TEST(AtomicOutputFileTest, InAFolderReplacesOnlyWhatWasWrittenWhole) {
   EXPECT_EQ(why.file, dir.Join("src.bin"));
   out.Discard();
   EXPECT_EQ(testing::ReadFile(dir.Join("out/a.bin")), "old");
+  EXPECT_EQ(folder.WriteFile("new.bin", src, 4, 10, 1).code, Code::kChanged);
   EXPECT_EQ(testing::ListTree(dir.Join("out")), std::vector<std::string>{"a.bin"});
 
-  ASSERT_TRUE(folder.WriteFile("a.bin", src, 2, 5, 1000000000).ok());
-  EXPECT_EQ(testing::ReadFile(dir.Join("out/a.bin")), "23456");
-  host::FileInfo info;
-  ASSERT_TRUE(host::StatPath(dir.Join("out/a.bin"), &info).ok());
-  EXPECT_EQ(info.mtime, 1000000000);
+  for (const char* name : {"a.bin", "new.bin"}) {
+    ASSERT_TRUE(folder.WriteFile(name, src, 2, 5, 1000000000).ok());
+    EXPECT_EQ(testing::ReadFile(dir.Join("out/") + name), "23456");
+    host::FileInfo info;
+    ASSERT_TRUE(host::StatPath(dir.Join("out/") + name, &info).ok());
+    EXPECT_EQ(info.mtime, 1000000000);
+  }
 
   EXPECT_EQ(out.Create(folder, "..").code, Code::kBadFolder);
-  EXPECT_EQ(testing::ListTree(dir.Join("out")), std::vector<std::string>{"a.bin"});
+  EXPECT_EQ(testing::ListTree(dir.Join("out")), (std::vector<std::string>{"a.bin", "new.bin"}));
 }
 
 // FileOpener: files opened ahead on a thread of their own arrive right, in

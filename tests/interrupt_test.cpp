@@ -1,14 +1,16 @@
 // Interruptions of the real program: SIGINT, SIGTERM and SIGHUP in the
 // middle of writing an archive or extracting a large file remove the
-// temporary file, leave the target as it was, and end the program with 128 +
-// the signal number.
+// temporary file (or the new file made at its name), leave the target as it
+// was, and end the program with 128 + the signal number.
 #if !defined(_WIN32)
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -26,33 +28,48 @@ using testing::WriteFile;
 // The names in `folder` that begin with `prefix`.
 std::vector<std::string> NamesBeginningWith(const std::string& folder, const std::string& prefix) {
   std::vector<std::string> names;
-  std::error_code ec;
-  for (const auto& e : fs::directory_iterator(folder, ec)) {
-    const std::string name = e.path().filename().string();
-    if (name.starts_with(prefix)) names.push_back(name);
+  if (DIR* d = ::opendir(folder.c_str())) {
+    while (struct dirent* e = ::readdir(d)) {
+      if (std::string(e->d_name).rfind(prefix, 0) == 0) names.emplace_back(e->d_name);
+    }
+    ::closedir(d);
   }
   return names;
 }
 
+struct Interruption {
+  bool sent = false;  // false: the run ended before its temporary file was seen
+  int status = -1;    // the exit status; -1 when a signal ended it
+};
+
 // Runs the program and sends it `sig` while a name beginning with `temp`
 // exists in `folder`. The program is stopped first and the name looked for
 // again, so the signal always lands before the temporary file was renamed
-// into place, never after the write was done. Its exit status, or -2 when
-// the run ended before its temporary file was seen.
-int Interrupt(const std::vector<std::string>& args, const std::string& folder,
-              const std::string& temp, int sig, const testing::TempDir& io) {
+// into place, never after the write was done.
+Interruption Interrupt(const std::vector<std::string>& args, const std::string& folder,
+                       const std::string& temp, int sig, const testing::TempDir& io) {
   const int pid = testing::StartQuarrionBinary(args, io.Join("out"), io.Join("err"));
-  for (int status = 0; ::waitpid(pid, &status, WNOHANG) != pid; ::usleep(100)) {
-    if (NamesBeginningWith(folder, temp).empty()) continue;
-    ::kill(pid, SIGSTOP);
-    // Stopped: a name still there now was not renamed yet.
-    const bool there = !NamesBeginningWith(folder, temp).empty();
-    if (there) ::kill(pid, sig);
-    ::kill(pid, SIGCONT);
-    const int exit = testing::WaitQuarrionBinary(pid);
-    return there ? exit : -2;
+  Interruption result;
+  for (;;) {
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) == pid) {
+      result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      return result;
+    }
+    if (!NamesBeginningWith(folder, temp).empty()) {
+      ::kill(pid, SIGSTOP);
+      // Stopped: a name still there now was not renamed yet.
+      if (!NamesBeginningWith(folder, temp).empty()) {
+        ::kill(pid, sig);
+        result.sent = true;
+      }
+      ::kill(pid, SIGCONT);
+      break;
+    }
+    ::usleep(100);
   }
-  return -2;
+  result.status = testing::WaitQuarrionBinary(pid);
+  return result;
 }
 
 // A file of `size` bytes that takes no room on the disk.
@@ -63,22 +80,29 @@ void SparseFile(const std::string& path, const std::string& head, std::int64_t s
   std::ofstream(path, std::ios::binary | std::ios::app) << tail;
 }
 
-TEST(InterruptTest, ASignalDuringAWriteRemovesTheTemporaryFileAndKeepsTheTarget) {
+// Packing, extracting over an existing file (through a temporary file) and
+// extracting a new file (made at its name).
+TEST(InterruptTest, ASignalDuringAWriteRemovesTheFileBeingWrittenAndKeepsTheTarget) {
   testing::TempDir dir;
   const std::string archive = dir.Join("out.vp");
   const std::string target = dir.Join("x");
   const std::string oldArchive = testing::ArchiveBuilder().File("old", "old").Bytes();
-  // A run that ends before its temporary file was seen runs again with more data.
+  // Each run is stopped soon after its temporary file appears; one that ends
+  // before that is run again with more data.
   const std::int64_t kSizes[] = {256 << 20, 1 << 30, 2000ll << 20};
+
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    for (bool extract : {false, true}) {
-      const std::string what = (extract ? "extract, signal " : "pack, signal ") + std::to_string(sig);
-      int status = -2;
-      for (std::size_t attempt = 0; status == -2; ++attempt) {
+    for (const char* mode : {"pack", "extract", "extract new"}) {
+      const bool extract = mode != std::string("pack");
+      const bool fresh = mode == std::string("extract new");
+      const std::string what = std::string(mode) + ", signal " + std::to_string(sig);
+      for (std::size_t attempt = 0;; ++attempt) {
         ASSERT_LT(attempt, std::size(kSizes)) << what << ": every run ended before the signal";
         const std::int64_t size = kSizes[attempt];
         WriteFile(archive, oldArchive);
         WriteFile(target + "/big", "old big");
+        if (fresh) fs::remove(target + "/big");
+        Interruption r;
         testing::TempDir io;
         if (extract) {
           // One file whose data are all zeros: the header, a hole, the directory.
@@ -87,18 +111,34 @@ TEST(InterruptTest, ASignalDuringAWriteRemovesTheTemporaryFileAndKeepsTheTarget)
                   .Add(testing::Entry(16, static_cast<std::int32_t>(size), "big"))
                   .Bytes(2, static_cast<std::int32_t>(16 + size), 1);
           SparseFile(dir.Join("big.vp"), bytes.substr(0, 16), 16 + size, bytes.substr(16));
-          status = Interrupt({"-extract", dir.Join("big.vp"), target}, target, ".big.tmp-", sig, io);
+          r = Interrupt({"-extract", dir.Join("big.vp"), target}, target,
+                        fresh ? "big" : ".big.tmp-", sig, io);
         } else {
           SparseFile(dir.Join("data/big.bin"), "", size);
-          status = Interrupt({"-dir", dir.Join("data"), "-o", archive}, dir.path(), "out.vp.tmp-",
-                             sig, io);
+          r = Interrupt({"-dir", dir.Join("data"), "-o", archive}, dir.path(), "out.vp.tmp-", sig,
+                        io);
         }
+        if (!r.sent) {
+          ASSERT_EQ(r.status, 0) << what << ": " << ReadFile(io.Join("err"));
+          continue;
+        }
+        EXPECT_EQ(r.status, 128 + sig) << what << ": " << ReadFile(io.Join("err"));
+        EXPECT_EQ(NamesBeginningWith(dir.path(), "out.vp.tmp-"), std::vector<std::string>{})
+            << what;
+        EXPECT_TRUE(ReadFile(archive) == oldArchive) << what << ": the archive changed";
+        if (fresh) {
+          // Gone, unless the signal came after the whole file was written.
+          const std::vector<std::string> left = testing::ListTree(target);
+          EXPECT_TRUE(left.empty() ||
+                      (left == std::vector<std::string>{"big"} &&
+                       static_cast<std::int64_t>(fs::file_size(target + "/big")) == size))
+              << what << ": a part-written file is left";
+        } else {
+          EXPECT_EQ(testing::ListTree(target), std::vector<std::string>{"big"}) << what;
+          EXPECT_EQ(ReadFile(target + "/big"), "old big") << what;
+        }
+        break;
       }
-      EXPECT_EQ(status, 128 + sig) << what;
-      EXPECT_EQ(NamesBeginningWith(dir.path(), "out.vp.tmp-"), std::vector<std::string>{}) << what;
-      EXPECT_EQ(testing::ListTree(target), std::vector<std::string>{"big"}) << what;
-      EXPECT_TRUE(ReadFile(archive) == oldArchive) << what << ": the archive changed";
-      EXPECT_EQ(ReadFile(target + "/big"), "old big") << what;
     }
   }
 }

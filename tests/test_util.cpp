@@ -26,6 +26,32 @@ namespace fs = std::filesystem;
 
 namespace quarrion::testing {
 
+namespace {
+
+void SetIoVariable(const char* value) {
+#if defined(_WIN32)
+  _putenv_s("QUARRION_IO", value == nullptr ? "" : value);  // "" removes it
+#else
+  if (value == nullptr) {
+    ::unsetenv("QUARRION_IO");
+  } else {
+    ::setenv("QUARRION_IO", value, 1);
+  }
+#endif
+}
+
+}  // namespace
+
+IoPath::IoPath(bool portable) {
+  if (const char* v = std::getenv("QUARRION_IO")) {
+    had_ = true;
+    old_ = v;
+  }
+  SetIoVariable(portable ? "portable" : nullptr);
+}
+
+IoPath::~IoPath() { SetIoVariable(had_ ? old_.c_str() : nullptr); }
+
 TempDir::TempDir() {
   // The clock too: random_device is not random on every MinGW runtime.
   static std::uint64_t next =

@@ -45,6 +45,21 @@ void SetMTime(const std::string& path, std::int64_t seconds);
 // Every entry below `dir` (files and folders), relative, sorted.
 std::vector<std::string> ListTree(const std::string& dir);
 
+// While it lives, small files take the portable I/O path (QUARRION_IO=portable,
+// seen by this process and the programs it starts) or, with `portable`
+// false, whichever path the host has.
+class IoPath {
+ public:
+  explicit IoPath(bool portable);
+  ~IoPath();
+  IoPath(const IoPath&) = delete;
+  IoPath& operator=(const IoPath&) = delete;
+
+ private:
+  bool had_ = false;
+  std::string old_;
+};
+
 struct RunResult {
   int status = -1;
   std::string out;

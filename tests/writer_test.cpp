@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/host.h"
@@ -242,44 +244,74 @@ TEST_F(WriterTest, CopiesFromSourceArchivesAndFailsOnSourcesThatCannotServe) {
   // Disk sources that changed or vanished: see the many files opened ahead.
 }
 
-// Enough files for the writer to open them ahead of the copy: every file
-// must still land at its own offset, a reference among them included, and a
-// file that vanished, shrank or grew mid-list fails the write, naming it.
-TEST_F(WriterTest, ManyFilesOpenedAheadLandInOrderAndChangesMidListAreCaught) {
+// Enough files for the writer to read the small ones in batches (in chunks
+// that runs of larger files and a reference interrupt) and to open the
+// others ahead of the copy: on both I/O paths every file lands at its own
+// offset, the archives are the same byte for byte, and of the files that
+// vanished, shrank or grew mid-list the first in list order is named,
+// however each was read.
+TEST_F(WriterTest, ManyFilesLandInOrderOnBothIoPathsAndTheFirstChangedFileIsNamed) {
   const std::string source = dir_.Join("source.vp");
   Written({Disk("data", "n1070z", 6, 'i')});
   std::rename(target_.c_str(), source.c_str());
 
+  constexpr std::int32_t kLargestBatched = 64 * 1024;
   std::vector<FileRecord> files;
-  std::string contents;
-  for (int i = 0; i < 150; ++i) {
-    const std::string folder = "data\\f" + std::to_string(i / 50);
-    const std::int32_t size = (i * 37) % 300;
-    const char fill = static_cast<char>('A' + i % 50);
-    files.push_back(Disk(folder, "n" + std::to_string(1000 + i), size, fill));
-    contents += std::string(static_cast<std::size_t>(size), fill);
+  std::vector<std::string> contents;
+  for (int i = 0; i < 400; ++i) {
+    const std::string folder = "data\\f" + std::to_string(i / 90);
+    std::int32_t size = (i * 7919) % 3000;
+    if (i % 97 == 0) size = kLargestBatched;
+    if (i % 101 == 5) size = kLargestBatched + 1;
+    files.push_back(
+        Disk(folder, "n" + std::to_string(1000 + i), size, static_cast<char>('A' + i % 50)));
+    contents.push_back(
+        std::string(static_cast<std::size_t>(size), static_cast<char>('A' + i % 50)));
     if (i == 70) {
       files.push_back(Record(folder, "n1070z", 6, source + ":n1070z"));
-      contents += "iiiiii";
+      contents.push_back("iiiiii");
     }
   }
-  // The names sort as they were made, so the data come in list order.
-  EXPECT_TRUE(Written(files).substr(16, contents.size()) == contents) << "a file landed wrong";
+  const std::string archive = Written(files);
+  const auto dirOffset = static_cast<std::size_t>(DecodeInt32(archive.data() + 8));
+  std::size_t seen = 0;
+  for (std::int32_t i = 0; i < DecodeInt32(archive.data() + 12); ++i) {
+    const VpDirEntry e =
+        DecodeDirEntry(archive.data() + dirOffset + static_cast<std::size_t>(i) * kDirEntrySize);
+    if (ClassifyEntry(e) != EntryKind::kFile) continue;
+    // The names sort as they were made, so the entries come in list order.
+    ASSERT_LT(seen, contents.size());
+    EXPECT_EQ(archive.substr(static_cast<std::size_t>(e.offset), static_cast<std::size_t>(e.size)),
+              contents[seen])
+        << EntryName(e);
+    ++seen;
+  }
+  EXPECT_EQ(seen, contents.size());
 
-  for (const std::string& change :
-       {std::string("-"), std::string("short"), std::string(400, 'g')}) {  // "-": removed
-    std::vector<FileRecord> list = files;
-    const std::string& victim = list[120].path;
-    const std::string before = testing::ReadFile(host::NativePath(victim));
-    if (change == "-") {
-      std::remove(host::NativePath(victim).c_str());
-    } else {
-      testing::WriteFile(host::NativePath(victim), change);
+  for (const bool portable : {false, true}) {
+    testing::IoPath path(portable);
+    EXPECT_TRUE(Written(files) == archive) << "portable " << portable << ": the archives differ";
+    // "-": removed. 120 is batched, 107 (past the batch's size) opened ahead.
+    const std::pair<std::size_t, std::string> changes[] = {
+        {120, "-"}, {120, "short"}, {120, std::string(400, 'g')}, {107, "x"}};
+    for (std::size_t first = 0; first < std::size(changes); ++first) {
+      // The change, and a later file grown (batched, or opened ahead): the
+      // first is named.
+      const auto& [victim, bytes] = changes[first];
+      const std::size_t later = first % 2 == 0 ? 300 : 309;
+      const std::string& path = files[victim].path;
+      if (bytes == "-") {
+        std::remove(host::NativePath(path).c_str());
+      } else {
+        testing::WriteFile(host::NativePath(path), bytes);
+      }
+      testing::WriteFile(host::NativePath(files[later].path), contents[later] + "+");
+      const Status why = Failed(files);
+      EXPECT_EQ(why.code, bytes == "-" ? Code::kNotFound : Code::kChanged) << bytes.size();
+      EXPECT_EQ(why.Message().rfind(path + ": ", 0), 0u) << why.Message();
+      testing::WriteFile(host::NativePath(path), contents[victim]);
+      testing::WriteFile(host::NativePath(files[later].path), contents[later]);
     }
-    const Status why = Failed(list);
-    EXPECT_EQ(why.code, change == "-" ? Code::kNotFound : Code::kChanged) << change.size();
-    EXPECT_EQ(why.Message().rfind(victim + ": ", 0), 0u) << why.Message();
-    testing::WriteFile(host::NativePath(victim), before);
   }
 }
 

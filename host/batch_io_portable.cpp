@@ -1,0 +1,11 @@
+// Hosts without batched file I/O (or builds without liburing): every file
+// takes the ordinary path.
+#include "host/batch_io.h"
+
+namespace quarrion::host {
+
+const char* BatchIoName() { return "portable"; }
+
+std::unique_ptr<BatchReader> BatchReader::Start(std::vector<BatchSource>) { return nullptr; }
+
+}  // namespace quarrion::host
