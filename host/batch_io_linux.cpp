@@ -97,6 +97,32 @@ std::pair<std::string_view, std::string_view> SplitPath(std::string_view path) {
   return {path.substr(0, slash), path.substr(slash + 1)};
 }
 
+// Submits everything queued on `r` and waits for `queued` completions,
+// handing each to `take(user_data, res)`: every request submitted completes
+// once (one in a chain that failed as cancelled), so the wait ends when
+// nothing is in flight. False when the ring failed, when requests may be
+// left unseen; such a ring is not worth sorting out and is not used again.
+template <typename Take>
+bool SubmitAndReap(io_uring* r, unsigned queued, Take take) {
+  const int submitted = ::io_uring_submit_and_wait(r, queued);
+  unsigned seen = 0;
+  while (seen < static_cast<unsigned>(std::max(submitted, 0))) {
+    io_uring_cqe* cqe = nullptr;
+    const int e = ::io_uring_wait_cqe(r, &cqe);
+    if (e == -EINTR) continue;
+    if (e < 0) return false;
+    unsigned head;
+    unsigned n = 0;
+    io_uring_for_each_cqe(r, head, cqe) {
+      ++n;
+      ++seen;
+      take(cqe->user_data, cqe->res);
+    }
+    ::io_uring_cq_advance(r, n);
+  }
+  return submitted == static_cast<int>(queued);
+}
+
 class RingReader final : public BatchReader {
  public:
   RingReader(std::vector<BatchSource> files, std::vector<std::unique_ptr<Ring>> rings)
@@ -274,7 +300,6 @@ class RingReader final : public BatchReader {
     }
 
     io_uring* r = w.ring.get();
-    const std::uint64_t tag = static_cast<std::uint64_t>(c) << 32;
     unsigned queued = 0;
     for (std::size_t k = 0; k < chunk.count; ++k) {
       if (w.dirs[k] < 0) continue;  // the folder would not open: the ordinary path says why
@@ -287,43 +312,19 @@ class RingReader final : public BatchReader {
       ::io_uring_prep_openat_direct(open, w.dirs[k], w.names.data() + w.nameAt[k], kOpenFlags, 0,
                                     slot);
       open->flags |= IOSQE_IO_LINK;
-      open->user_data = tag | (2 * k);
+      open->user_data = 2 * k;
       ::io_uring_prep_readv(read, static_cast<int>(slot), &s.iov[2 * k], 2, 0);
       read->flags |= IOSQE_FIXED_FILE;
-      read->user_data = tag | (2 * k + 1);
+      read->user_data = 2 * k + 1;
       queued += 2;
     }
     if (queued == 0) return;
-    // Every request submitted completes once (a read whose open failed as
-    // cancelled), so the wait ends when nothing of the chunk is in flight.
-    // A submission that falls short leaves the ring in a state not worth
-    // sorting out: it is not used again.
-    const int submitted = ::io_uring_submit_and_wait(r, queued);
-    if (submitted != static_cast<int>(queued)) w.broken = true;
-    unsigned seen = 0;
-    while (seen < static_cast<unsigned>(std::max(submitted, 0))) {
-      io_uring_cqe* cqe = nullptr;
-      const int e = ::io_uring_wait_cqe(r, &cqe);
-      if (e == -EINTR) continue;
-      if (e < 0) {
-        w.broken = true;
-        break;
-      }
-      unsigned head;
-      unsigned n = 0;
-      io_uring_for_each_cqe(r, head, cqe) {
-        ++n;
-        const std::uint64_t d = cqe->user_data;
-        if ((d >> 32) != static_cast<std::uint64_t>(c)) continue;  // stale
-        ++seen;
-        const std::size_t k = (d & 0xffffffffu) / 2;
-        if ((d & 1) != 0) {
-          s.bad[k] = cqe->res == static_cast<int>(s.offsets[k + 1] - s.offsets[k]) ? 0 : 1;
-        }
-      }
-      ::io_uring_cq_advance(r, n);
-    }
-    if (w.broken) {
+    const bool ok = SubmitAndReap(r, queued, [&s](std::uint64_t d, int res) {
+      const std::size_t k = d / 2;
+      if ((d & 1) != 0) s.bad[k] = res == static_cast<int>(s.offsets[k + 1] - s.offsets[k]) ? 0 : 1;
+    });
+    if (!ok) {
+      w.broken = true;
       std::fill(s.bad.begin(), s.bad.begin() + static_cast<std::ptrdiff_t>(chunk.count), 1);
     }
   }
