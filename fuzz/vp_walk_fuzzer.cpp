@@ -88,12 +88,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   VpReader reader;
   const Status opened = reader.Open(Archive().path);
   Check(opened.ok() || opened.code == Code::kNotVpArchive);
-  const auto files = std::count_if(reader.entries().begin(), reader.entries().end(),
-                                   [](const VpDirEntry& e) { return ClassifyEntry(e) == EntryKind::kFile; });
+  const auto files =
+      std::count_if(reader.entries().begin(), reader.entries().end(),
+                    [](const VpDirEntry& e) { return ClassifyEntry(e) == EntryKind::kFile; });
   Check(static_cast<std::ptrdiff_t>(list.files.size()) <= files);
-  Check(list.files.size() <= answers.size() - std::count_if(answers.begin(), answers.end(), [](char c) {
-                                return c != 'y' && c != 'Y';
-                              }));
+  Check(list.files.size() <=
+        answers.size() - std::count_if(answers.begin(), answers.end(),
+                                       [](char c) { return c != 'y' && c != 'Y'; }));
   for (const FileRecord& r : list.files) {
     Check(r.path == Archive().path + ":" + std::string(r.name()));
     Check(reader.Find(r.name()) >= 0);

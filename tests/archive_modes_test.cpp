@@ -303,21 +303,22 @@ TEST_F(ArchiveModeTest, ExtractRefusesNamesThatLeaveTheFolderOrRepeatAPath) {
   testing::Dialogue t = testing::RunArchiveMode(RunExtractArchive, Archive(c.Bytes()), out);
   EXPECT_EQ(t.status, 1);
   EXPECT_EQ(t.out, "Extracted 4 files (11 bytes) into " + out + "\n");
-  EXPECT_EQ(t.err,
-            "quarrion: ignored entry 0 (..): it closes no open folder\n"
-            "quarrion: ignored entry 4 (..): it closes no open folder\n"
-            "quarrion: refused .\\dot.txt: \".\" names the current folder\n"
-            "quarrion: refused data\\..: \"..\" names the parent folder\n"
-            "quarrion: refused data\\../up.txt: \"../up.txt\" holds a slash\n"
-            "quarrion: refused data\\..\\up.txt: \"..\\up.txt\" holds a backslash\n"
-            "quarrion: refused data\\/abs.txt: \"/abs.txt\" holds a slash\n"
-            "quarrion: refused data\\C:\\drive.txt: \"C:\\drive.txt\" holds a colon\n"
-            "quarrion: refused data\\c:x: \"c:x\" holds a colon\n"
-            "quarrion: refused data\\sub\\..\\..\\deep.txt: \"sub\\..\\..\" holds a backslash\n"
-            "quarrion: refused data\\Fine.TXT: the same path as data\\fine.txt, letter case ignored\n"
-            "quarrion: refused data\\maps\\A.MAP: the same path as data\\Maps\\a.map, letter case "
-            "ignored\n"
-            "quarrion: not everything was extracted: 12 refused, 0 failed\n");
+  EXPECT_EQ(
+      t.err,
+      "quarrion: ignored entry 0 (..): it closes no open folder\n"
+      "quarrion: ignored entry 4 (..): it closes no open folder\n"
+      "quarrion: refused .\\dot.txt: \".\" names the current folder\n"
+      "quarrion: refused data\\..: \"..\" names the parent folder\n"
+      "quarrion: refused data\\../up.txt: \"../up.txt\" holds a slash\n"
+      "quarrion: refused data\\..\\up.txt: \"..\\up.txt\" holds a backslash\n"
+      "quarrion: refused data\\/abs.txt: \"/abs.txt\" holds a slash\n"
+      "quarrion: refused data\\C:\\drive.txt: \"C:\\drive.txt\" holds a colon\n"
+      "quarrion: refused data\\c:x: \"c:x\" holds a colon\n"
+      "quarrion: refused data\\sub\\..\\..\\deep.txt: \"sub\\..\\..\" holds a backslash\n"
+      "quarrion: refused data\\Fine.TXT: the same path as data\\fine.txt, letter case ignored\n"
+      "quarrion: refused data\\maps\\A.MAP: the same path as data\\Maps\\a.map, letter case "
+      "ignored\n"
+      "quarrion: not everything was extracted: 12 refused, 0 failed\n");
   // Only the plain files exist, and nothing beside the target.
   EXPECT_EQ(testing::ListTree(dir_.Join("sandbox")),
             (std::vector<std::string>{"out", "out/data", "out/data/Maps", "out/data/Maps/a.map",
@@ -402,7 +403,8 @@ TEST(ExtractProgramTest, ExtractedArchiveRebuildsByteForByte) {
   for (const char* folder : {"", "/maps", "/maps/campaign", "/maps/campaign/act one", "/models",
                              "/sounds", "/sounds/voice"}) {
     for (int i = 0; i < 40; ++i, ++n) {
-      const std::string name = data + folder + "/file" + std::to_string(i) + (i % 3 ? ".tbl" : ".pof");
+      const std::string name =
+          data + folder + "/file" + std::to_string(i) + (i % 3 ? ".tbl" : ".pof");
       // Sizes from empty to a few hundred KiB; every time differs.
       WriteFile(name, std::string(static_cast<std::size_t>((n * 7919) % (i == 7 ? 300000 : 2000)),
                                   static_cast<char>('a' + n % 26)));

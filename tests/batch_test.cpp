@@ -138,7 +138,8 @@ TEST_F(BatchTest, PathsThatDifferOnlyInLetterCaseAreWarnedOfAndExitOne) {
 #if !defined(_WIN32)
   WriteFile(Data() + "/A.tbl", "other");
   for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"-dir", Data(), "-o", dir_.Join("d.vp")}, {"-dir", Data(), "-mconfig", cfg}}) {
+       {std::vector<std::string>{"-dir", Data(), "-o", dir_.Join("d.vp")},
+        {"-dir", Data(), "-mconfig", cfg}}) {
     r = RunQuarrionBinary(args);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "quarrion: warning: data\\A.tbl and data\\a.tbl differ only in letter case\n");
@@ -218,8 +219,9 @@ TEST_F(BatchTest, RelationalBuildReferencesAndFailures) {
 // or name is doubled; $INSTDIR itself stays a variable.
 TEST_F(BatchTest, DeleteListBytes) {
   const std::string cfg = dir_.Join("d.cfg");
-  WriteFile(cfg, "a.txt\nignored\\path\ndata\r\nb.txt\nx\n\r\nfighter.pof\n\ndata\\models\n"
-                 "cost$5.tbl\nx\ndata\\$mods$\n$$x\nx\n$\nhalf\n");
+  WriteFile(cfg,
+            "a.txt\nignored\\path\ndata\r\nb.txt\nx\n\r\nfighter.pof\n\ndata\\models\n"
+            "cost$5.tbl\nx\ndata\\$mods$\n$$x\nx\n$\nhalf\n");
   const std::string out = dir_.Join("del.nsh");
   RunResult r = RunQuarrionBinary({"-mdlist", cfg, out});
   EXPECT_EQ(r.status, 0) << r.err;

@@ -1,6 +1,8 @@
 // The build list and what fills it: removal, list files, the order and
 // layout of an archive, name patterns, typed text, adding a file and
 // importing a directory.
+#include "buildlist/build_list.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,7 +14,6 @@
 #include <vector>
 
 #include "buildlist/add_file.h"
-#include "buildlist/build_list.h"
 #include "buildlist/dir_import.h"
 #include "buildlist/list_file.h"
 #include "buildlist/pattern.h"
@@ -98,7 +99,6 @@ TEST(ListFileTest, ThreeLinesPerRecordWrittenAndReadStrictlyNothingCreatedOnFail
   // Nothing was created but out.lst.
   EXPECT_EQ(testing::ListTree(dir.path()), std::vector<std::string>{"out.lst"});
 }
-
 
 // The selection sort the order is defined by, written out plainly (strings
 // compare their bytes unsigned).
@@ -263,7 +263,8 @@ TEST(AddFileTest, DiskFileKeepsItsArgumentsVerbatimAndClampsItsTime) {
   BuildList list;
   const std::string path = dir.Join("ships.tbl");
   WriteFile(path, "12345");
-  for (std::int64_t time : {std::int64_t{1234567890}, std::int64_t{5000000000}, std::int64_t{-100}}) {
+  for (std::int64_t time :
+       {std::int64_t{1234567890}, std::int64_t{5000000000}, std::int64_t{-100}}) {
     testing::SetMTime(path, time);
     ASSERT_TRUE(AddFile(list, std::string(31, 'x'), path, "data\\tables\\").ok());
   }
@@ -282,14 +283,14 @@ TEST(AddFileTest, EveryRefusalLeavesTheListAloneWithItsCode) {
   WriteFile(archive, SourceArchive());
   WriteFile(dir.Join("text.vp"), "just some text, no archive");
   const std::tuple<std::string, std::string, Code> cases[] = {
-    {"x", dir.Join("missing.tbl"), Code::kNotFound},
-    {"x", dir.path(), Code::kNotRegular},
-    {std::string(32, 'n'), archive, Code::kNameTooLong},
-    {"a:b", archive + ":x", Code::kNotPlainName},
-    {"ship.pof", dir.Join("gone.vp") + ":ship.pof", Code::kNotFound},
-    {"ship.pof", dir.Join("text.vp") + ":ship.pof", Code::kNotVpArchive},
-    {"ship", archive + ":ship", Code::kNoSuchEntry},
-    {"cut.tbl", archive + ":cut.tbl", Code::kOutOfRange},
+      {"x", dir.Join("missing.tbl"), Code::kNotFound},
+      {"x", dir.path(), Code::kNotRegular},
+      {std::string(32, 'n'), archive, Code::kNameTooLong},
+      {"a:b", archive + ":x", Code::kNotPlainName},
+      {"ship.pof", dir.Join("gone.vp") + ":ship.pof", Code::kNotFound},
+      {"ship.pof", dir.Join("text.vp") + ":ship.pof", Code::kNotVpArchive},
+      {"ship", archive + ":ship", Code::kNoSuchEntry},
+      {"cut.tbl", archive + ":cut.tbl", Code::kOutOfRange},
   };
   SourceArchives archives;
   BuildList list;
@@ -355,7 +356,8 @@ TEST(AddFileTest, FileThatMayNotBeReadIsSkippedWhenAdded) {
     ASSERT_EQ(::chmod(path.c_str(), 0777), 0);
   }
   ASSERT_EQ(::chmod((top + "/locked.tbl").c_str(), 0), 0);
-  for (fs::path up = fs::path(dir.path()).parent_path(); up != up.root_path(); up = up.parent_path()) {
+  for (fs::path up = fs::path(dir.path()).parent_path(); up != up.root_path();
+       up = up.parent_path()) {
     if ((fs::status(up).permissions() & fs::perms::others_exec) == fs::perms::none) {
       GTEST_SKIP() << up << " is closed to other users: TMPDIR must be searchable by nobody";
     }
@@ -512,7 +514,8 @@ TEST_F(DirImportTest, LinkLoopsLongFolderNamesAndLockedFoldersAreSkippedWithAWar
   }
   EXPECT_EQ(Sorted(Records()), Sorted(records));
   Strings warned;  // each up to the path it names
-  for (const std::string& w : Lines(warn_)) warned.push_back(w.substr(0, w.find(": ", 19 + top_.size())));
+  for (const std::string& w : Lines(warn_))
+    warned.push_back(w.substr(0, w.find(": ", 19 + top_.size())));
   for (std::string& s : skipped) s = "quarrion: warning: " + top_ + "\\" + s;
   EXPECT_EQ(Sorted(warned), Sorted(skipped));
   EXPECT_EQ(out_.str().find(longFolder), std::string::npos);  // not entered

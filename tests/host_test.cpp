@@ -1,3 +1,5 @@
+#include "host/host.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -5,7 +7,6 @@
 #include <vector>
 
 #include "host/extract.h"
-#include "host/host.h"
 #include "test_util.h"
 
 #if !defined(_WIN32)
@@ -43,9 +44,10 @@ TEST(HostTest, InputFileReadsRegularFilesOnlyAndListingsReadEveryStatus) {
   std::vector<std::string> seen;
   for (const host::FolderEntry& e : entries) {
     const host::FileKind kind = e.info.kind;
-    seen.push_back(e.name + (kind == host::FileKind::kFolder    ? " folder"
-                             : kind == host::FileKind::kRegular ? " file " + std::to_string(e.info.size)
-                                                                : " other"));
+    seen.push_back(e.name + (kind == host::FileKind::kFolder ? " folder"
+                             : kind == host::FileKind::kRegular
+                                 ? " file " + std::to_string(e.info.size)
+                                 : " other"));
   }
   std::sort(seen.begin(), seen.end());
   EXPECT_EQ(seen, want);

@@ -53,10 +53,11 @@ class InteractiveTest : public ::testing::Test {
   testing::Dialogue Import(const std::string& bytes, const std::string& answers,
                            const std::string& archive = "") {
     if (!bytes.empty()) testing::WriteFile(vp_, bytes);
-    return testing::RunDialogue((archive.empty() ? vp_ : archive) + "\n" + answers, [&](Console& c) {
-      ImportFromVp(list_, c);
-      return 0;
-    });
+    return testing::RunDialogue((archive.empty() ? vp_ : archive) + "\n" + answers,
+                                [&](Console& c) {
+                                  ImportFromVp(list_, c);
+                                  return 0;
+                                });
   }
 
   testing::TempDir dir_;

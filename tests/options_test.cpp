@@ -1,8 +1,9 @@
+#include "shell/options.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
 
-#include "shell/options.h"
 #include "shell/time_text.h"
 #include "test_util.h"
 

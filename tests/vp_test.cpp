@@ -77,7 +77,8 @@ using CheckTest = VpFileTest;
 TEST_F(ReaderTest, MalformedHeadersLoadOnlyWhatTheFileHolds) {
   const std::string twoEntries =
       testing::ArchiveBuilder().Folder("data").Add(Entry(16, 0, "e", 5)).Bytes().substr(16);
-  const std::pair<std::string, int> cases[] = {  // -1: not a VP archive
+  const std::pair<std::string, int> cases[] = {
+      // -1: not a VP archive
       {"", -1},
       {Header("VPVQ", 2, 16, 0), -1},
       {Header("VPVP", 3, 16, 2) + twoEntries, -1},

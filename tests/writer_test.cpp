@@ -136,7 +136,8 @@ TEST_F(WriterTest, WritesTheExampleArchiveAndTheOneFileArchive) {
 TEST_F(WriterTest, EmptyFileOfTimeZeroReadsBackAsAFile) {
   const std::string archive =
       Written({Disk("data", "a.empty", 0, 'e', 0), Disk("data", "b.tbl", 3, 'b', 0)});
-  EXPECT_EQ(Directory(archive), (std::vector<std::string>{"data/@16", "a.empty@16+0", "b.tbl@16+3"}));
+  EXPECT_EQ(Directory(archive),
+            (std::vector<std::string>{"data/@16", "a.empty@16+0", "b.tbl@16+3"}));
   EXPECT_EQ(DecodeDirEntry(archive.data() + 19 + kDirEntrySize).timestamp, 1);
 }
 
