@@ -4,7 +4,6 @@
 // was, and end the program with 128 + the signal number.
 #if !defined(_WIN32)
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -28,11 +27,10 @@ using testing::WriteFile;
 // The names in `folder` that begin with `prefix`.
 std::vector<std::string> NamesBeginningWith(const std::string& folder, const std::string& prefix) {
   std::vector<std::string> names;
-  if (DIR* d = ::opendir(folder.c_str())) {
-    while (struct dirent* e = ::readdir(d)) {
-      if (std::string(e->d_name).rfind(prefix, 0) == 0) names.emplace_back(e->d_name);
-    }
-    ::closedir(d);
+  std::error_code ec;  // a folder that is not there holds none
+  for (const auto& e : fs::directory_iterator(folder, ec)) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind(prefix, 0) == 0) names.push_back(name);
   }
   return names;
 }

@@ -5,7 +5,6 @@
 #include <sstream>
 #include <string>
 
-#include "pack/writer.h"
 #include "test_util.h"
 
 #if !defined(_WIN32)
@@ -68,43 +67,19 @@ TEST(ProgressLineTest, DrawsAtOnceThenAFewTimesASecondAndErasesAtTheEnd) {
   EXPECT_LE(ProgressLine::Text(2047 * kMiB, 2047 * kMiB, 48000000, 48000000, 1).size(), 79u);
 }
 
-// Records the writer's calls in the same stream as its console lines.
-struct RecordingProgress : WriteProgress {
-  explicit RecordingProgress(std::ostream& log) : log(log) {}
-  void Begin(std::int64_t b, std::int64_t f) override { log << "[begin " << b << " " << f << "]"; }
-  void Advance(std::int64_t b, std::int64_t f) override { log << "[" << b << " " << f << "]"; }
-  void Hide() override { log << "[hide]"; }
-  std::ostream& log;
-};
-
-TEST(ProgressLineTest, WriterReportsEachFileAndHidesTheLineForItsConsoleLines) {
-  testing::TempDir dir;
-  testing::WriteFile(dir.Join("a"), "12345");
-  testing::WriteFile(dir.Join("b"), "678");
-  testing::WriteFile(dir.Join("c"), "9");
-  BuildList list;
-  list.files = {testing::Record("data", "a", 5, dir.Join("a")),
-                testing::Record("data", "b", 3, dir.Join("b")),
-                testing::Record("data\\maps", "c", 1, dir.Join("c"))};
-  host::AtomicOutputFile out;
-  ASSERT_TRUE(out.Create(dir.Join("out.vp")).ok());
-  std::ostringstream console;
-  RecordingProgress progress(console);
-  Warnings warnings{console, console};
-  ASSERT_TRUE(WriteVp(list, out, console, warnings, nullptr, &progress).ok());
-  EXPECT_EQ(console.str(), "[begin 9 3][hide]data\n[5 1][8 2][hide]data\\maps\n[9 3][hide]\n");
-}
-
 #if !defined(_WIN32)
-// Runs the program with `args`, standard output into `out` and standard
-// error on a pseudo-terminal; returns what the terminal received.
-std::string RunWithTerminalStderr(const std::vector<std::string>& args, const std::string& out,
-                                  int* status) {
+// Runs the program with `args`, standard error on a pseudo-terminal and
+// standard output into `out` (on the terminal too when it is empty);
+// returns what the terminal received.
+std::string RunOnTerminal(const std::vector<std::string>& args, const std::string& out,
+                          int* status) {
   const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
   if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return "no pty";
   // Held open here too, so the terminal keeps what the program wrote.
-  const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
-  *status = testing::WaitQuarrionBinary(testing::StartQuarrionBinary(args, out, ::ptsname(master)));
+  const std::string terminal = ::ptsname(master);
+  const int slave = ::open(terminal.c_str(), O_RDWR | O_NOCTTY);
+  *status = testing::WaitQuarrionBinary(
+      testing::StartQuarrionBinary(args, out.empty() ? terminal : out, terminal));
   std::string got;
   ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
   char buf[4096];
@@ -114,24 +89,36 @@ std::string RunWithTerminalStderr(const std::vector<std::string>& args, const st
   return got;
 }
 
-TEST(ProgressProgramTest, LineShownOnATerminalAndKeptOffStandardOutput) {
+TEST(ProgressProgramTest, LineShownOnATerminalErasedForEveryConsoleLineAndKeptOffOutput) {
   testing::TempDir dir;
   const std::string data = dir.Join("data");
   for (int i = 0; i < 20; ++i) {
     testing::WriteFile(data + "/f" + std::to_string(i) + "/x.tbl", std::string(1000, 'x'));
   }
+  const std::vector<std::string> args = {"-dir", data, "-o", dir.Join("a.vp")};
   int status = -1;
-  const std::string onTerminal =
-      RunWithTerminalStderr({"-dir", data, "-o", dir.Join("a.vp")}, dir.Join("stdout"), &status);
+  const std::string onTerminal = RunOnTerminal(args, dir.Join("stdout"), &status);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(onTerminal.rfind("\r0 B of 19.5 KiB, 0 of 20 files", 0), 0u) << onTerminal;
   EXPECT_EQ(onTerminal.find('\n'), std::string::npos) << "one line, redrawn in place";
   // Erased at the end: blanks over the line, the cursor back at its start.
   EXPECT_EQ(onTerminal.substr(onTerminal.size() - 2), " \r");
+  // Nothing of it on standard output (with standard error a file, the batch
+  // tests see it absent).
+  const std::string output = testing::ReadFile(dir.Join("stdout"));
+  EXPECT_EQ(output.find('\r'), std::string::npos);
 
-  // Nothing of it on standard output; with standard error a file, the batch
-  // tests see it absent.
-  EXPECT_EQ(testing::ReadFile(dir.Join("stdout")).find('\r'), std::string::npos);
+  // Both streams on the terminal: every console line is shown whole, after
+  // the progress line was erased (the terminal ends lines with CR LF).
+  const std::string both = RunOnTerminal(args, "", &status);
+  EXPECT_EQ(status, 0);
+  std::string lines;  // each as it stays on the screen: what follows its last CR
+  for (std::size_t start = 0, end; (end = both.find("\r\n", start)) != std::string::npos;
+       start = end + 2) {
+    const std::string line = both.substr(start, end - start);
+    lines += line.substr(line.rfind('\r') + 1) + "\n";
+  }
+  EXPECT_EQ(lines, output);
 }
 #endif
 
