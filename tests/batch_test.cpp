@@ -356,8 +356,9 @@ TEST_F(ReproducibleTest, MtimeAndSourceDateEpochSetTheTimesOfEveryArchiveWriter)
                 {"2001-09-09 01:46:40", "2004-11-09 11:33:20", "2004-11-09 11:33:20"}},
        }) {
     ASSERT_EQ(Run(c.args, c.epoch, c.input).status, 0) << c.args[0];
-    EXPECT_EQ(Listing(out), (Strings{c.shown[0] + "  data\\a.tbl", c.shown[1] + "  data\\maps\\c.pof",
-                                     c.shown[2] + "  data\\maps\\empty.txt"}))
+    EXPECT_EQ(Listing(out),
+              (Strings{c.shown[0] + "  data\\a.tbl", c.shown[1] + "  data\\maps\\c.pof",
+                       c.shown[2] + "  data\\maps\\empty.txt"}))
         << c.args[0];
   }
 }

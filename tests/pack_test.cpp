@@ -1,7 +1,5 @@
 // Packing: the order and layout of an archive, and the writer that turns a
 // build list into one.
-#include "pack/writer.h"
-
 #include <gtest/gtest.h>
 
 #include <iterator>
@@ -13,6 +11,7 @@
 
 #include "host/host.h"
 #include "pack/layout.h"
+#include "pack/writer.h"
 #include "test_util.h"
 #include "vp/coding.h"
 #include "vp/format.h"
