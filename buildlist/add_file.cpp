@@ -10,31 +10,41 @@
 namespace quarrion {
 namespace {
 
-// Size and time of a file inside a source archive.
-Status StatReference(FileRecord* record, const std::string& name, const std::string& path,
-                     SourceArchives* archives) {
-  const std::string archivePath(VpArchivePath(path));
+// Size, time and entry of a file inside a source archive.
+Status StatArchived(FileRecord* record, const FileSource& source, SourceArchives* archives,
+                    SourceNotes* notes) {
+  const std::string& archive = source.path;
   // Without a cache of the caller's, the archive is read for this call alone.
   SourceArchives once;
   if (archives == nullptr) archives = &once;
   VpReader* reader = nullptr;
-  if (Status inner = archives->Get(archivePath, &reader); !inner.ok()) {
-    return Status::Error(inner.code, path, "archive " + archivePath + ": " + inner.reason);
+  if (Status inner = archives->Get(archive, &reader); !inner.ok()) {
+    return Status::Error(inner.code, source.Text(), "archive " + archive + ": " + inner.reason);
   }
-  const std::optional<std::size_t> i = reader->Find(name);
-  if (!i) {
-    return Status::Error(Code::kNoSuchEntry, path,
-                         "archive " + archivePath + " holds no file named \"" + name + "\"");
+  const ArchiveFindings& findings = reader->findings();
+  if (notes != nullptr) notes->archiveProblems = findings.WholeFileProblems();
+  const std::optional<FileMatch> match = reader->FindFile(source.inner);
+  if (!match) {
+    const bool path = source.inner.find('\\') != std::string::npos;
+    return Status::Error(Code::kNoSuchEntry, source.Text(),
+                         "archive " + archive + " holds no file " + (path ? "at" : "named") +
+                             " \"" + source.inner + "\"");
   }
-  const VpDirEntry& e = reader->entries()[*i];
-  // The writer copies exactly these bytes later; data that the archive does
-  // not hold could only give a short or corrupt copy.
-  if (!reader->EntryDataInFile(e)) {
-    return Status::Error(Code::kOutOfRange, path,
-                         "the data of \"" + name + "\" lie outside archive " + archivePath);
+  // What -verify reports is never copied: its data, or its place, are wrong.
+  if (const EntryRefusal* refused = findings.Refusal(match->entry); refused != nullptr) {
+    return Status::Error(Code::kBrokenEntry, source.Text(),
+                         "archive " + archive + ": " + (refused->inFolder ? "in folder " : "") +
+                             findings.problems[refused->problem]);
   }
+  if (notes != nullptr && match->sameName > 1) {
+    notes->sameName = match->sameName;
+    notes->taken = reader->PathOf(match->entry);
+  }
+  const VpDirEntry& e = reader->entries()[match->entry];
   record->entry.size = e.size;
   record->entry.timestamp = e.timestamp;
+  record->sourceArchive = archive;
+  record->sourceEntry = static_cast<std::int64_t>(match->entry);
   return Status::Ok();
 }
 
@@ -64,26 +74,60 @@ Status StatDiskFile(FileRecord* record, const std::string& path, const host::Fil
   return Status::Ok();
 }
 
-}  // namespace
-
-Status AddFile(BuildList& list, const std::string& name, const std::string& path,
-               const std::string& folder, SourceArchives* archives, const host::FileInfo* status) {
-  FileRecord record;
-  if (!SetEntryName(&record.entry, name)) {
-    return Status::Error(Code::kNameTooLong, path, "name \"" + name + "\" is longer than 31 bytes");
+// A record for `name`, or why the name cannot be one.
+Status NamedRecord(const std::string& name, const std::string& source, FileRecord* record) {
+  if (!SetEntryName(&record->entry, name)) {
+    return Status::Error(Code::kNameTooLong, source,
+                         "name \"" + name + "\" is longer than 31 bytes");
   }
   // Only a plain name reads back as one file in one folder, and only one
   // that -verify and -extract accept.
   if (Status plain = CheckPlainName(name); !plain.ok()) {
-    return Status::Error(Code::kNotPlainName, path, "name \"" + name + "\" " + plain.reason);
+    return Status::Error(Code::kNotPlainName, source, "name \"" + name + "\" " + plain.reason);
   }
-  Status added = IsVpSourceReference(path) ? StatReference(&record, name, path, archives)
-                                           : StatDiskFile(&record, path, status);
+  return Status::Ok();
+}
+
+}  // namespace
+
+Status AddFile(BuildList& list, const std::string& name, const FileSource& source,
+               const std::string& folder, SourceArchives* archives, SourceNotes* notes) {
+  FileRecord record;
+  const std::string text = source.Text();
+  if (Status s = NamedRecord(name, text, &record); !s.ok()) return s;
+  Status added = source.kind == FileRecord::Source::kArchive
+                     ? StatArchived(&record, source, archives, notes)
+                     : StatDiskFile(&record, source.path, nullptr);
   if (!added.ok()) return added;
+  record.source = source.kind;
+  record.path = text;
+  record.folder = folder;
+  list.files.push_back(std::move(record));
+  return Status::Ok();
+}
+
+Status AddFile(BuildList& list, const std::string& name, const std::string& path,
+               const std::string& folder, const host::FileInfo* status) {
+  FileRecord record;
+  if (Status s = NamedRecord(name, path, &record); !s.ok()) return s;
+  if (Status s = StatDiskFile(&record, path, status); !s.ok()) return s;
   record.path = path;
   record.folder = folder;
   list.files.push_back(std::move(record));
   return Status::Ok();
+}
+
+std::optional<FileSource> ArchiveSourceOf(const std::string& line, SourceArchives& archives,
+                                          const std::string* moveTo) {
+  std::optional<VpReference> ref = SplitVpReference(line);
+  if (!ref) return std::nullopt;
+  if (moveTo != nullptr) ref->archive = MoveVpArchive(ref->archive, *moveTo);
+  if (!IsVpSourceReference(line)) {
+    // Without the mark, only an archive that is there makes a reference.
+    VpReader* reader = nullptr;
+    if (!archives.Get(ref->archive, &reader).ok()) return std::nullopt;
+  }
+  return FileSource::Archived(std::move(ref->archive), std::move(ref->inner));
 }
 
 }  // namespace quarrion

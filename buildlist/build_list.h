@@ -18,15 +18,20 @@ namespace quarrion {
 struct FileRecord {
   FileRecord();  // empty strings, zero sizes and name, timestamp = now
 
-  std::string path;  // a file on disk, or a VP source reference (archive.vp:name)
+  // Where the bytes come from, decided where the record was made: a file on
+  // disk, or an entry of another archive.
+  enum class Source { kDisk, kArchive };
+  Source source = Source::kDisk;
+  // The file on disk; for an archive entry, the reference as list files
+  // keep it (archive:inner name), which is only ever written out again.
+  std::string path;
   // The directory entry the archive will carry: its name, size and time are
   // the file's, its offset is set by the layout.
   VpDirEntry entry;
   std::string folder;  // folder inside the archive, backslash-separated, verbatim
-  // With a VP source reference: the index of the directory entry in the
-  // source archive whose data the record carries, which names the one entry
-  // even when several share the record's name; -1 for the first entry of the
-  // name anywhere in the archive.
+  // For an archive entry: the archive's path and the index of the entry in
+  // its directory.
+  std::string sourceArchive;
   std::int64_t sourceEntry = -1;
 
   std::string_view name() const { return EntryName(entry); }

@@ -6,7 +6,6 @@
 #include "buildlist/add_file.h"
 #include "host/host.h"
 #include "vp/format.h"
-#include "vp/source_archives.h"
 
 namespace quarrion {
 namespace {
@@ -61,8 +60,8 @@ class Walk {
               const std::vector<ListedFile>& files, const std::vector<Subfolder>& subfolders) {
     for (const ListedFile& file : files) {
       if (IsExcluded(folder, file.name)) continue;
-      Status added =
-          AddFile(list_, file.name, dirPath + '\\' + file.name, folder, &archives_, &file.info);
+      // Always a file on disk, whatever its path holds (odd.vp:1\data\x).
+      Status added = AddFile(list_, file.name, dirPath + '\\' + file.name, folder, &file.info);
       if (added.ok()) {
         ++stats_->added;
       } else {
@@ -144,8 +143,6 @@ class Walk {
   std::size_t topFolderLength_;  // the length of the top's archive folder
   // The folders from the top down to the one being walked.
   std::vector<host::FileInfo> ancestors_;
-  // References met in the tree ("x.vp:name" file names) read each archive once.
-  SourceArchives archives_;
   host::FolderLister lister_;
 };
 

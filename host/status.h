@@ -17,7 +17,8 @@ enum class Code {
   kNotPlainName,  // a name that is not a plain name (CheckPlainName)
   kBadFolder,     // a folder with a component an archive cannot hold (empty, "..", ":")
   kNotVpArchive,  // wrong magic or version
-  kNoSuchEntry,   // the archive holds no entry of that name
+  kNoSuchEntry,   // the archive holds no file entry of that name or path
+  kBrokenEntry,   // an archive entry that -verify reports (data outside, overlapping...)
   kOutOfRange,    // data that lie outside the file
   kChanged,       // a source whose size changed since it was added
   kIoError,       // anything the operating system refused

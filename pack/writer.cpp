@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,7 +11,6 @@
 #include "vp/coding.h"
 #include "vp/format.h"
 #include "vp/reader.h"
-#include "vp/reference.h"
 #include "vp/source_archives.h"
 
 namespace quarrion {
@@ -22,12 +20,8 @@ namespace {
 // of about this size.
 constexpr std::size_t kDirectoryChunk = 256 * 1024;
 
-// True when the record's data come out of another archive: a VP source
-// reference, or a record that names its source entry (whatever the
-// archive's file is called).
-bool FromSourceArchive(const FileRecord& r) {
-  return r.sourceEntry >= 0 || IsVpSourceReference(r.path);
-}
+// True when the record's data come out of another archive.
+bool FromSourceArchive(const FileRecord& r) { return r.source == FileRecord::Source::kArchive; }
 
 // Copies the `size` bytes of a file on disk. The file must still have the
 // length it had when it was added: the offsets of everything after it were
@@ -94,29 +88,33 @@ Status DiskFiles::Copy(std::size_t i, host::AtomicOutputFile& out, std::size_t* 
   return out.Write(data, bytes);
 }
 
-// Copies the data of the record's entry out of the source archive the
-// reference names: the entry the record names by its index (which must still
-// carry the record's name), else the first entry of the record's name.
+// Copies the data of the record's entry out of its source archive. The
+// entry must still be the file it was when the record was made (the
+// archive is read again when it changed on disk since), and one that
+// -verify does not report.
 Status CopyArchivedFile(const FileRecord& r, host::AtomicOutputFile& out,
                         SourceArchives& archives) {
   VpReader* reader = nullptr;
-  if (Status s = archives.Get(std::string(VpArchivePath(r.path)), &reader); !s.ok()) return s;
-  std::optional<std::size_t> index;
-  if (r.sourceEntry < 0) {
-    index = reader->Find(r.name());
-  } else if (static_cast<std::uint64_t>(r.sourceEntry) < reader->entries().size() &&
-             EntryName(reader->entries()[r.sourceEntry]) == r.name()) {
-    index = static_cast<std::size_t>(r.sourceEntry);
-  }
-  if (!index) {
+  if (Status s = archives.Get(r.sourceArchive, &reader); !s.ok()) return s;
+  const std::vector<VpDirEntry>& entries = reader->entries();
+  if (r.sourceEntry < 0 || static_cast<std::uint64_t>(r.sourceEntry) >= entries.size()) {
     return Status::Error(Code::kNoSuchEntry, r.path,
-                         "the archive holds no entry named \"" + std::string(r.name()) + "\"");
+                         "the archive holds no entry " + std::to_string(r.sourceEntry));
   }
-  const VpDirEntry& e = reader->entries()[*index];
-  if (e.size != r.entry.size) {
+  const auto index = static_cast<std::size_t>(r.sourceEntry);
+  const VpDirEntry& e = entries[index];
+  if (ClassifyEntry(e) != EntryKind::kFile || e.size != r.entry.size ||
+      e.timestamp != r.entry.timestamp) {
     return Status::Error(Code::kChanged, r.path,
-                         "changed since it was added (now " + std::to_string(e.size) +
-                             " bytes, was " + std::to_string(r.entry.size) + ")");
+                         "changed since it was added (entry " + std::to_string(index) + " is now " +
+                             std::to_string(e.size) + " bytes, was " +
+                             std::to_string(r.entry.size) + ")");
+  }
+  const ArchiveFindings& findings = reader->findings();
+  if (const EntryRefusal* refused = findings.Refusal(index); refused != nullptr) {
+    return Status::Error(
+        Code::kBrokenEntry, r.path,
+        std::string(refused->inFolder ? "in folder " : "") + findings.problems[refused->problem]);
   }
   if (!reader->EntryDataInFile(e)) {
     return Status::Error(Code::kOutOfRange, r.path,

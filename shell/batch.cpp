@@ -5,6 +5,7 @@
 // and an existing file of that name keeps its contents.
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "buildlist/add_file.h"
@@ -13,8 +14,8 @@
 #include "host/host.h"
 #include "pack/writer.h"
 #include "shell/modes.h"
+#include "shell/open_archive.h"
 #include "shell/progress.h"
-#include "vp/reference.h"
 #include "vp/source_archives.h"
 
 namespace quarrion {
@@ -120,18 +121,17 @@ bool WriteArchive(const StartupOptions& options, BuildList& list, const std::str
   return true;
 }
 
-// Where a relational configuration entry's bytes come from: a VP source
-// reference as it stands (moved to the -vppath folder when given), otherwise
-// the base directory, the folder and the name joined as they stand.
-std::string RelationalSource(const StartupOptions& options, const ListEntry& entry,
-                             const std::string& directory) {
-  if (!IsVpSourceReference(entry.path)) {
-    return directory + "\\" + entry.folder + "\\" + entry.name;
+// Where a relational configuration entry's bytes come from: the archive
+// entry its path line names (the archive moved to the -vppath folder when
+// given, before it is looked for), otherwise the file at the base
+// directory, the folder and the name joined as they stand.
+FileSource RelationalSource(const StartupOptions& options, const ListEntry& entry,
+                            const std::string& directory, SourceArchives& archives) {
+  const std::string* moveTo = (options.given & kGivenVppath) ? &options.vpPath : nullptr;
+  if (std::optional<FileSource> archived = ArchiveSourceOf(entry.path, archives, moveTo)) {
+    return *std::move(archived);
   }
-  if (!(options.given & kGivenVppath)) return entry.path;
-  // The reference is moved before it is added, so that the archive is looked
-  // up where it will be read from.
-  return MoveVpReference(entry.path, options.vpPath);
+  return FileSource::Disk(directory + "\\" + entry.folder + "\\" + entry.name);
 }
 
 // What follows the source in the "Add Failed!" line: the words for a file
@@ -152,6 +152,8 @@ std::string AddFailureText(const Status& why) {
       return " Is Not In A VP Archive!";
     case Code::kNoSuchEntry:
       return " Is Not In Its VP Archive!";
+    case Code::kBrokenEntry:
+      return " Is Broken In Its VP Archive!";
     case Code::kOutOfRange:
       return " Lies Outside Its VP Archive!";
     default:
@@ -196,13 +198,18 @@ int RunRelationalBuild(const StartupOptions& options, BuildList& list, Console& 
 
   // One directory read per source archive for the adds and the write alike.
   SourceArchives archives;
+  Warnings warnings{console.out, console.err};
+  SourceWarnings sourceWarnings(warnings);
   ListEntry entry;
   while (ReadListEntry(config, entry)) {
-    const std::string source = RelationalSource(options, entry, directory);
-    if (Status why = AddFile(list, entry.name, source, entry.folder, &archives); !why.ok()) {
-      console.Prompt("Add Failed! File \"" + source + "\"" + AddFailureText(why));
+    const FileSource source = RelationalSource(options, entry, directory, archives);
+    SourceNotes notes;
+    if (Status why = AddFile(list, entry.name, source, entry.folder, &archives, &notes);
+        !why.ok()) {
+      console.Prompt("Add Failed! File \"" + source.Text() + "\"" + AddFailureText(why));
       return 1;
     }
+    sourceWarnings.Note(source, notes);
   }
   if (config.bad()) {
     console.Error("could not read configuration file " + options.configFile);
@@ -213,7 +220,6 @@ int RunRelationalBuild(const StartupOptions& options, BuildList& list, Console& 
   std::string target;
   if (!ChooseArchiveName(options, console, &target)) return 1;
   archives.Recheck();  // the archive name may have been typed meanwhile
-  Warnings warnings{console.out, console.err};
   if (!WriteArchive(options, list, target, console, warnings, &archives)) return 1;
   return warnings.count > 0 ? 1 : 0;
 }

@@ -56,19 +56,20 @@ std::string NameProblem(std::string_view name) {
   return why.ok() ? std::string() : QuotedName(name) + " " + why.reason;
 }
 
-// Reads the files of `reader` into `files`. An entry whose data lie outside
-// the file is an error naming it (printed; false): nothing of such an
-// archive is trusted.
+// Reads the files of `reader` into `files`. An entry whose data -verify
+// reports (outside the data area, over another file's) is an error naming
+// it in -verify's words (printed; false): nothing of such an archive is
+// trusted.
 bool CollectFiles(const VpReader& reader, const std::string& archive, Console& console,
                   ArchiveFiles* files) {
+  const ArchiveFindings& findings = reader.findings();
   FolderWalk walk;
   for (std::size_t i = 0; i < reader.entries().size(); ++i) {
     const VpDirEntry& e = reader.entries()[i];
     if (walk.Next(e) != FolderWalk::Step::kFile) continue;
     const std::string path = walk.PathOf(EntryName(e));
-    if (!reader.EntryDataInFile(e)) {
-      console.Error(archive + ": entry " + std::to_string(i) + " (" + Printable(path) +
-                    "): its data lie outside the archive");
+    if (const EntryRefusal* refused = findings.Refusal(i); refused != nullptr && refused->data) {
+      console.Error(archive + ": " + findings.problems[refused->problem]);
       return false;
     }
     auto [it, fresh] = files->try_emplace(CaseFolded(path));
@@ -188,8 +189,10 @@ Status PatchList(const VpReader& newReader, const std::vector<const ArchivedFile
     }
     FileRecord r;
     r.entry = newReader.entries()[f->entry];
-    r.path = archive + ":" + std::string(r.name());
+    r.source = FileRecord::Source::kArchive;
+    r.path = archive + ":" + f->path;
     r.folder = f->folder;
+    r.sourceArchive = archive;
     r.sourceEntry = static_cast<std::int64_t>(f->entry);
     list->files.push_back(std::move(r));
   }

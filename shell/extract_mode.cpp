@@ -1,13 +1,14 @@
 // -extract: every file of an archive (or those -only chooses) written below
-// a folder, at its path, with a progress line on a terminal; names that are not plain, that this
-// host cannot hold or that repeat an earlier path are refused, and nothing is written outside the
-// folder.
+// a folder, at its path, with a progress line on a terminal. What -verify
+// reports about an entry (a name that is not plain, a path that repeats an
+// earlier one, data outside the data area or over another file's) and names
+// this host cannot hold are refused, so nothing is written outside the
+// folder and no data twice.
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "host/extract.h"
@@ -25,9 +26,9 @@
 namespace quarrion {
 namespace {
 
-// One open folder of the walk: its name, why it is refused (empty when it is
-// a plain name), and its folder on disk while a file needs it (at most
-// host::ExtractFolder::kMostHeld of them are open at once).
+// One open folder of the walk: its name, why this host cannot hold it ("entry
+// 3 (data\CON): ...", "" when it can), and its folder on disk while a file
+// needs it (at most host::ExtractFolder::kMostHeld of them are open at once).
 struct OpenFolder {
   std::string name;
   std::string refusal;
@@ -59,8 +60,9 @@ ChosenEntries ChooseEntries(const VpReader& reader, Selection& selection) {
     if (walk.Next(e) != FolderWalk::Step::kFile) continue;
     if (!selection.Chosen(walk.PathOf(EntryName(e)))) continue;
     c.chosen[i] = true;
+    if (reader.findings().Refusal(i) != nullptr) continue;  // never written
     ++c.files;
-    c.bytes += e.size > 0 ? e.size : 0;
+    c.bytes += e.size;
   }
   return c;
 }
@@ -79,7 +81,10 @@ class Extraction {
   std::int64_t failed() const { return failed_; }
 
  private:
-  void File(const VpDirEntry& e);
+  // Writes the file of entry `i`; false when it was refused.
+  bool File(std::size_t i, const VpDirEntry& e);
+  // Why the file entry `i` at `path` is not written, "" when it is.
+  std::string Refusal(std::size_t i, const std::string& path, std::string_view name) const;
   // An error line, with the progress line out of its way.
   void Report(const std::string& text);
   // The folder on disk of the innermost open folder, made and opened as
@@ -96,8 +101,6 @@ class Extraction {
   FolderWalk walk_;
   std::vector<OpenFolder> open_;
   std::deque<std::size_t> held_;  // the indices in open_ of the folders open on disk, ascending
-  // Lower-cased path -> the path as shown, of every file written.
-  std::unordered_map<std::string, std::string> writtenPaths_;
   std::int64_t written_ = 0;
   std::int64_t bytes_ = 0;
   std::int64_t refused_ = 0;
@@ -111,24 +114,30 @@ void Extraction::Run() {
   for (std::size_t i = 0; i < reader_.entries().size(); ++i) {
     const VpDirEntry& e = reader_.entries()[i];
     switch (walk_.Next(e)) {
-      case FolderWalk::Step::kOpen:
-        open_.push_back(OpenFolder{walk_.folders().back(), ExtractNameProblem(EntryName(e)),
-                                   host::ExtractFolder(), Status::Ok()});
+      case FolderWalk::Step::kOpen: {
+        const std::string problem = ExtractNameProblem(EntryName(e));
+        const std::string refusal = problem.empty()
+                                        ? problem
+                                        : "entry " + std::to_string(i) + " (" +
+                                              Printable(walk_.Current()) + "): " + problem;
+        open_.push_back(
+            OpenFolder{walk_.folders().back(), refusal, host::ExtractFolder(), Status::Ok()});
         break;
+      }
       case FolderWalk::Step::kClose:
         CloseFolder();
         break;
       case FolderWalk::Step::kStrayUp:
         // Read as staying at the top: never above the target folder.
-        Report("ignored entry " + std::to_string(i) + " (..): it closes no open folder");
+        Report("ignored " + RefusalOf(reader_.findings(), i, ".."));
         ++refused_;
         break;
       case FolderWalk::Step::kFile:
         if (!chosen_.chosen[i]) break;
         held.Next(e.size);
-        File(e);
+        if (!File(i, e)) break;
         ++doneFiles_;
-        doneBytes_ += e.size > 0 ? e.size : 0;
+        doneBytes_ += e.size;
         if (progress_ != nullptr) progress_->Advance(doneBytes_, doneFiles_);
         break;
     }
@@ -170,32 +179,25 @@ void Extraction::Report(const std::string& text) {
   console_.Error(text);
 }
 
-void Extraction::File(const VpDirEntry& e) {
-  const std::string_view name = EntryName(e);
-  const std::string shown = Printable(walk_.PathOf(name));
-  std::string refusal;
+std::string Extraction::Refusal(std::size_t i, const std::string& path,
+                                std::string_view name) const {
+  std::string refusal = RefusalOf(reader_.findings(), i, path);
+  if (!refusal.empty()) return refusal;
+  const std::string entry = "entry " + std::to_string(i) + " (" + Printable(path) + "): ";
   for (const OpenFolder& f : open_) {
-    if (!f.refusal.empty()) {
-      refusal = f.refusal;
-      break;
-    }
+    if (!f.refusal.empty()) return entry + "in folder " + f.refusal;
   }
-  if (refusal.empty()) refusal = ExtractNameProblem(name);
-  // Readers take the first entry of a path, whatever the letter case, and
-  // so do the file systems of some hosts: a later one is not written.
-  std::string key = CaseFolded(walk_.PathOf(name));
-  if (auto first = writtenPaths_.find(key); refusal.empty() && first != writtenPaths_.end()) {
-    refusal = "the same path as " + first->second + ", letter case ignored";
-  }
-  if (!refusal.empty()) {
-    Report("refused " + shown + ": " + refusal);
+  const std::string problem = ExtractNameProblem(name);
+  return problem.empty() ? problem : entry + problem;
+}
+
+bool Extraction::File(std::size_t i, const VpDirEntry& e) {
+  const std::string_view name = EntryName(e);
+  const std::string path = walk_.PathOf(name);
+  if (const std::string refusal = Refusal(i, path, name); !refusal.empty()) {
+    Report("refused " + refusal);
     ++refused_;
-    return;
-  }
-  if (!reader_.EntryDataInFile(e)) {
-    Report("could not extract " + shown + ": its data lie outside the archive");
-    ++failed_;
-    return;
+    return false;
   }
   const host::ExtractFolder* target = nullptr;
   Status why = Target(&target);
@@ -203,13 +205,13 @@ void Extraction::File(const VpDirEntry& e) {
     why = target->WriteFile(std::string(name), reader_.file(), e.offset, e.size, e.timestamp);
   }
   if (!why.ok()) {
-    Report("could not extract " + shown + ": " + Printable(why.Message()));
+    Report("could not extract " + Printable(path) + ": " + Printable(why.Message()));
     ++failed_;
-    return;
+    return true;
   }
   ++written_;
   bytes_ += e.size;
-  writtenPaths_.emplace(std::move(key), shown);
+  return true;
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "pack/layout.h"
 #include "pack/writer.h"
 #include "shell/modes.h"
+#include "shell/open_archive.h"
 #include "vp/source_archives.h"
 
 namespace quarrion {
@@ -78,7 +79,7 @@ void WriteListCommand(const BuildList& list, Console& console) {
 
 // "lo": adds every entry of a list file. A rejected entry is announced and
 // waits for any word before the load goes on.
-void LoadListCommand(BuildList& list, Console& console) {
+void LoadListCommand(BuildList& list, Console& console, SourceWarnings& sources) {
   console.Prompt(kListNamePrompt);
   std::string name;
   if (!Answer(console, &name, "list file name")) return;
@@ -91,7 +92,11 @@ void LoadListCommand(BuildList& list, Console& console) {
   SourceArchives archives;  // each source archive's directory is read once
   ListEntry entry;
   while (ReadListEntry(file, entry)) {
-    Status why = AddFile(list, entry.name, entry.path, entry.folder, &archives);
+    const FileSource source =
+        ArchiveSourceOf(entry.path, archives).value_or(FileSource::Disk(entry.path));
+    SourceNotes notes;
+    Status why = AddFile(list, entry.name, source, entry.folder, &archives, &notes);
+    sources.Note(source, notes);
     if (why.ok()) {
       console.Line("Added: " + entry.name + " to " + entry.folder);
       continue;
@@ -132,9 +137,10 @@ void WriteArchiveCommand(BuildList& list, Console& console, const EntryTimes& ti
   console.Line("VP Written!");
 }
 
-// "ad": one file from its three typed values. A refusal is reported on the
-// error stream only; the dialogue itself prints nothing more.
-void AddFileCommand(BuildList& list, Console& console) {
+// "ad": one file from its three typed values; the path is read as a list
+// file's path line is. A refusal is reported on the error stream only; the
+// dialogue itself prints nothing more.
+void AddFileCommand(BuildList& list, Console& console, SourceWarnings& sources) {
   std::string name, path, folder;
   console.Line(kFileNamePrompt);
   if (!Answer(console, &name, "file name")) return;
@@ -142,9 +148,13 @@ void AddFileCommand(BuildList& list, Console& console) {
   if (!Answer(console, &path, "source path")) return;
   console.Line("Enter files directory under data\\ (ie voice\\special):");
   if (!Answer(console, &folder, "folder")) return;
-  if (Status why = AddFile(list, name, path, folder); !why.ok()) {
+  SourceArchives archives;
+  const FileSource source = ArchiveSourceOf(path, archives).value_or(FileSource::Disk(path));
+  SourceNotes notes;
+  if (Status why = AddFile(list, name, source, folder, &archives, &notes); !why.ok()) {
     console.Error("could not add " + why.Message());
   }
+  sources.Note(source, notes);
 }
 
 // "rm": removes the record of that name and folder.
@@ -161,7 +171,11 @@ void RemoveFileCommand(BuildList& list, Console& console) {
 
 }  // namespace
 
-void InteractiveLoop(BuildList& list, Console& console, const BuildSettings& build) {
+int InteractiveLoop(BuildList& list, Console& console, const BuildSettings& build) {
+  // Files taken from a source archive that is cut short, or by a name that
+  // fits several files, are warned of; the session then ends with 1.
+  Warnings warnings{console.out, console.err};
+  SourceWarnings sources(warnings);
   std::string command;
   while (command != "qu") {
     for (std::string_view line : kMenu) console.Line(line);
@@ -180,19 +194,20 @@ void InteractiveLoop(BuildList& list, Console& console, const BuildSettings& bui
     } else if (command == "li") {
       WriteListCommand(list, console);
     } else if (command == "lo") {
-      LoadListCommand(list, console);
+      LoadListCommand(list, console, sources);
     } else if (command == "wr") {
       WriteArchiveCommand(list, console, build.times);
     } else if (command == "re") {
       list.Reset();
     } else if (command == "ad") {
-      AddFileCommand(list, console);
+      AddFileCommand(list, console, sources);
     } else if (command == "vp") {
-      ImportFromVp(list, console);
+      ImportFromVp(list, console, sources);
     } else if (command == "rm") {
       RemoveFileCommand(list, console);
     }
   }
+  return warnings.count > 0 ? 1 : 0;
 }
 
 }  // namespace quarrion

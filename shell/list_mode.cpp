@@ -1,5 +1,7 @@
 // -list: every file of an archive (or those -only chooses), with its size,
-// time and path, in directory order, then the totals.
+// time and path, in directory order, then the totals. A file -verify
+// reports is left out, with a warning, as -extract refuses it: the listing
+// is what -extract writes.
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -20,21 +22,26 @@ int RunListArchive(const StartupOptions& options, Console& console) {
   if (!selection.Compile(options.onlyPatterns, console)) return 1;
   VpReader reader;
   if (!OpenArchive(options.archiveFile, &reader, console)) return 1;
+  Warnings warnings{console.out, console.err};
   FolderWalk walk;
   std::int64_t files = 0;
   std::int64_t bytes = 0;
-  for (const VpDirEntry& e : reader.entries()) {
+  for (std::size_t i = 0; i < reader.entries().size(); ++i) {
+    const VpDirEntry& e = reader.entries()[i];
     if (walk.Next(e) != FolderWalk::Step::kFile) continue;
-    if (!selection.Chosen(walk.PathOf(EntryName(e)))) continue;
+    const std::string path = walk.PathOf(EntryName(e));
+    if (!selection.Chosen(path)) continue;
+    if (const std::string refusal = RefusalOf(reader.findings(), i, path); !refusal.empty()) {
+      warnings.Add("left out " + refusal);
+      continue;
+    }
     char size[16];
     std::snprintf(size, sizeof size, "%10ld", static_cast<long>(e.size));
-    console.Line(std::string(size) + "  " + UtcTimeText(e.timestamp) + "  " +
-                 Printable(walk.PathOf(EntryName(e))));
+    console.Line(std::string(size) + "  " + UtcTimeText(e.timestamp) + "  " + Printable(path));
     ++files;
     bytes += e.size;
   }
   console.Line(Counted(files, "file", "files") + ", " + Counted(bytes, "byte", "bytes"));
-  Warnings warnings{console.out, console.err};
   selection.WarnUnmatched(warnings);
   return warnings.count > 0 ? 1 : 0;
 }

@@ -4,6 +4,7 @@
 
 #include "buildlist/build_list.h"
 #include "shell/console.h"
+#include "shell/open_archive.h"
 #include "shell/options.h"
 
 namespace quarrion {
@@ -16,9 +17,10 @@ int RunDefaultBuild(const StartupOptions& options, BuildList& list, Console& con
 
 // The interactive command loop (interactive.cpp) and its "vp" command
 // (vp_import.cpp). "im" leaves out what `build` excludes; "wr" gives the
-// file entries `build`'s times.
-void InteractiveLoop(BuildList& list, Console& console, const BuildSettings& build = {});
-void ImportFromVp(BuildList& list, Console& console);
+// file entries `build`'s times. The loop returns 1 when "vp", "lo" or "ad"
+// warned of a source archive (see SourceWarnings), else 0.
+int InteractiveLoop(BuildList& list, Console& console, const BuildSettings& build = {});
+void ImportFromVp(BuildList& list, Console& console, SourceWarnings& sources);
 
 // Looking into archives (list_mode.cpp, verify_mode.cpp, extract_mode.cpp).
 int RunListArchive(const StartupOptions& options, Console& console);

@@ -35,8 +35,7 @@ int RunQuarrion(const std::vector<std::string>& args, std::istream& in, std::ost
       PrintVersion(out);
       return 0;
     case Mode::kInteractive:
-      InteractiveLoop(list, console, options.build);
-      return 0;
+      return InteractiveLoop(list, console, options.build);
     case Mode::kList:
       return RunListArchive(options, console);
     case Mode::kVerify:

@@ -1,17 +1,23 @@
 // The "vp" command: walks an existing archive's directory in stored order,
 // follows its folder and up entries, and asks about each file whether to
-// take it. A taken file enters the build list as a reference into that
-// archive (archive:name); its bytes are copied when an archive is written.
+// take it. A taken file enters the build list as a reference to its exact
+// path in that archive (archive:data\maps\a.pof), so files of one name in
+// different folders each bring their own bytes; they are copied when an
+// archive is written. What -verify reports about an entry is refused when
+// it is taken, and an archive cut short is warned of and walked as far as
+// it goes.
 //
 // The walk only ever looks at entries the reader loaded and reads at least
 // one character of input per question, so it ends whatever the archive
 // holds and whatever is typed.
 #include <istream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "buildlist/add_file.h"
 #include "shell/modes.h"
+#include "shell/open_archive.h"
 #include "vp/format.h"
 #include "vp/source_archives.h"
 #include "vp/walk.h"
@@ -34,29 +40,21 @@ Reply AskAboutFile(Console& console, const std::string& question) {
   }
 }
 
-// The entries a reference can name. A reference names a file by its name
-// alone and is served by the first entry of that name (ASCII case ignored),
-// wherever it lies; a later file of the same name cannot be referred to, as
-// its reference would copy the other file's bytes.
-std::vector<bool> ReferableEntries(const VpReader& reader) {
-  const std::vector<VpDirEntry>& entries = reader.entries();
-  std::vector<bool> referable(entries.size());
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    referable[i] = reader.Find(EntryName(entries[i])) == i;
-  }
-  return referable;
-}
-
 // The command's walk over the directory, one entry at a time.
 class ImportWalk {
  public:
   ImportWalk(BuildList& list, Console& console, const std::string& archiveName,
-             SourceArchives& archives)
-      : list_(list), console_(console), archiveName_(archiveName), archives_(archives) {}
+             SourceArchives& archives, SourceWarnings& sources, ArchiveFindings findings)
+      : list_(list),
+        console_(console),
+        archiveName_(archiveName),
+        archives_(archives),
+        sources_(sources),
+        findings_(std::move(findings)) {}
 
   // Shows the entry and, for a file, asks whether to take it. False when
   // the input ended before an answer came.
-  bool Entry(const VpDirEntry& entry, bool referable) {
+  bool Entry(std::size_t i, const VpDirEntry& entry) {
     const std::string name(EntryName(entry));
     switch (walk_.Next(entry)) {
       case FolderWalk::Step::kClose:
@@ -77,7 +75,7 @@ class ImportWalk {
     switch (
         AskAboutFile(console_, "Do you wish to import file " + shown_ + "\\" + name + " [y/n]: ")) {
       case Reply::kTake:
-        Take(name, referable);
+        Take(i, name);
         return true;
       case Reply::kSkip:
         console_.Line("Skipping file;");
@@ -91,25 +89,32 @@ class ImportWalk {
   }
 
  private:
-  // Adds the file as a reference into the archive, in the folder it really
-  // lies in.
-  void Take(const std::string& name, bool referable) {
+  // Adds the file as a reference to its path in the archive (a file at the
+  // root as \name), in the folder it really lies in.
+  void Take(std::size_t i, const std::string& name) {
     archives_.Recheck();  // the archive may have changed while the question waited
     console_.Line("Importing File");
-    const std::string reference = archiveName_ + ":" + name;
-    if (!referable) {
-      console_.Error("could not add " + reference + ": an earlier entry of " + archiveName_ +
-                     " has the same name, and its bytes would be copied instead");
-    } else if (Status why = AddFile(list_, name, reference, walk_.Current(), &archives_);
-               !why.ok()) {
+    const std::string inner = walk_.folders().empty() ? "\\" + name : walk_.PathOf(name);
+    const FileSource source = FileSource::Archived(archiveName_, inner);
+    // A path an earlier file already has would bring that file's bytes.
+    if (const std::string refusal = RefusalOf(findings_, i, walk_.PathOf(name)); !refusal.empty()) {
+      console_.Error("could not add " + source.Text() + ": archive " + archiveName_ + ": " +
+                     refusal);
+      return;
+    }
+    SourceNotes notes;
+    if (Status why = AddFile(list_, name, source, walk_.Current(), &archives_, &notes); !why.ok()) {
       console_.Error("could not add " + why.Message());
     }
+    sources_.Note(source, notes);
   }
 
   BuildList& list_;
   Console& console_;
   const std::string& archiveName_;
   SourceArchives& archives_;
+  SourceWarnings& sources_;
+  const ArchiveFindings findings_;  // of the archive as the walk read it
   FolderWalk walk_;
   // The path as the messages show it: below the data folder, with a leading
   // backslash (\maps), empty at the level of data.
@@ -118,7 +123,7 @@ class ImportWalk {
 
 }  // namespace
 
-void ImportFromVp(BuildList& list, Console& console) {
+void ImportFromVp(BuildList& list, Console& console, SourceWarnings& sources) {
   console.Prompt("Enter name of vp file (ie c:\\games\\starhold\\stockpack.vp): ");
   std::string archiveName;
   if (!console.Word(archiveName)) {
@@ -134,13 +139,13 @@ void ImportFromVp(BuildList& list, Console& console) {
     console.Error("cannot import from " + why.Message());
     return;
   }
-  // Copies, because AddFile reads the archive again (replacing this reader)
+  sources.Archive(archiveName, reader->findings().WholeFileProblems());
+  // A copy, because AddFile reads the archive again (replacing this reader)
   // if it changes on disk while a question waits.
   const std::vector<VpDirEntry> entries = reader->entries();
-  const std::vector<bool> referable = ReferableEntries(*reader);
-  ImportWalk walk(list, console, archiveName, archives);
+  ImportWalk walk(list, console, archiveName, archives, sources, reader->findings());
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    if (!walk.Entry(entries[i], referable[i])) return;
+    if (!walk.Entry(i, entries[i])) return;
   }
 }
 

@@ -22,38 +22,60 @@ using testing::Entry;
 using testing::RunArchiveMode;
 using ArchiveModeTest = testing::ArchiveTest;
 
-TEST_F(ArchiveModeTest, ListPrintsFilesInDirectoryOrder) {
+// Files -verify reports are left out, with a warning naming each: the
+// listing and its totals are what -extract writes.
+TEST_F(ArchiveModeTest, ListPrintsFilesInDirectoryOrderButWhatVerifyReports) {
   ArchiveBuilder c;
   c.Folder("data").File("readme.txt", "hello", 0).Folder("maps").File("a.map", "0123", -1);
   c.Up().Folder("tables").File("ships.tbl", std::string(1234, 'x'), 2147483647);
   c.File("leap", "", 951782400).File("old", "", -2147483647 - 1);
   c.File("bad\x1b]0;x", "!", 86400);  // a name that would drive a terminal
+  c.Add(Entry(16, -4, "neg", 1)).Add(Entry(17, 3, "over", 1));
   testing::Dialogue t = RunArchiveMode(RunListArchive, Archive(c.Bytes()));
-  EXPECT_EQ(t.status, 0);
-  EXPECT_EQ(t.err, "");
+  EXPECT_EQ(t.status, 1);
+  EXPECT_EQ(t.err,
+            "quarrion: warning: left out entry 9 (data\\tables\\bad?]0;x): \"bad?]0;x\" holds a "
+            "control character\n"
+            "quarrion: warning: left out entry 10 (data\\tables\\neg): the size -4 is negative\n"
+            "quarrion: warning: left out entry 11 (data\\tables\\over): the data overlap those of "
+            "entry 1 (data\\readme.txt)\n");
   EXPECT_EQ(t.out,
             "         5  1970-01-01 00:00:00  data\\readme.txt\n"
             "         4  1969-12-31 23:59:59  data\\maps\\a.map\n"
             "      1234  2038-01-19 03:14:07  data\\tables\\ships.tbl\n"
             "         0  2000-02-29 00:00:00  data\\tables\\leap\n"
             "         0  1901-12-13 20:45:52  data\\tables\\old\n"
-            "         1  1970-01-02 00:00:00  data\\tables\\bad?]0;x\n"
-            "6 files, 1244 bytes\n");
+            "5 files, 1243 bytes\n");
 }
 
-// -list and -extract open archives alike; -verify reports what it can open
+// -list and -extract open archives alike, and refuse one whose header or
+// directory -verify reports, in its words; -verify reports what it can open
 // as problems. Nothing is extracted from an archive that cannot be read.
 TEST_F(ArchiveModeTest, ArchivesThatCannotBeReadAreErrors) {
   const std::string missing = "quarrion: cannot open archive " + dir_.Join("missing.vp") + ":";
+  ArchiveBuilder g;
+  g.Folder("data").File("a", "1");
+  const std::int32_t at = g.DirOffset();
   const std::pair<std::string, std::string> cases[] = {
       {dir_.Join("missing.vp"), missing},
       {Archive("VPVQ" + std::string(12, '\0'), "q.vp"), "q.vp: not a VP archive"},
       {Archive(ArchiveBuilder().Bytes(3), "v3.vp"),
-       "v3.vp: not a VP archive of version 2 (version 3)"}};
+       "v3.vp: not a VP archive of version 2 (version 3)"},
+      {Archive(g.Bytes(2, at, 5), "cut.vp"),
+       "cut.vp: the header counts 5 entries, but only 2 fit between the directory offset and "
+       "the end of the file\n"},
+      {Archive(std::string("VPVP\x02\0", 6), "six.vp"),
+       "six.vp: the file is 6 bytes long, shorter than the 16-byte header\n"},
+      {Archive(g.Bytes(2, 5000, 2), "past.vp"), "past.vp: the directory offset 5000 lies outside"},
+      {Archive(g.Bytes(2, 8, 2), "head.vp"), "head.vp: the directory offset 8 lies outside"},
+      {Archive(g.Bytes(2, at, -1), "neg.vp"), "neg.vp: the entry count -1 is negative\n"},
+      {Archive(g.Bytes(2, at, 1), "tail.vp"),
+       "tail.vp: the file holds 44 bytes after the last directory entry\n"}};
   for (const auto& [archive, message] : cases) {
     for (auto mode : {RunListArchive, RunExtractArchive}) {
       const testing::Dialogue t = RunArchiveMode(mode, archive, dir_.Join("out"));
       EXPECT_EQ(t.status, 1);
+      EXPECT_EQ(t.out, "");
       EXPECT_NE(t.err.find(message), std::string::npos) << t.err;
     }
   }
@@ -159,7 +181,7 @@ TEST(DiffModeTest, OptionWords) {
 // statuses, hostile archives, and a patch that cannot be written.
 TEST_F(ArchiveModeTest, DiffLinesTotalsAndStatuses) {
   const std::string big(70000, 'x');
-  ArchiveBuilder before, retimed, after, outside, colon;
+  ArchiveBuilder before, retimed, after, outside, colon, over;
   before.Folder("data").File("readme.txt", "hello", 1).File("B.tbl", "bbb").File("a.tbl", big);
   before.Folder("maps").File("gone.map", "g");
   // The same data at other times; a later entry of a path does not count.
@@ -170,13 +192,16 @@ TEST_F(ArchiveModeTest, DiffLinesTotalsAndStatuses) {
   after.File("a.tbl", big.substr(1) + "y").Folder("maps").File("new.map", "n");
   outside.Folder("data").Add(Entry(1000, 5, "x.tbl", 1));
   colon.Folder("data").File("x:y", "z");
+  over.Folder("data").File("a", "0123").Add(Entry(17, 2, "b", 1));
   for (auto [name, archive] : {std::pair{"old.vp", &before},
                                {"retimed.vp", &retimed},
                                {"new.vp", &after},
                                {"outside.vp", &outside},
-                               {"colon.vp", &colon}}) {
+                               {"colon.vp", &colon},
+                               {"over.vp", &over}}) {
     Archive(archive->Bytes(), name);
   }
+  Archive(after.Bytes(2, after.DirOffset(), 100), "cut.vp");
   struct Case {
     const char* newArchive;
     bool patch;
@@ -192,7 +217,12 @@ TEST_F(ArchiveModeTest, DiffLinesTotalsAndStatuses) {
        ""},
       {"outside.vp", false, 2, "",
        "quarrion: " + dir_.Join("outside.vp") +
-           ": entry 1 (data\\x.tbl): its data lie outside the archive\n"},
+           ": entry 1 (data\\x.tbl): the data (offset 1000, 5 bytes) lie outside the data area "
+           "(offset 16 up to 16)\n"},
+      {"over.vp", true, 2, "",
+       "quarrion: " + dir_.Join("over.vp") +
+           ": entry 2 (data\\b): the data overlap those of entry 1 (data\\a)\n"},
+      {"cut.vp", true, 2, "", "quarrion: " + dir_.Join("cut.vp") + ": the header counts 100"},
       {"missing.vp", false, 2, "", "quarrion: cannot open archive " + dir_.Join("missing.vp")},
       {"colon.vp", true, 2,
        "- data\\a.tbl\n- data\\B.tbl\n- data\\maps\\gone.map\n- data\\readme.txt\n+ data\\x:y\n"
@@ -262,7 +292,7 @@ using testing::ReadFile;
 using testing::WriteFile;
 
 // An existing file is replaced, whatever it held; data outside the archive
-// are reported and the next file is still written.
+// are refused and the next file is still written.
 TEST_F(ArchiveModeTest, ExtractWritesFilesAtTheirPathsAndReportsFailures) {
   ArchiveBuilder c;
   c.Folder("data").File("readme.txt", "hello").Folder("maps").Folder("deep").File("a.map", "map");
@@ -274,8 +304,9 @@ TEST_F(ArchiveModeTest, ExtractWritesFilesAtTheirPathsAndReportsFailures) {
   EXPECT_EQ(t.status, 1);
   EXPECT_EQ(t.out, "Extracted 4 files (300008 bytes) into " + out + "\n");
   EXPECT_EQ(t.err,
-            "quarrion: could not extract data\\gone.tbl: its data lie outside the archive\n"
-            "quarrion: not everything was extracted: 0 refused, 1 failed\n");
+            "quarrion: refused entry 8 (data\\gone.tbl): the data (offset 1073741824, 5 bytes) lie "
+            "outside the data area (offset 16 up to 300024)\n"
+            "quarrion: not everything was extracted: 1 refused, 0 failed\n");
   EXPECT_EQ(testing::ListTree(out).size(), 7u);  // no temporary file left
   EXPECT_EQ(ReadFile(out + "/data/readme.txt"), "hello");
   t = testing::RunArchiveMode(RunExtractArchive, dir_.Join("a.vp"), "");
@@ -301,25 +332,57 @@ TEST_F(ArchiveModeTest, ExtractRefusesNamesThatLeaveTheFolderOrRepeatAPath) {
   EXPECT_EQ(t.out, "Extracted 4 files (11 bytes) into " + out + "\n");
   EXPECT_EQ(
       t.err,
-      "quarrion: ignored entry 0 (..): it closes no open folder\n"
-      "quarrion: ignored entry 4 (..): it closes no open folder\n"
-      "quarrion: refused .\\dot.txt: \".\" names the current folder\n"
-      "quarrion: refused data\\..: \"..\" names the parent folder\n"
-      "quarrion: refused data\\../up.txt: \"../up.txt\" holds a slash\n"
-      "quarrion: refused data\\..\\up.txt: \"..\\up.txt\" holds a backslash\n"
-      "quarrion: refused data\\/abs.txt: \"/abs.txt\" holds a slash\n"
-      "quarrion: refused data\\C:\\drive.txt: \"C:\\drive.txt\" holds a colon\n"
-      "quarrion: refused data\\c:x: \"c:x\" holds a colon\n"
-      "quarrion: refused data\\sub\\..\\..\\deep.txt: \"sub\\..\\..\" holds a backslash\n"
-      "quarrion: refused data\\Fine.TXT: the same path as data\\fine.txt, letter case ignored\n"
-      "quarrion: refused data\\maps\\A.MAP: the same path as data\\Maps\\a.map, letter case "
-      "ignored\n"
+      "quarrion: ignored entry 0 (..): closes no open folder\n"
+      "quarrion: ignored entry 4 (..): closes no open folder\n"
+      "quarrion: refused entry 7 (.\\dot.txt): in folder entry 6 (.): \".\" names the current "
+      "folder\n"
+      "quarrion: refused entry 10 (data\\..): \"..\" names the parent folder\n"
+      "quarrion: refused entry 11 (data\\../up.txt): \"../up.txt\" holds a slash\n"
+      "quarrion: refused entry 12 (data\\..\\up.txt): \"..\\up.txt\" holds a backslash\n"
+      "quarrion: refused entry 13 (data\\/abs.txt): \"/abs.txt\" holds a slash\n"
+      "quarrion: refused entry 14 (data\\C:\\drive.txt): \"C:\\drive.txt\" holds a colon\n"
+      "quarrion: refused entry 15 (data\\c:x): \"c:x\" holds a colon\n"
+      "quarrion: refused entry 17 (data\\sub\\..\\..\\deep.txt): in folder entry 16 "
+      "(data\\sub\\..\\..): \"sub\\..\\..\" holds a backslash\n"
+      "quarrion: refused entry 20 (data\\Fine.TXT): the same path as entry 19 (data\\fine.txt), "
+      "letter case ignored\n"
+      "quarrion: refused entry 25 (data\\maps\\A.MAP): the same path as entry 22 "
+      "(data\\Maps\\a.map), letter case ignored\n"
       "quarrion: not everything was extracted: 12 refused, 0 failed\n");
   // Only the plain files exist, and nothing beside the target.
   EXPECT_EQ(testing::ListTree(dir_.Join("sandbox")),
             (std::vector<std::string>{"out", "out/data", "out/data/Maps", "out/data/Maps/a.map",
                                       "out/data/fine.txt", "out/top.txt", "out/up.txt"}));
   EXPECT_EQ(ReadFile(out + "/data/fine.txt"), "yes");
+}
+
+// Data that -verify reports are never written: five entries that share one
+// run (only the first is), data over the header or the directory, a
+// negative size. -list counts exactly what -extract writes.
+TEST_F(ArchiveModeTest, ExtractNeverWritesDataThatVerifyReports) {
+  ArchiveBuilder c;
+  c.Folder("data").File("run", "0123456789").File("fine", "ok");
+  for (const char* name : {"s1", "s2", "s3", "s4"}) c.Add(Entry(16, 10, name, 1));
+  c.Add(Entry(4, 4, "header", 1)).Add(Entry(c.DirOffset(), 10, "directory", 1));
+  c.Add(Entry(20, -3, "negative", 1));
+  const std::string archive = Archive(c.Bytes());
+  const testing::Dialogue t = RunArchiveMode(RunExtractArchive, archive, dir_.Join("out"));
+  EXPECT_EQ(t.status, 1);
+  EXPECT_EQ(t.out, "Extracted 2 files (12 bytes) into " + dir_.Join("out") + "\n");
+  for (const char* refused :
+       {"refused entry 3 (data\\s1): the data overlap those of entry 1 (data\\run)",
+        "refused entry 6 (data\\s4): the data overlap those of entry 1 (data\\run)",
+        "refused entry 7 (data\\header): the data (offset 4, 4 bytes) lie outside the data area",
+        "refused entry 8 (data\\directory): the data (offset 28, 10 bytes) lie outside",
+        "refused entry 9 (data\\negative): the size -3 is negative",
+        "not everything was extracted: 7 refused, 0 failed"}) {
+    EXPECT_NE(t.err.find(refused), std::string::npos) << refused << " not in " << t.err;
+  }
+  EXPECT_EQ(testing::ListTree(dir_.Join("out")),
+            (std::vector<std::string>{"data", "data/fine", "data/run"}));
+  const testing::Dialogue list = RunArchiveMode(RunListArchive, archive);
+  EXPECT_EQ(list.status, 1);
+  EXPECT_EQ(list.out.substr(list.out.rfind('\n', list.out.size() - 2) + 1), "2 files, 12 bytes\n");
 }
 
 #if !defined(_WIN32)

@@ -16,6 +16,7 @@
 namespace quarrion {
 namespace {
 
+using testing::ArchiveBuilder;
 using testing::FileExists;
 using testing::ReadFile;
 using testing::RunQuarrionBinary;
@@ -198,6 +199,79 @@ TEST_F(BatchTest, RelationalBuildReferencesAndFailures) {
   EXPECT_NE(r.out.find("Add Failed! File \"" + dir_.Join("elsewhere") + "\\UPPER.VP:c.pof\""),
             std::string::npos);
   EXPECT_FALSE(FileExists(dir_.Join("f.vp")));
+}
+
+// A reference takes the file its inner name names, under the name line's
+// name: a bare name the first file of that name (warned of when there are
+// several), a path exactly that file, never a folder. -vppath moves the
+// archive and keeps the inner path; a line without ".vp:" is a reference
+// when it names an archive; a source cut short is warned of and used as far
+// as it goes; an entry -verify reports is refused.
+TEST_F(BatchTest, ReferencesTakeTheFileTheirInnerNameNames) {
+  ArchiveBuilder b;
+  b.Folder("data").Folder("a").File("x.tbl", "one").Up().Folder("b").File("x.tbl", "two");
+  b.Up().Folder("maps").File("m", "m").Add(testing::Entry(16, 3, "o", 1));
+  const std::string pack = dir_.Join("pack.vp");
+  WriteFile(pack, b.Bytes());
+  WriteFile(dir_.Join("pack.dat"), b.Bytes());
+  const std::string cut = dir_.Join("cut.vp");
+  WriteFile(cut, b.Bytes(2, b.DirOffset(), 20));
+  struct Case {
+    std::string config;
+    bool vppath;
+    int status;
+    std::string data;  // the archive's data; "" when none is written
+    std::string err;
+    std::string out;  // the end of standard output
+  };
+  const Case cases[] = {
+      {"x.tbl\n" + pack + ":data\\b\\x.tbl\ndata\n", false, 0, "two", "", ""},
+      {"y.tbl\n" + pack + ":DATA\\A\\X.TBL\ndata\n", false, 0, "one", "", ""},
+      {"x.tbl\n" + pack + ":x.tbl\ndata\n", false, 1, "one",
+       "quarrion: warning: " + pack +
+           ":x.tbl: the archive holds 2 files named \"x.tbl\"; the first, data\\a\\x.tbl, is "
+           "used\n",
+       ""},
+      {"maps\n" + pack + ":maps\ndata\\other\n", false, 1, "", "",
+       "Add Failed! File \"" + pack + ":maps\" Is Not In Its VP Archive!"},
+      {"x.tbl\nd:\\vps\\pack.vp:data\\b\\x.tbl\ndata\n", true, 0, "two", "", ""},
+      {"x.tbl\n" + dir_.Join("pack.dat") + ":data\\b\\x.tbl\ndata\n", false, 0, "two", "", ""},
+      {"x.tbl\n" + cut + ":data\\b\\x.tbl\ndata\n", false, 1, "two",
+       "quarrion: warning: source archive " + cut +
+           ": the header counts 20 entries, but only 10 fit",
+       ""},
+      {"o\n" + pack + ":o\ndata\n", false, 1, "", "",
+       "Add Failed! File \"" + pack + ":o\" Is Broken In Its VP Archive!"},
+  };
+  const std::string cfg = dir_.Join("r.cfg");
+  const std::string out = dir_.Join("r.vp");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.config);
+    std::filesystem::remove(out);
+    WriteFile(cfg, c.config);
+    std::vector<std::string> args = {"-rconfig", cfg, "-dir", Game(), "-o", out};
+    if (c.vppath) args.insert(args.end(), {"-vppath", dir_.path()});
+    const RunResult r = testing::RunQuarrionInProcess(args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.err.substr(0, c.err.size()), c.err);
+    EXPECT_TRUE(r.out.ends_with(c.out)) << r.out;
+    const std::string written = ReadFile(out);
+    EXPECT_EQ(written.size() > 16 ? written.substr(16, c.data.size()) : "", c.data);
+    // Stored under its name line.
+    EXPECT_EQ(written.find(c.config.substr(0, c.config.find('\n')) + '\0') != std::string::npos,
+              !c.data.empty());
+  }
+
+#if !defined(_WIN32)
+  // A data directory whose path holds ".vp:" is files on disk like any other.
+  WriteFile(dir_.Join("odd.vp:1/data/a.tbl"), "disk");
+  ArchiveBuilder odd;
+  odd.Folder("data").File("a.tbl", "odd!");
+  WriteFile(dir_.Join("odd.vp"), odd.Bytes());
+  const RunResult r = RunQuarrionBinary({"-dir", "odd.vp:1/data", "-o", "x.vp"}, "", dir_.path());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir_.Join("x.vp")).substr(16, 4), "disk");
+#endif
 }
 
 // In an installer script `$` starts a variable, so a dollar sign in a folder

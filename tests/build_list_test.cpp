@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -168,8 +169,8 @@ TEST(ReadTextTest, WordThenLineDropsOneCarriageReturnAndNeverCuts) {
 using testing::TempDir;
 using testing::WriteFile;
 
-// ship.pof twice (data\a first: 3 bytes, time 1111), then "cut.tbl" whose
-// data run past the end.
+// ship.pof twice (data\a first: 3 bytes, time 1111; data\b: entry 5), then
+// "cut.tbl" whose data run past the end.
 std::string SourceArchive() {
   testing::ArchiveBuilder b;
   b.Folder("data").Folder("a").File("ship.pof", "abc", 1111).Up().Folder("b");
@@ -202,33 +203,41 @@ TEST(AddFileTest, EveryRefusalLeavesTheListAloneWithItsCode) {
   const std::string archive = dir.Join("pack.vp");
   WriteFile(archive, SourceArchive());
   WriteFile(dir.Join("text.vp"), "just some text, no archive");
-  const std::tuple<std::string, std::string, Code> cases[] = {
-      {"x", dir.Join("missing.tbl"), Code::kNotFound},
-      {"x", dir.path(), Code::kNotRegular},
-      {std::string(32, 'n'), archive, Code::kNameTooLong},
-      {"a:b", archive + ":x", Code::kNotPlainName},
-      {"ship.pof", dir.Join("gone.vp") + ":ship.pof", Code::kNotFound},
-      {"ship.pof", dir.Join("text.vp") + ":ship.pof", Code::kNotVpArchive},
-      {"ship", archive + ":ship", Code::kNoSuchEntry},
-      {"cut.tbl", archive + ":cut.tbl", Code::kOutOfRange},
+  auto in = [&archive](const std::string& inner) { return FileSource::Archived(archive, inner); };
+  const std::tuple<std::string, FileSource, Code> cases[] = {
+      {"x", FileSource::Disk(dir.Join("missing.tbl")), Code::kNotFound},
+      {"x", FileSource::Disk(dir.path()), Code::kNotRegular},
+      {std::string(32, 'n'), in("ship.pof"), Code::kNameTooLong},
+      {"a:b", in("ship.pof"), Code::kNotPlainName},
+      {"ship.pof", FileSource::Archived(dir.Join("gone.vp"), "ship.pof"), Code::kNotFound},
+      {"ship.pof", FileSource::Archived(dir.Join("text.vp"), "ship.pof"), Code::kNotVpArchive},
+      {"ship", in("ship"), Code::kNoSuchEntry},
+      {"ship.pof", in("data\\c\\ship.pof"), Code::kNoSuchEntry},
+      // A folder is never a file, by name or by path.
+      {"b", in("b"), Code::kNoSuchEntry},
+      {"a", in("data\\a"), Code::kNoSuchEntry},
+      // What -verify reports is never copied.
+      {"cut.tbl", in("cut.tbl"), Code::kBrokenEntry},
   };
   SourceArchives archives;
   BuildList list;
-  for (const auto& [name, path, code] : cases) {
+  for (const auto& [name, source, code] : cases) {
     for (SourceArchives* cache : {static_cast<SourceArchives*>(nullptr), &archives}) {
-      SCOPED_TRACE(path + (cache ? ", cached" : ""));
-      Status why = AddFile(list, name, path, "data", cache);
+      SCOPED_TRACE(source.Text() + (cache ? ", cached" : ""));
+      Status why = AddFile(list, name, source, "data", cache);
       EXPECT_EQ(why.code, code);
-      EXPECT_EQ(why.file, path) << why.Message();
+      EXPECT_EQ(why.file, source.Text()) << why.Message();
       ASSERT_EQ(list.size(), 0u);
     }
   }
 }
 
-// The name is looked up without regard to case, the text after the colon
-// is not used, and only the last colon ends the archive's path (a folder
-// may hold one; on Windows the drive's colon comes first).
-TEST(AddFileTest, ReferenceTakesTheFirstEntryOfTheName) {
+// The inner name is looked up without regard to case: a bare name takes the
+// first file of that name and tells how many there are, a path exactly its
+// file. The record keeps its own name and the entry it found. Only the last
+// colon ends the archive's path (a folder may hold one; on Windows the
+// drive's colon comes first).
+TEST(AddFileTest, ReferenceTakesTheFileItsInnerNameNames) {
   TempDir dir;
 #if defined(_WIN32)
   const std::string archive = dir.Join("pack.vp");
@@ -236,25 +245,70 @@ TEST(AddFileTest, ReferenceTakesTheFirstEntryOfTheName) {
   const std::string archive = dir.Join("a:b/pack.vp");
 #endif
   WriteFile(archive, SourceArchive());
+  struct Case {
+    std::string name, inner;
+    std::int32_t size, time;
+    std::int64_t entry;
+    std::size_t sameName;
+  };
+  const Case cases[] = {{"ship.pof", "SHIP.pof", 3, 1111, 2, 2},
+                        {"renamed.pof", "DATA\\B\\Ship.POF", 4, 2222, 5, 0}};
   SourceArchives archives;
-  for (SourceArchives* cache : {static_cast<SourceArchives*>(nullptr), &archives}) {
-    BuildList list;
-    Status why = AddFile(list, "SHIP.pof", archive + ":whatever", "data\\x", cache);
-    ASSERT_TRUE(why.ok()) << why.Message();
-    EXPECT_EQ(list[0].entry.size, 3);
-    EXPECT_EQ(list[0].entry.timestamp, 1111);
-    EXPECT_EQ(list[0].path, archive + ":whatever");
+  for (const Case& c : cases) {
+    for (SourceArchives* cache : {static_cast<SourceArchives*>(nullptr), &archives}) {
+      SCOPED_TRACE(c.inner);
+      BuildList list;
+      SourceNotes notes;
+      Status why =
+          AddFile(list, c.name, FileSource::Archived(archive, c.inner), "data\\x", cache, &notes);
+      ASSERT_TRUE(why.ok()) << why.Message();
+      const FileRecord& r = list[0];
+      EXPECT_EQ(r.name(), c.name);
+      EXPECT_EQ(r.entry.size, c.size);
+      EXPECT_EQ(r.entry.timestamp, c.time);
+      EXPECT_EQ(r.source, FileRecord::Source::kArchive);
+      EXPECT_EQ(r.path, archive + ":" + c.inner);
+      EXPECT_EQ(r.sourceArchive, archive);
+      EXPECT_EQ(r.sourceEntry, c.entry);
+      EXPECT_EQ(notes.sameName, c.sameName);
+      EXPECT_EQ(notes.taken, c.sameName > 1 ? "data\\a\\ship.pof" : "");
+    }
   }
 }
 
-// -vppath: the archive's file name, after its last separator of either
-// kind, is put behind the folder, which ends in one backslash.
-TEST(AddFileTest, MovedReferenceKeepsWhatFollowsTheLastSeparator) {
-  for (const char* folder : {"d:\\new\\", "d:\\new"}) {
-    for (const char* from :
-         {"c:\\old\\pack.vp:ship.pof", "pack.vp:ship.pof", "/old/pack.vp:ship.pof"}) {
-      EXPECT_EQ(MoveVpReference(from, folder), "d:\\new\\pack.vp:ship.pof") << from << folder;
-    }
+// A path line names an archive when it holds ".vp:" in any letter case, or
+// when what comes before its last colon is a VP archive; -vppath moves the
+// archive's file name into its folder and keeps the inner path whole.
+TEST(AddFileTest, PathLinesThatNameArchives) {
+  TempDir dir;
+  WriteFile(dir.Join("pack.dat"), SourceArchive());
+  WriteFile(dir.Join("text.dat"), "not an archive");
+  const std::string moved = dir.path() + "\\";
+  const std::string folder = dir.path();
+  struct Case {
+    std::string line;
+    const std::string* moveTo;
+    std::string source;  // archive|inner, "" for none
+  };
+  const Case cases[] = {
+      {"c:\\old\\pack.vp:ship.pof", nullptr, "c:\\old\\pack.vp|ship.pof"},
+      {"PACK.VP:data\\maps\\a.pof", nullptr, "PACK.VP|data\\maps\\a.pof"},
+      {dir.Join("pack.dat") + ":data\\x.tbl", nullptr, dir.Join("pack.dat") + "|data\\x.tbl"},
+      {dir.Join("text.dat") + ":x", nullptr, ""},
+      {dir.Join("none.dat") + ":x", nullptr, ""},
+      {dir.Join("a.tbl"), nullptr, ""},
+      {"c:\\games\\data\\a.tbl", nullptr, ""},
+      {"c:\\old\\pack.vp:data\\maps\\ship.pof", &folder, moved + "pack.vp|data\\maps\\ship.pof"},
+      {"/old/pack.vp:ship.pof", &folder, moved + "pack.vp|ship.pof"},
+      {"d:\\elsewhere\\pack.dat:x", &folder, moved + "pack.dat|x"},
+  };
+  SourceArchives archives;
+  for (const Case& c : cases) {
+    const std::optional<FileSource> source = ArchiveSourceOf(c.line, archives, c.moveTo);
+    EXPECT_EQ(source ? source->path + "|" + source->inner : "", c.source) << c.line;
+  }
+  for (const char* to : {"d:\\new\\", "d:\\new"}) {
+    EXPECT_EQ(MoveVpArchive("c:\\old\\pack.vp", to), "d:\\new\\pack.vp");
   }
 }
 

@@ -55,8 +55,10 @@ class InteractiveTest : public ::testing::Test {
     if (!bytes.empty()) testing::WriteFile(vp_, bytes);
     return testing::RunDialogue((archive.empty() ? vp_ : archive) + "\n" + answers,
                                 [&](Console& c) {
-                                  ImportFromVp(list_, c);
-                                  return 0;
+                                  Warnings warnings{c.out, c.err};
+                                  SourceWarnings sources(warnings);
+                                  ImportFromVp(list_, c, sources);
+                                  return warnings.count;
                                 });
   }
 
@@ -201,8 +203,8 @@ TEST_F(VpImportTest, WalkOverTheDirectoryThisProgramWrites) {
                        Ask("\\tables\\b.tbl") + "Skipping file;\n");
   EXPECT_EQ(t.err, "");
   ASSERT_EQ(list_.size(), 1u);
-  EXPECT_EQ(list_[0].path, vp_ + ":a.pof");
-  EXPECT_EQ(list_[0].folder, "data\\maps");  // the true folder, not the shown \maps
+  EXPECT_EQ(list_[0].path, vp_ + ":data\\maps\\a.pof");  // the file's exact path
+  EXPECT_EQ(list_[0].folder, "data\\maps");              // the true folder, not the shown \maps
   EXPECT_EQ(list_[0].entry.size, 5);
   EXPECT_EQ(list_[0].entry.timestamp, 1234);
 }
@@ -247,25 +249,73 @@ TEST_F(VpImportTest, EntryKindsAndFoldersOfUnusualDirectories) {
   EXPECT_EQ(t.err, "");
   ASSERT_EQ(list_.size(), 5u);
   const char* folders[] = {"", "Data", "empty", "data\\maps\\data", "data\\maps"};
-  for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(list_[i].folder, folders[i]) << i;
+  const char* inner[] = {"\\root.txt", "Data\\x.tbl", "empty\\in.tbl", "data\\maps\\data\\f.pof",
+                         "data\\maps\\g.pof"};
+  for (std::size_t i = 0; i < 5; ++i) {
+    EXPECT_EQ(list_[i].folder, folders[i]) << i;
+    EXPECT_EQ(list_[i].path, vp_ + ":" + inner[i]) << i;
+  }
 }
 
-TEST_F(VpImportTest, ArchivesThatCannotServeAskNothingOrAddNothing) {
-  testing::Dialogue t = Import(ArchiveBuilder().Bytes(), "y\n");
-  EXPECT_EQ(t.out + t.err, kArchivePrompt);
-  t = Import("", "y\n", dir_.Join("missing.vp"));
-  EXPECT_EQ(t.out, kArchivePrompt);
-  EXPECT_NE(t.err.find("cannot import from " + dir_.Join("missing.vp")), std::string::npos);
+// Archives that serve nothing, or not every file: a directory cut short is
+// warned of (the run then ends with 1) and imported as far as it goes; an
+// entry -verify reports is refused in its words when it is taken.
+TEST_F(VpImportTest, ArchivesThatCannotServeEveryFile) {
+  ArchiveBuilder two, dup, over;
+  two.Folder("data").File("a", "1").File("b", "2");
+  dup.Folder("data").File("readme.txt", "1").Up().Folder("DATA").File("README.TXT", "2");
+  over.Folder("data").File("a", "0123").Add(testing::Entry(17, 2, "b", 1));
+  struct Case {
+    std::string bytes, archive, answers;
+    int warnings;
+    std::size_t added;
+    std::string err;
+  };
+  const std::string missing = dir_.Join("missing.vp");
+  const Case cases[] = {
+      {ArchiveBuilder().Bytes(), "", "y\n", 0, 0, ""},
+      {"", missing, "y\n", 0, 0, "quarrion: cannot import from " + missing},
+      {two.Bytes(2, two.DirOffset(), 5), "", "yy", 1, 2,
+       "quarrion: warning: source archive " + vp_ +
+           ": the header counts 5 entries, but only 3 fit between the directory offset and the "
+           "end of the file\n"},
+      {dup.Bytes(), "", "yy", 0, 1,
+       "quarrion: could not add " + vp_ + ":DATA\\README.TXT: archive " + vp_ +
+           ": entry 4 (DATA\\README.TXT): the same path as entry 1 (data\\readme.txt), letter "
+           "case ignored\n"},
+      {over.Bytes(), "", "yy", 0, 1,
+       "quarrion: could not add " + vp_ + ":data\\b: archive " + vp_ +
+           ": entry 2 (data\\b): the data overlap those of entry 1 (data\\a)\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.err);
+    list_.Reset();
+    const testing::Dialogue t = Import(c.bytes, c.answers, c.archive);
+    EXPECT_EQ(t.status, c.warnings);
+    EXPECT_EQ(list_.size(), c.added);
+    EXPECT_EQ(t.err.substr(0, c.err.size()), c.err);
+  }
+  // The program's session ends with 1 after such a warning.
+  testing::WriteFile(vp_, two.Bytes(2, two.DirOffset(), 5));
+  EXPECT_EQ(testing::RunQuarrionInProcess({"-oldinterface"}, "vp " + vp_ + "\nyy\nqu\n").status, 1);
+}
 
-  // The second readme would be served by the first one's bytes: it is asked
-  // about but not added.
-  ArchiveBuilder dup;
-  dup.Folder("data").File("readme.txt", "1").Folder("maps").File("README.TXT", "2");
-  t = Import(dup.Bytes(), "yy");
-  EXPECT_NE(t.out.find(Ask("\\maps\\README.TXT") + "Importing File\n"), std::string::npos);
-  ASSERT_EQ(list_.size(), 1u);
-  EXPECT_EQ(list_[0].folder, "data");
-  EXPECT_NE(t.err.find("could not add " + vp_ + ":README.TXT"), std::string::npos) << t.err;
+// From an archive of any name, two files of one name in different folders
+// are both taken, each with its own bytes; the list file keeps their exact
+// paths and reads back so.
+TEST_F(VpImportTest, TwoFilesOfOneNameImportWholeAndListBack) {
+  const std::string dat = dir_.Join("pack.dat");
+  ArchiveBuilder b;
+  b.Folder("data").Folder("a").File("x.tbl", "one").Up().Folder("b").File("x.tbl", "two");
+  WriteFile(dat, b.Bytes());
+  const std::string lst = dir_.Join("l.lst");
+  const std::string out = dir_.Join("out.vp");
+  const testing::Dialogue s =
+      Run("vp " + dat + "\nyy\nli " + lst + "\nre\nlo " + lst + "\nwr " + out + "\nqu\n");
+  EXPECT_EQ(s.err, "");
+  EXPECT_EQ(ReadFile(lst), "x.tbl\r\n" + dat + ":data\\a\\x.tbl\r\ndata\\a\r\n" + "x.tbl\r\n" +
+                               dat + ":data\\b\\x.tbl\r\ndata\\b\r\n");
+  EXPECT_EQ(ReadFile(out).substr(16, 6), "onetwo");
 }
 
 }  // namespace

@@ -27,6 +27,7 @@ namespace quarrion {
 namespace {
 
 using testing::Record;
+using testing::Reference;
 
 // The selection sort the order is defined by, written out plainly (strings
 // compare their bytes unsigned).
@@ -287,39 +288,46 @@ TEST_F(WriterTest, CopiesFromSourceArchivesAndFailsOnSourcesThatCannotServe) {
   Written({Disk("data\\a", "ship.pof", 5, '1', 501), Disk("data\\b", "ship.pof", 7, '2', 502),
            Disk("data\\b", "other.tbl", 3, 'o', 503)});
   std::rename(target_.c_str(), source.c_str());
-  // The name is looked up without regard to case; the first entry wins.
+  // Each record names its entry: data, a, ship.pof, .., b, other.tbl, ship.pof.
   const std::string copy =
-      Written({Record("data\\copied", "Ship.POF", 5, source + ":Ship.POF"),
-               Record("data", "other.tbl", 3, source + ":other.tbl"), Disk("data", "zz", 2, 'z')});
-  EXPECT_EQ(copy.substr(16, 10), "ooozz11111");
-  EXPECT_EQ(Directory(copy), (std::vector<std::string>{"data/@19", "other.tbl@16+3", "zz@19+2",
-                                                       "copied/@26", "Ship.POF@21+5"}));
+      Written({Reference("data\\copied", "Ship.POF", 5, source, 2, 501),
+               Reference("data", "other.tbl", 3, source, 5, 503), Disk("data", "zz", 2, 'z'),
+               Reference("data\\copied", "second.pof", 7, source, 6, 502)});
+  EXPECT_EQ(copy.substr(16, 17), "ooozz111112222222");
+  EXPECT_EQ(Directory(copy),
+            (std::vector<std::string>{"data/@19", "other.tbl@16+3", "zz@19+2", "copied/@26",
+                                      "Ship.POF@21+5", "second.pof@26+7"}));
 
   // Rebuilt over its own source, the archive still gets the old bytes.
   BuildList again;
-  again.files = {Record("data", "other.tbl", 3, source + ":other.tbl"),
-                 Record("data", "ship.pof", 5, source + ":ship.pof")};
+  again.files = {Reference("data", "other.tbl", 3, source, 5, 503),
+                 Reference("data", "ship.pof", 5, source, 2, 501)};
   SourceArchives archives;
   Status why = WriteArchive(again, source, nullptr, &archives);
   ASSERT_TRUE(why.ok()) << why.Message();
   EXPECT_EQ(testing::ReadFile(source).substr(16, 8), "ooo11111");
 
-  // A source that cannot serve fails the write, naming the archive.
-  // One entry whose data would run from byte 10 to byte 110 of a 60-byte file.
+  // A source that cannot serve fails the write, naming the archive: its
+  // entry is gone, is no longer the file it was, or is one -verify reports
+  // (here one whose data would run from byte 10 to byte 110 of a 60-byte
+  // file).
   testing::WriteFile(dir_.Join("cut.vp"),
                      "VPVP" + I32(2) + I32(16) + I32(1) + FileEntry(10, 100, "big.pof", 5));
   struct Case {
-    std::string archive, name;
-    std::int32_t size;
+    std::string archive;
+    std::int64_t entry;
+    std::int32_t size, time;
     Code code;
   };
-  for (const Case& c : {Case{dir_.Join("missing.vp"), "ship.pof", 5, Code::kNotFound},
-                        Case{source, "nothere.pof", 5, Code::kNoSuchEntry},
-                        Case{source, "ship.pof", 6, Code::kChanged},
-                        Case{dir_.Join("cut.vp"), "big.pof", 100, Code::kOutOfRange}}) {
-    why = Failed(
-        {Disk("data", "fine", 4, 'f'), Record("data", c.name, c.size, c.archive + ":" + c.name)});
-    EXPECT_EQ(why.code, c.code) << c.archive;
+  for (const Case& c :
+       {Case{dir_.Join("missing.vp"), 2, 5, 501, Code::kNotFound},
+        Case{source, 99, 5, 501, Code::kNoSuchEntry},
+        Case{source, 1, 0, 0, Code::kChanged},  // now the folder a
+        Case{source, 2, 6, 501, Code::kChanged}, Case{source, 2, 5, 502, Code::kChanged},
+        Case{dir_.Join("cut.vp"), 0, 100, 5, Code::kBrokenEntry}}) {
+    why = Failed({Disk("data", "fine", 4, 'f'),
+                  Reference("data", "x.pof", c.size, c.archive, c.entry, c.time)});
+    EXPECT_EQ(why.code, c.code) << c.archive << " " << c.entry;
     EXPECT_NE(why.Message().find(c.archive), std::string::npos) << why.Message();
   }
   // Disk sources that changed or vanished: see the many files opened ahead.
@@ -349,7 +357,7 @@ TEST_F(WriterTest, ManyFilesLandInOrderOnBothIoPathsAndTheFirstChangedFileIsName
     contents.push_back(
         std::string(static_cast<std::size_t>(size), static_cast<char>('A' + i % 50)));
     if (i == 70) {
-      files.push_back(Record(folder, "n1070z", 6, source + ":n1070z"));
+      files.push_back(Reference(folder, "n1070z", 6, source, 1, 1000));
       contents.push_back("iiiiii");
     }
   }

@@ -273,6 +273,15 @@ FileRecord Record(const std::string& folder, const std::string& name, std::int32
   return r;
 }
 
+FileRecord Reference(const std::string& folder, const std::string& name, std::int32_t size,
+                     const std::string& archive, std::int64_t entry, std::int32_t time) {
+  FileRecord r = Record(folder, name, size, archive + ":" + name, time);
+  r.source = FileRecord::Source::kArchive;
+  r.sourceArchive = archive;
+  r.sourceEntry = entry;
+  return r;
+}
+
 ArchiveBuilder& ArchiveBuilder::File(const std::string& name, const std::string& bytes,
                                      std::int32_t time) {
   Add(Entry(DirOffset(), static_cast<std::int32_t>(bytes.size()), name, time));

@@ -94,6 +94,9 @@ VpDirEntry Entry(std::int32_t offset, std::int32_t size, const std::string& name
 // A record as AddFile would make it, without touching the disk.
 FileRecord Record(const std::string& folder, const std::string& name, std::int32_t size = 0,
                   const std::string& path = "", std::int32_t time = 0);
+// A record of entry `entry` of `archive`, as AddFile would make it.
+FileRecord Reference(const std::string& folder, const std::string& name, std::int32_t size,
+                     const std::string& archive, std::int64_t entry, std::int32_t time);
 
 // An archive assembled entry by entry: each file's bytes follow the header
 // back to back, then the directory; the header points at it unless Bytes is

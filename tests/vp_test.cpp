@@ -54,29 +54,37 @@ using ReaderTest = VpFileTest;
 using CheckTest = VpFileTest;
 
 // Counts and offsets that do not fit the file load only the entries it
-// holds; a short file reads as if padded with zero bytes.
+// holds, and the findings say what is wrong with the file as a whole; a
+// short file reads as if padded with zero bytes.
 TEST_F(ReaderTest, MalformedHeadersLoadOnlyWhatTheFileHolds) {
   const std::string twoEntries =
       testing::ArchiveBuilder().Folder("data").Add(Entry(16, 0, "e", 5)).Bytes().substr(16);
-  const std::pair<std::string, int> cases[] = {
-      // -1: not a VP archive
-      {"", -1},
-      {Header("VPVQ", 2, 16, 0), -1},
-      {Header("VPV0", 2, 16, 0), -1},  // '0' and 'p' agree in their low five bits only
-      {Header("VPVP", 3, 16, 2) + twoEntries, -1},
-      {Header("VpVp", 2, 16, 2) + twoEntries, 2},
-      {Header("VPVP", 2, 0, 0).substr(0, 8), 0},
-      {Header("VPVP", 2, 16, -1) + twoEntries, 0},
-      {Header("VPVP", 2, 0x7fffff00, 2) + twoEntries, 0},
-      {Header("VPVP", 2, 16, INT32_MAX) + twoEntries, 2},
-      {Header("VPVP", 2, 0, 100) + twoEntries, 2},  // the directory overlaps the header
+  struct Case {
+    std::string bytes;
+    int entries;  // -1: not a VP archive
+    std::size_t wholeFile;
   };
-  for (const auto& [bytes, entries] : cases) {
+  const Case cases[] = {
+      {"", -1, 0},
+      {Header("VPVQ", 2, 16, 0), -1, 0},
+      {Header("VPV0", 2, 16, 0), -1, 0},  // '0' and 'p' agree in their low five bits only
+      {Header("VPVP", 3, 16, 2) + twoEntries, -1, 0},
+      {Header("VpVp", 2, 16, 2) + twoEntries, 2, 0},
+      {Header("VPVP", 2, 0, 0).substr(0, 8), 0, 1},
+      {Header("VPVP", 2, 16, -1) + twoEntries, 0, 1},
+      {Header("VPVP", 2, 0x7fffff00, 2) + twoEntries, 0, 1},
+      {Header("VPVP", 2, 16, INT32_MAX) + twoEntries, 2, 1},
+      {Header("VPVP", 2, 16, 1) + twoEntries, 1, 1},   // 44 bytes after the directory
+      {Header("VPVP", 2, 0, 100) + twoEntries, 0, 1},  // the directory overlaps the header
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.bytes));
     VpReader r;
-    const Status opened = OpenBytes(&r, bytes);
-    EXPECT_EQ(opened.code, entries < 0 ? Code::kNotVpArchive : Code::kOk) << bytes.size();
-    EXPECT_EQ(r.entries().size(), static_cast<std::size_t>(std::max(entries, 0))) << bytes.size();
-    EXPECT_EQ(r.header().dirEntries, std::max(entries, 0));
+    const Status opened = OpenBytes(&r, c.bytes);
+    EXPECT_EQ(opened.code, c.entries < 0 ? Code::kNotVpArchive : Code::kOk);
+    EXPECT_EQ(r.entries().size(), static_cast<std::size_t>(std::max(c.entries, 0)));
+    EXPECT_EQ(r.header().dirEntries, std::max(c.entries, 0));
+    EXPECT_EQ(r.findings().wholeFile, c.wholeFile);
   }
 
   // An entry that ends exactly at the end of the file is whole.
@@ -115,27 +123,48 @@ TEST_F(ReaderTest, ArchiveCutAtEveryLength) {
   }
 }
 
-// A folder entry counts as a name; a name field without NUL is its 32
-// bytes, and names compare over at most 32; only ASCII letters fold (not
-// 0xC9/0xE9, nor '[' and '{', which differ by 32).
-TEST_F(ReaderTest, FindIgnoresAsciiCaseAndTakesTheFirstOfAName) {
+// A bare name finds the first file entry of that name in any folder and
+// counts them; a path with backslashes finds exactly that file (a leading
+// one: the root). Folder entries are never found. A name field without NUL
+// is its 32 bytes, and names compare over at most 32; only ASCII letters
+// fold (not 0xC9/0xE9, nor '[' and '{', which differ by 32).
+TEST_F(ReaderTest, FindFileTakesTheFirstFileOfANameOrExactlyAPath) {
   testing::ArchiveBuilder b;
-  b.Folder("data").Folder("maps").Add(Entry(16, 0, "maps", 7)).Add(Entry(16, 0, "ship.pof", 1));
-  b.Up().Folder("other").Add(Entry(16, 0, "SHIP.POF", 2));
+  b.File("top", "t").Folder("data").Folder("maps").Add(Entry(16, 0, "maps", 7));
+  b.Add(Entry(16, 0, "ship.pof", 1)).Up().Folder("other").Add(Entry(16, 0, "SHIP.POF", 2));
   b.Add(Entry(16, 0, std::string(32, 'u'), 4)).Add(Entry(16, 0, "\xC9t\xE9[1]", 5));
+  b.Up().Up().Folder("top2").File("top", "u");
   VpReader r;
   ASSERT_TRUE(OpenBytes(&r, b.Bytes()).ok());
-  const std::pair<std::string, std::optional<std::size_t>> cases[] = {
-      {"SHIP.POF", 3},
-      {"ship", std::nullopt},
-      {"MAPS", 1},
-      {std::string(32, 'U'), 7},
-      {std::string(31, 'u'), std::nullopt},
-      {std::string(40, 'u'), 7},
-      {"\xC9T\xE9[1]", 8},
-      {"\xE9t\xE9[1]", std::nullopt},
-      {"\xC9t\xE9{1}", std::nullopt}};
-  for (const auto& [name, index] : cases) EXPECT_EQ(r.Find(name), index) << name;
+  struct Case {
+    std::string inner;
+    std::optional<std::size_t> entry;
+    std::size_t sameName;
+  };
+  const Case cases[] = {{"SHIP.POF", 4, 2},
+                        {"data\\Other\\ship.pof", 7, 1},
+                        {"data\\maps\\ship.pof", 4, 1},
+                        {"maps", 3, 1},  // the file, not the folder before it
+                        {"data\\maps", std::nullopt, 0},
+                        {"data", std::nullopt, 0},
+                        {"ship", std::nullopt, 0},
+                        {"maps\\ship.pof", std::nullopt, 0},
+                        {"top", 0, 2},
+                        {"\\top", 0, 1},
+                        {"top2\\top", 13, 1},
+                        {std::string(32, 'U'), 8, 1},
+                        {std::string(31, 'u'), std::nullopt, 0},
+                        {std::string(40, 'u'), 8, 1},
+                        {"\xC9T\xE9[1]", 9, 1},
+                        {"\xE9t\xE9[1]", std::nullopt, 0},
+                        {"\xC9t\xE9{1}", std::nullopt, 0}};
+  for (const Case& c : cases) {
+    const std::optional<FileMatch> found = r.FindFile(c.inner);
+    EXPECT_EQ(found ? std::optional<std::size_t>(found->entry) : std::nullopt, c.entry) << c.inner;
+    EXPECT_EQ(found ? found->sameName : 0, c.sameName) << c.inner;
+  }
+  EXPECT_EQ(r.PathOf(7), "data\\other\\SHIP.POF");
+  EXPECT_EQ(r.PathOf(0), "top");
 }
 
 // A source archive is read once and trusted until Recheck; then it is read
@@ -150,14 +179,14 @@ TEST_F(ReaderTest, SourceArchivesReadOnceAndAgainWhenChanged) {
   WriteFile(path_, changed);
   testing::SetMTime(path_, 1000000);
   ASSERT_TRUE(archives.Get(path_, &r).ok());
-  EXPECT_FALSE(r->Find("abX.tbl").has_value());
+  EXPECT_FALSE(r->FindFile("abX.tbl").has_value());
   archives.Recheck();
   ASSERT_TRUE(archives.Get(path_, &r).ok());
-  EXPECT_TRUE(r->Find("abX.tbl").has_value());
+  EXPECT_TRUE(r->FindFile("abX.tbl").has_value());
   WriteFile(path_, changed.substr(0, changed.size() - kDirEntrySize));
   archives.Recheck();
   ASSERT_TRUE(archives.Get(path_, &r).ok());
-  EXPECT_FALSE(r->Find("ship.pof").has_value());
+  EXPECT_FALSE(r->FindFile("ship.pof").has_value());
   WriteFile(path_, "text");
   archives.Recheck();
   EXPECT_EQ(archives.Get(path_, &r).code, Code::kNotVpArchive);
@@ -228,6 +257,31 @@ TEST_F(CheckTest, AFolderOpenedAgainIsNoProblem) {
   EXPECT_TRUE(found.problems.empty()) << found.problems[0];
   EXPECT_EQ(found.files, 3);
   EXPECT_EQ(found.bytes, 4);
+}
+
+// Each entry the findings refuse, once: a file in a folder with a problem
+// by that folder's, a problem of its data before its others.
+TEST_F(CheckTest, RefusalsNameEachEntryOnceWithItsFirstProblem) {
+  ArchiveBuilder c;
+  c.Folder("data").Folder("bad:dir").File("in.tbl", "i").Up().File("a.tbl", "0123456789");
+  c.Add(Entry(18, 4, "over", 1)).Add(Entry(16, -4, "n:g", 1)).Up().Up();
+  const ArchiveFindings found = Check(c.Bytes());
+  std::vector<std::string> refused;
+  for (const EntryRefusal& r : found.refused) {
+    refused.push_back(std::to_string(r.entry) + (r.inFolder ? " in folder " : " ") +
+                      (r.data ? "data " : "") + found.problems[r.problem]);
+  }
+  EXPECT_EQ(refused,
+            (std::vector<std::string>{
+                "1 entry 1 (data\\bad:dir): \"bad:dir\" holds a colon",
+                "2 in folder entry 1 (data\\bad:dir): \"bad:dir\" holds a colon",
+                "5 data entry 5 (data\\over): the data overlap those of entry 4 (data\\a.tbl)",
+                "6 data entry 6 (data\\n:g): the size -4 is negative",
+                "8 entry 8 (..): closes no open folder"}));
+  EXPECT_EQ(found.wholeFile, 0u);
+  EXPECT_EQ(found.Refusal(3), nullptr);
+  ASSERT_NE(found.Refusal(6), nullptr);
+  EXPECT_EQ(found.Refusal(6)->entry, 6u);
 }
 
 }  // namespace

@@ -1,22 +1,73 @@
 // The checks behind -verify: every problem of an archive file, found from its
-// header and directory (the files' data are never read).
+// header and directory (the files' data are never read). Every mode that
+// reads an archive consults the same findings: what they report about the
+// file as a whole refuses the archive, what they report about an entry
+// refuses that entry.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "host/host.h"
 #include "host/status.h"
+#include "vp/format.h"
 
 namespace quarrion {
 
+// An entry the findings refuse, and why: its own first problem, or for a
+// file or folder inside a folder that has a problem, that folder's.
+struct EntryRefusal {
+  std::size_t entry = 0;    // index in the directory
+  std::size_t problem = 0;  // index in ArchiveFindings::problems
+  bool inFolder = false;    // the problem is that of a folder around the entry
+  bool data = false;        // the entry's data have a problem (put first, when they do)
+};
+
 struct ArchiveFindings {
-  // One line per problem: those of the header and of each entry in
-  // directory order, then the overlaps of file data.
+  // One line per problem: those of the file as a whole (its header, the
+  // place and size of its directory), those of each entry in directory
+  // order, then the overlaps of file data.
   std::vector<std::string> problems;
+  // How many of the first problems are those of the file as a whole.
+  std::size_t wholeFile = 0;
+  // Every entry refused, in directory order.
+  std::vector<EntryRefusal> refused;
   std::int64_t files = 0;  // file entries
   std::int64_t bytes = 0;  // their sizes summed, negative ones left out
+
+  // Why entry `entry` may not be used; null when it may.
+  const EntryRefusal* Refusal(std::size_t entry) const;
+  // The problems of the file as a whole.
+  std::vector<std::string> WholeFileProblems() const {
+    return {problems.begin(), problems.begin() + static_cast<std::ptrdiff_t>(wholeFile)};
+  }
+};
+
+// The check of one archive, fed its header and then its directory entry by
+// entry, so that a reader that loads the directory checks it on the way.
+class DirectoryCheck {
+ public:
+  DirectoryCheck(std::int64_t fileSize, ArchiveFindings* findings);
+  ~DirectoryCheck();
+  DirectoryCheck(const DirectoryCheck&) = delete;
+  DirectoryCheck& operator=(const DirectoryCheck&) = delete;
+
+  // Checks the header (of a file padded with zero bytes when it is shorter
+  // than one): its length, magic and version, the directory offset, and the
+  // entry count against the room the file has. Returns the number of
+  // entries to read from header.dirOffset: the count, cut to what the file
+  // holds, or 0 when the header leaves the directory unknown.
+  std::int64_t Header(const VpHeader& header);
+  // The next directory entry, `i` counting from 0.
+  void Entry(std::size_t i, const VpDirEntry& entry);
+  // After the last entry: the overlaps, and the refusals in order.
+  void Finish();
+
+ private:
+  class Impl;
+  std::unique_ptr<Impl> impl_;
 };
 
 // Checks the archive in `file`: a file shorter than the header, the magic,

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "vp/names.h"
+#include "vp/walk.h"
 
 namespace quarrion {
 namespace {
@@ -42,8 +43,13 @@ Status ReadDirectory(host::InputFile& file, std::int64_t offset, std::int64_t co
 
 Status VpReader::Open(std::string path) {
   entries_.clear();
-  index_.clear();
   header_ = VpHeader{};
+  findings_ = ArchiveFindings{};
+  indexed_ = false;
+  names_.clear();
+  paths_.clear();
+  folderOf_.clear();
+  folders_.clear();
   host::InputFile file;
   if (Status s = file.Open(path); !s.ok()) return s;
   file_ = std::move(file);
@@ -66,32 +72,71 @@ Status VpReader::Load() {
     return Status::Error(Code::kNotVpArchive, archivePath_, "not a VP archive (version is not 2)");
   }
 
-  const std::int64_t fileSize = file_.size();
-  const std::int64_t dirOffset = header_.dirOffset;
-  std::int64_t wanted = header_.dirEntries;
-  if (wanted < 0 || dirOffset < 0 || dirOffset > fileSize) wanted = 0;
-  wanted = std::min<std::int64_t>(
-      wanted, (fileSize - dirOffset) / static_cast<std::int64_t>(kDirEntrySize));
-  entries_.reserve(static_cast<std::size_t>(std::max<std::int64_t>(wanted, 0)));
-  Status read = ReadDirectory(file_, dirOffset, wanted,
-                              [this](std::size_t, const VpDirEntry& e) { entries_.push_back(e); });
+  // The check decides how many entries the file holds, and sees each.
+  DirectoryCheck check(file_.size(), &findings_);
+  const std::int64_t wanted = check.Header(header_);
+  entries_.reserve(static_cast<std::size_t>(wanted));
+  Status read = ReadDirectory(file_, header_.dirOffset, wanted,
+                              [this, &check](std::size_t i, const VpDirEntry& e) {
+                                check.Entry(i, e);
+                                entries_.push_back(e);
+                              });
   if (!read.ok()) {
     entries_.clear();
+    findings_ = ArchiveFindings{};
     return read;
   }
+  check.Finish();
   header_.dirEntries = static_cast<std::int32_t>(entries_.size());
-  index_.reserve(entries_.size());
-  for (std::size_t i = 0; i < entries_.size(); ++i) {
-    // emplace keeps an existing key, so the first entry of a name stays.
-    index_.emplace(LookupKey(EntryName(entries_[i])), i);
-  }
   return Status::Ok();
 }
 
-std::optional<std::size_t> VpReader::Find(std::string_view name) const {
-  auto it = index_.find(LookupKey(name));
-  if (it == index_.end()) return std::nullopt;
-  return it->second;
+void VpReader::Index() {
+  if (indexed_) return;
+  indexed_ = true;
+  FolderWalk walk;
+  std::unordered_map<std::string, std::uint32_t> ids;
+  auto idOf = [&](std::string folder) {
+    auto [it, fresh] = ids.try_emplace(folder, static_cast<std::uint32_t>(folders_.size()));
+    if (fresh) folders_.push_back(std::move(folder));
+    return it->second;
+  };
+  std::uint32_t current = idOf("");
+  folderOf_.resize(entries_.size());
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    const VpDirEntry& e = entries_[i];
+    if (walk.Next(e) != FolderWalk::Step::kFile) {
+      current = idOf(walk.Current());
+      folderOf_[i] = current;
+      continue;
+    }
+    folderOf_[i] = current;
+    NameIndex& name = names_.try_emplace(LookupKey(EntryName(e)), NameIndex{i, 0}).first->second;
+    ++name.count;
+    paths_.try_emplace(CaseFolded(PathOf(i)), i);
+  }
+}
+
+std::optional<FileMatch> VpReader::FindFile(std::string_view inner) {
+  Index();
+  if (inner.find('\\') != std::string_view::npos) {
+    // A leading backslash names the archive's root: \readme.txt.
+    if (inner.front() == '\\') inner.remove_prefix(1);
+    auto it = paths_.find(CaseFolded(inner));
+    if (it == paths_.end()) return std::nullopt;
+    return FileMatch{it->second, 1};
+  }
+  auto it = names_.find(LookupKey(inner));
+  if (it == names_.end()) return std::nullopt;
+  return FileMatch{it->second.first, it->second.count};
+}
+
+std::string VpReader::PathOf(std::size_t i) {
+  Index();
+  const std::string& folder = folders_[folderOf_[i]];
+  if (ClassifyEntry(entries_[i]) != EntryKind::kFile) return folder;
+  if (folder.empty()) return std::string(EntryName(entries_[i]));
+  return folder + '\\' + std::string(EntryName(entries_[i]));
 }
 
 bool VpReader::EntryDataInFile(const VpDirEntry& entry) const {

@@ -17,16 +17,19 @@ bool IsVpSourceReference(std::string_view path) {
   return false;
 }
 
-std::string_view VpArchivePath(std::string_view reference) {
-  std::size_t colon = reference.rfind(':');
-  return colon == std::string_view::npos ? reference : reference.substr(0, colon);
+std::optional<VpReference> SplitVpReference(std::string_view text) {
+  const std::size_t colon = text.rfind(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  const bool drive = colon == 1 && AsciiLower(text[0]) >= 'a' && AsciiLower(text[0]) <= 'z';
+  if (drive) return std::nullopt;
+  return VpReference{std::string(text.substr(0, colon)), std::string(text.substr(colon + 1))};
 }
 
-std::string MoveVpReference(const std::string& reference, std::string folder) {
+std::string MoveVpArchive(const std::string& archive, std::string folder) {
   if (folder.empty() || folder.back() != '\\') folder += '\\';
-  std::size_t start = reference.size();
-  while (start > 0 && !host::IsPathSeparator(reference[start - 1])) --start;
-  return folder + reference.substr(start);
+  std::size_t start = archive.size();
+  while (start > 0 && !host::IsPathSeparator(archive[start - 1])) --start;
+  return folder + archive.substr(start);
 }
 
 }  // namespace quarrion
