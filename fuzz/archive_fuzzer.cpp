@@ -1,20 +1,29 @@
 // Arbitrary bytes as an archive for -verify, -list and -extract, run as the
 // program runs them. -verify prints one line per problem and then a count of
 // exactly those lines, or calls the archive sound; then -list prints the same
-// totals without error and -extract writes every file, as many bytes. Into a
-// fresh folder in a sandbox, whatever the entries say, -extract leaves only
-// the target, the target only folders and regular files, no more than it
-// counts (no temporary left), and every descriptor it opened closed. The tree
-// is then removed name by name relative to its folder, so depth is no limit.
+// totals without error and -extract writes every file, as many bytes. An
+// archive whose header or directory -verify reports is refused by -list and
+// -extract, which write nothing; otherwise -list's totals are those of
+// -extract, and no file -verify reports is written. Into a fresh folder in a
+// sandbox, whatever the entries say, -extract leaves only the target, the
+// target only folders and regular files, no more than it counts (no
+// temporary left), and every descriptor it opened closed. The tree is then
+// removed name by name relative to its folder, so depth is no limit.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "fuzz_util.h"
+#include "vp/format.h"
+#include "vp/names.h"
+#include "vp/reader.h"
+#include "vp/walk.h"
 
 namespace {
 
@@ -94,6 +103,48 @@ std::string Verified(const std::string& archive) {
   return "";
 }
 
+// The totals of -list on `archive` ("<n> files, <b> bytes"), "" when it
+// refused the archive; it refuses exactly those -verify reports as a whole.
+std::string Listed(const std::string& archive, const VpReader& reader) {
+  const fuzz::Run list = fuzz::Quarrion({"-list", archive});
+  if (reader.findings().wholeFile > 0) {
+    Check(list.status == 1 && list.lines.empty() && !list.err.empty());
+    return "";
+  }
+  Check(!list.lines.empty());
+  return list.lines.back();
+}
+
+// No file entry -verify reports is on disk below `target`, where its path
+// could be told apart (every folder and name of it plain) and no file it
+// calls sound has that path, letter case ignored (a later entry of a path
+// is reported; the first may be written).
+void CheckNothingReportedWritten(const VpReader& reader, const std::string& target) {
+  std::unordered_set<std::string> sound;
+  std::vector<std::pair<std::string, std::string>> reported;  // folded path, path on disk
+  FolderWalk walk;
+  for (std::size_t i = 0; i < reader.entries().size(); ++i) {
+    const VpDirEntry& e = reader.entries()[i];
+    if (walk.Next(e) != FolderWalk::Step::kFile) continue;
+    const std::string folded = CaseFolded(walk.PathOf(EntryName(e)));
+    if (reader.findings().Refusal(i) == nullptr) {
+      sound.insert(folded);
+      continue;
+    }
+    std::string path = target;
+    bool plain = CheckPlainName(EntryName(e)).ok();
+    for (const std::string& folder : walk.folders()) {
+      plain = plain && CheckPlainName(folder).ok();
+      path += "/" + folder;
+    }
+    if (plain) reported.emplace_back(folded, path + "/" + std::string(EntryName(e)));
+  }
+  for (const auto& [folded, path] : reported) {
+    struct stat st;
+    Check(sound.count(folded) > 0 || ::lstat(path.c_str(), &st) != 0);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -121,6 +172,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     extracted.replace(open, 2, ", ").resize(extracted.find(')'));
   }
   Check(sound.empty() || (run.status == 0 && extracted == sound));
+
+  VpReader reader;
+  if (reader.Open(archive.path).ok()) {
+    const std::string listed = Listed(archive.path, reader);
+    if (listed.empty()) {
+      Check(run.status == 1 && run.lines.empty());  // refused: not even a count
+    } else if (run.err.find("could not extract") == std::string::npos) {
+      Check(extracted == listed);  // -list shows what -extract writes
+    }
+    CheckNothingReportedWritten(reader, target);
+  }
 
   DIR* listing = ::opendir(sandbox.c_str());
   Check(listing != nullptr);

@@ -1,7 +1,8 @@
 // The "vp" command over arbitrary archive bytes (typed as a ".vp" name) with
 // arbitrary answers (as many bytes from the end as the first byte says): the
-// walk ends, adds only the references it was told to take, and they write as
-// an archive of exactly those bytes or are refused for a folder.
+// walk ends, adds only the references it was told to take, each to the exact
+// path of a file -verify does not report, and they write as an archive of
+// exactly those files' bytes or are refused for a folder.
 #include <algorithm>
 #include <optional>
 #include <sstream>
@@ -13,6 +14,7 @@
 #include "pack/writer.h"
 #include "shell/console.h"
 #include "shell/modes.h"
+#include "shell/open_archive.h"
 #include "vp/format.h"
 #include "vp/reader.h"
 
@@ -41,8 +43,8 @@ std::string DataOf(VpReader& reader, const VpDirEntry& e) {
 }
 
 // The archive written from `list` holds, in order, one file entry per
-// record with the record's name, size and time, and the bytes of the entry
-// of that name in the source archive.
+// record with the record's name, size and time, and the bytes of the
+// record's entry in the source archive.
 void CheckWritten(const BuildList& list) {
   VpReader out;
   Check(out.Open(Output()).ok());
@@ -55,9 +57,7 @@ void CheckWritten(const BuildList& list) {
     Check(next < list.files.size());
     const FileRecord& r = list.files[next++];
     Check(EntryName(e) == r.name() && e.size == r.entry.size && e.timestamp == r.entry.timestamp);
-    const std::optional<std::size_t> source = in.Find(r.name());
-    Check(source.has_value());
-    Check(DataOf(out, e) == DataOf(in, in.entries()[*source]));
+    Check(DataOf(out, e) == DataOf(in, in.entries()[static_cast<std::size_t>(r.sourceEntry)]));
   }
   Check(next == list.files.size());
 }
@@ -80,11 +80,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::ostringstream out;
   std::ostringstream err;
   Console console{in, out, err};
-  ImportFromVp(list, console);
+  Warnings sourceWarnings{out, err};
+  SourceWarnings sources(sourceWarnings);
+  ImportFromVp(list, console, sources);
 
   // A record only for a file entry answered with y or Y, each a reference
-  // to the archive by the entry's name. (The console text is no measure:
-  // the names in it may hold any bytes, the program's own words included.)
+  // to the exact path of an entry -verify does not report. (The console
+  // text is no measure: the names in it may hold any bytes, the program's
+  // own words included.)
   VpReader reader;
   const Status opened = reader.Open(Archive().path);
   Check(opened.ok() || opened.code == Code::kNotVpArchive);
@@ -96,8 +99,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         answers.size() - std::count_if(answers.begin(), answers.end(),
                                        [](char c) { return c != 'y' && c != 'Y'; }));
   for (const FileRecord& r : list.files) {
-    Check(r.path == Archive().path + ":" + std::string(r.name()));
-    Check(reader.Find(r.name()) >= 0);
+    Check(r.source == FileRecord::Source::kArchive && r.sourceArchive == Archive().path);
+    Check(r.sourceEntry >= 0 && static_cast<std::size_t>(r.sourceEntry) < reader.entries().size());
+    const auto entry = static_cast<std::size_t>(r.sourceEntry);
+    const VpDirEntry& e = reader.entries()[entry];
+    Check(ClassifyEntry(e) == EntryKind::kFile && EntryName(e) == r.name());
+    Check(reader.findings().Refusal(entry) == nullptr);
+    const std::string path = reader.PathOf(entry);
+    Check(r.path ==
+          Archive().path + ":" + (path.find('\\') == std::string::npos ? "\\" : "") + path);
     Check(r.entry.size >= 0);
   }
   if (list.files.empty()) return 0;

@@ -120,9 +120,10 @@ void VpReader::Index() {
 std::optional<FileMatch> VpReader::FindFile(std::string_view inner) {
   Index();
   if (inner.find('\\') != std::string_view::npos) {
-    // A leading backslash names the archive's root: \readme.txt.
-    if (inner.front() == '\\') inner.remove_prefix(1);
-    auto it = paths_.find(CaseFolded(inner));
+    // A leading backslash names the archive's root (\readme.txt); only a
+    // folder of no name, which -verify reports, makes such a path too.
+    auto it = inner.front() == '\\' ? paths_.find(CaseFolded(inner.substr(1))) : paths_.end();
+    if (it == paths_.end()) it = paths_.find(CaseFolded(inner));
     if (it == paths_.end()) return std::nullopt;
     return FileMatch{it->second, 1};
   }
