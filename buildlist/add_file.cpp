@@ -93,14 +93,14 @@ Status NamedRecord(const std::string& name, const std::string& source, FileRecor
 Status AddFile(BuildList& list, const std::string& name, const FileSource& source,
                const std::string& folder, SourceArchives* archives, SourceNotes* notes) {
   FileRecord record;
-  const std::string text = source.Text();
+  std::string text = source.Text();
   if (Status s = NamedRecord(name, text, &record); !s.ok()) return s;
   Status added = source.kind == FileRecord::Source::kArchive
                      ? StatArchived(&record, source, archives, notes)
                      : StatDiskFile(&record, source.path, nullptr);
   if (!added.ok()) return added;
   record.source = source.kind;
-  record.path = text;
+  record.path = std::move(text);
   record.folder = folder;
   list.files.push_back(std::move(record));
   return Status::Ok();

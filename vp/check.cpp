@@ -1,8 +1,6 @@
 #include "vp/check.h"
 
 #include <algorithm>
-#include <array>
-#include <string_view>
 #include <unordered_map>
 #include <utility>
 
@@ -23,39 +21,110 @@ std::uint64_t Mix(std::uint64_t hash, char c) {
   return (hash ^ static_cast<unsigned char>(AsciiLower(c))) * 0x100000001b3ull;
 }
 
-// A path inside the archive, kept without a string of its own: the folder
-// it lies in and its name.
-struct EntryPath {
-  std::uint32_t folder = kRoot;
-  std::uint8_t length = 0;
-  std::array<char, kNameFieldSize> name{};
-
-  std::string_view Name() const { return {name.data(), length}; }
-};
-
-struct DataSpan {
-  std::int64_t offset = 0;
-  std::int64_t end = 0;
-  std::size_t index = 0;
-  EntryPath path;
-};
-
-// The first entry of a path, a file's or a folder's.
-struct FirstEntry {
-  std::uint64_t hash = 0;  // of the case-folded path
-  std::size_t index = 0;
-  EntryPath path;
-  bool folder = false;
-};
-
-// A folder the walk met: its path as the directory spells it, and the hash
-// of that path case-folded.
-struct FolderPath {
-  std::string path;
-  std::uint64_t hash = kHashStart;
-};
-
 }  // namespace
+
+// Paths are compared by their case-folded form, held as a hash in an open
+// table and spelt out only where hashes meet. An entry's path is its folder
+// (an id) and its own index (whose name the directory holds): no string is
+// made per entry, so a directory of 100,000 entries is checked in a few
+// hundredths of a second.
+struct PathIndex::Table {
+  // The first entry of a path, a file's or a folder's.
+  struct FirstEntry {
+    std::uint64_t hash = 0;  // of the case-folded path
+    std::uint32_t index = 0;
+    std::uint32_t folder = kRoot;  // the folder it lies in
+    bool isFolder = false;
+  };
+  // A folder the walk met: its path as the directory spells it, and the
+  // hash of that path case-folded.
+  struct FolderPath {
+    std::string path;
+    std::uint64_t hash = kHashStart;
+  };
+
+  // The path of entry `index` in `folder` as the directory spells it: the
+  // folders and the name joined with backslashes.
+  std::string Shown(const std::vector<VpDirEntry>& entries, std::uint32_t folder,
+                    std::uint32_t index) const {
+    std::string shown = folders[folder].path;
+    if (folder != kRoot) shown += '\\';
+    shown += EntryName(entries[index]);
+    return shown;
+  }
+  std::uint64_t HashOf(std::uint32_t folder, std::string_view name) const {
+    std::uint64_t hash = folders[folder].hash;
+    if (folder != kRoot) hash = Mix(hash, '\\');
+    for (char c : name) hash = Mix(hash, c);
+    return hash;
+  }
+  // The first entry whose path has hash `hash` and is `path` (ASCII case
+  // ignored), or null.
+  const FirstEntry* Find(const std::vector<VpDirEntry>& entries, std::uint64_t hash,
+                         std::string_view path) const;
+  // The first entry of the path of `entry`, or null when `entry` is now it.
+  const FirstEntry* FirstOf(const std::vector<VpDirEntry>& entries, const FirstEntry& entry);
+
+  std::vector<FolderPath> folders{FolderPath{}};  // by id; the root first
+  std::vector<FirstEntry> firsts;
+  // An open table of indexes into firsts (+1, 0 for an empty slot), at most
+  // half full.
+  std::vector<std::uint32_t> slots;
+};
+
+using FirstEntry = PathIndex::Table::FirstEntry;
+
+const FirstEntry* PathIndex::Table::Find(const std::vector<VpDirEntry>& entries, std::uint64_t hash,
+                                         std::string_view path) const {
+  if (slots.empty()) return nullptr;
+  for (std::size_t s = hash & (slots.size() - 1); slots[s] != 0; s = (s + 1) & (slots.size() - 1)) {
+    const FirstEntry& first = firsts[slots[s] - 1];
+    if (first.hash == hash && EqualCaseFolded(Shown(entries, first.folder, first.index), path)) {
+      return &first;
+    }
+  }
+  return nullptr;
+}
+
+const FirstEntry* PathIndex::Table::FirstOf(const std::vector<VpDirEntry>& entries,
+                                            const FirstEntry& entry) {
+  if (slots.empty()) slots.assign(64, 0);
+  std::size_t s = entry.hash & (slots.size() - 1);
+  for (; slots[s] != 0; s = (s + 1) & (slots.size() - 1)) {
+    const FirstEntry& first = firsts[slots[s] - 1];
+    if (first.hash == entry.hash && EqualCaseFolded(Shown(entries, first.folder, first.index),
+                                                    Shown(entries, entry.folder, entry.index))) {
+      return &first;
+    }
+  }
+  slots[s] = static_cast<std::uint32_t>(firsts.size() + 1);
+  firsts.push_back(entry);
+  if (2 * firsts.size() > slots.size()) {
+    // Twice as many slots, every first entry placed anew.
+    slots.assign(2 * slots.size(), 0);
+    for (std::size_t k = 0; k < firsts.size(); ++k) {
+      std::size_t t = firsts[k].hash & (slots.size() - 1);
+      while (slots[t] != 0) t = (t + 1) & (slots.size() - 1);
+      slots[t] = static_cast<std::uint32_t>(k + 1);
+    }
+  }
+  return nullptr;
+}
+
+PathIndex::PathIndex() = default;
+PathIndex::~PathIndex() = default;
+PathIndex::PathIndex(PathIndex&&) noexcept = default;
+PathIndex& PathIndex::operator=(PathIndex&&) noexcept = default;
+
+std::optional<PathIndex::Found> PathIndex::Find(const std::vector<VpDirEntry>& entries,
+                                                std::string_view path) const {
+  if (table_ == nullptr) return std::nullopt;
+  std::uint64_t hash = kHashStart;
+  for (char c : path) hash = Mix(hash, c);
+  const FirstEntry* first = table_->Find(entries, hash, path);
+  if (first == nullptr) return std::nullopt;
+  return Found{first->index, first->isFolder};
+}
 
 const EntryRefusal* ArchiveFindings::Refusal(std::size_t entry) const {
   auto it = std::lower_bound(refused.begin(), refused.end(), entry,
@@ -63,66 +132,61 @@ const EntryRefusal* ArchiveFindings::Refusal(std::size_t entry) const {
   return it != refused.end() && it->entry == entry ? &*it : nullptr;
 }
 
-// Paths are compared by their case-folded form, held as a hash in an open
-// table and compared in full only where hashes meet: no string is made per
-// entry, so a directory of 100,000 entries is checked in a few hundredths
-// of a second.
+namespace {
+
+// Where a file's data lie.
+struct DataSpan {
+  std::int64_t offset = 0;
+  std::int64_t end = 0;
+  std::uint32_t index = 0;
+  std::uint32_t folder = kRoot;
+};
+
+}  // namespace
+
 class DirectoryCheck::Impl {
  public:
-  Impl(std::int64_t fileSize, ArchiveFindings& findings)
-      : fileSize_(fileSize), findings_(findings) {
-    folders_.push_back(FolderPath{});  // the root
-  }
+  Impl(std::int64_t fileSize, const std::vector<VpDirEntry>& entries, ArchiveFindings& findings)
+      : fileSize_(fileSize), entries_(entries), findings_(findings) {}
 
   std::int64_t Header(const VpHeader& header);
-  void Entry(std::size_t i, const VpDirEntry& e);
-  void Finish();
+  void Entry(std::size_t i);
+  void Finish(PathIndex* paths);
 
  private:
   void Problem(std::string text) { findings_.problems.push_back(std::move(text)); }
-  // A problem of entry `i`, which refuses it; `data` for a problem of its data.
-  void EntryProblem(std::size_t i, const EntryPath& path, const std::string& text,
+  // A problem of entry `i` in `folder`, which refuses it; `data` for a
+  // problem of its data.
+  void EntryProblem(std::size_t i, std::uint32_t folder, const std::string& text,
                     bool data = false) {
     findings_.refused.push_back(EntryRefusal{i, findings_.problems.size(), false, data});
-    Problem("entry " + std::to_string(i) + " (" + Printable(Shown(path)) + "): " + text);
+    Problem("entry " + std::to_string(i) + " (" + Printable(Shown(folder, i)) + "): " + text);
   }
-  // The path as the directory spells it: its folders and name joined with
-  // backslashes.
-  std::string Shown(const EntryPath& path) const {
-    std::string shown = folders_[path.folder].path;
-    if (path.folder != kRoot) shown += '\\';
-    shown += path.Name();
-    return shown;
+  std::string Shown(std::uint32_t folder, std::size_t i) const {
+    return paths_.Shown(entries_, folder, static_cast<std::uint32_t>(i));
   }
-  std::uint64_t HashOf(const EntryPath& path) const {
-    std::uint64_t hash = folders_[path.folder].hash;
-    if (path.folder != kRoot) hash = Mix(hash, '\\');
-    for (char c : path.Name()) hash = Mix(hash, c);
-    return hash;
-  }
-  // The id of the folder the walk has just entered or gone back to.
+  // The id of the folder the walk has just entered.
   std::uint32_t FolderId();
   // False when the header leaves the directory unknown.
   bool CheckHeader(const VpHeader& header);
   // The number of entries to read: the header's count, within the file.
   std::int64_t EntriesToRead(const VpHeader& header);
-  void CheckName(std::size_t i, const EntryPath& path);
+  void CheckName(std::size_t i, std::uint32_t folder);
   // Readers find only the first entry of a path, whatever the letter case,
   // and a file and a folder of one path cannot both be written out.
-  void CheckPath(std::size_t i, const EntryPath& path, bool folder);
-  // The first entry of the path, or null when `first` is now it.
-  const FirstEntry* FirstOf(const FirstEntry& first);
-  void CheckData(std::size_t i, const EntryPath& path, const VpDirEntry& e);
+  void CheckPath(std::size_t i, std::uint32_t folder, bool isFolder);
+  void CheckData(std::size_t i, std::uint32_t folder);
   void CheckOverlaps();
 
   std::int64_t fileSize_;
+  const std::vector<VpDirEntry>& entries_;
   ArchiveFindings& findings_;
   std::int64_t dirOffset_ = 0;
   FolderWalk walk_;
-  // The folders met, by id; their ids by their folders' names, each ended
-  // by a NUL (no name holds one), so that the root and a folder of no name
-  // differ.
-  std::vector<FolderPath> folders_;
+  // The paths met, and the ids of their folders by the folders' names, each
+  // ended by a NUL (no name holds one), so that the root and a folder of no
+  // name differ.
+  PathIndex::Table paths_;
   std::unordered_map<std::string, std::uint32_t> folderIds_;
   // For each open folder: its id, and the problem of the outermost folder
   // with one around and including it (kNone when there is none).
@@ -132,10 +196,6 @@ class DirectoryCheck::Impl {
   };
   std::vector<Open> open_;
   std::vector<DataSpan> spans_;
-  // The first entry of each path; an open table of indexes into firsts_
-  // (+1, 0 for an empty slot), at most half full.
-  std::vector<FirstEntry> firsts_;
-  std::vector<std::uint32_t> slots_;
 };
 
 std::uint32_t DirectoryCheck::Impl::FolderId() {
@@ -144,11 +204,12 @@ std::uint32_t DirectoryCheck::Impl::FolderId() {
     key += name;
     key += '\0';
   }
-  auto [it, fresh] = folderIds_.try_emplace(key, static_cast<std::uint32_t>(folders_.size()));
+  std::vector<PathIndex::Table::FolderPath>& folders = paths_.folders;
+  auto [it, fresh] = folderIds_.try_emplace(key, static_cast<std::uint32_t>(folders.size()));
   if (fresh) {
-    FolderPath folder{walk_.Current(), kHashStart};
+    PathIndex::Table::FolderPath folder{walk_.Current(), kHashStart};
     for (char c : folder.path) folder.hash = Mix(folder.hash, c);
-    folders_.push_back(std::move(folder));
+    folders.push_back(std::move(folder));
   }
   return it->second;
 }
@@ -206,14 +267,10 @@ std::int64_t DirectoryCheck::Impl::EntriesToRead(const VpHeader& header) {
   return count;
 }
 
-void DirectoryCheck::Impl::Entry(std::size_t i, const VpDirEntry& e) {
-  EntryPath path;
-  path.folder = open_.empty() ? kRoot : open_.back().id;
-  const std::string_view name = EntryName(e);
-  path.length = static_cast<std::uint8_t>(name.size());
-  std::copy(name.begin(), name.end(), path.name.begin());
+void DirectoryCheck::Impl::Entry(std::size_t i) {
+  const std::uint32_t folder = open_.empty() ? kRoot : open_.back().id;
   const std::size_t before = findings_.problems.size();
-  switch (walk_.Next(e)) {
+  switch (walk_.Next(entries_[i])) {
     case FolderWalk::Step::kStrayUp:
       findings_.refused.push_back(EntryRefusal{i, before, false, false});
       Problem("entry " + std::to_string(i) + " (..): closes no open folder");
@@ -222,8 +279,8 @@ void DirectoryCheck::Impl::Entry(std::size_t i, const VpDirEntry& e) {
       open_.pop_back();
       return;
     case FolderWalk::Step::kOpen: {
-      CheckName(i, path);
-      CheckPath(i, path, /*folder=*/true);
+      CheckName(i, folder);
+      CheckPath(i, folder, /*isFolder=*/true);
       const std::size_t outer = open_.empty() ? kNone : open_.back().problem;
       const std::size_t own = findings_.problems.size() > before ? before : kNone;
       open_.push_back(Open{FolderId(), outer != kNone ? outer : own});
@@ -235,70 +292,51 @@ void DirectoryCheck::Impl::Entry(std::size_t i, const VpDirEntry& e) {
   if (!open_.empty() && open_.back().problem != kNone) {
     findings_.refused.push_back(EntryRefusal{i, open_.back().problem, true, false});
   }
-  CheckName(i, path);
-  CheckPath(i, path, /*folder=*/false);
+  CheckName(i, folder);
+  CheckPath(i, folder, /*isFolder=*/false);
   ++findings_.files;
-  CheckData(i, path, e);
+  CheckData(i, folder);
 }
 
-void DirectoryCheck::Impl::CheckName(std::size_t i, const EntryPath& path) {
-  const std::string_view name = path.Name();
+void DirectoryCheck::Impl::CheckName(std::size_t i, std::uint32_t folder) {
+  const std::string_view name = EntryName(entries_[i]);
   if (name.size() == kNameFieldSize) {
-    EntryProblem(i, path, "the name is not terminated within 32 bytes");
+    EntryProblem(i, folder, "the name is not terminated within 32 bytes");
   }
   if (Status plain = CheckPlainName(name); !plain.ok()) {
-    EntryProblem(i, path, QuotedName(name) + " " + plain.reason);
+    EntryProblem(i, folder, QuotedName(name) + " " + plain.reason);
   }
 }
 
-void DirectoryCheck::Impl::CheckPath(std::size_t i, const EntryPath& path, bool folder) {
-  const FirstEntry* first = FirstOf(FirstEntry{HashOf(path), i, path, folder});
+void DirectoryCheck::Impl::CheckPath(std::size_t i, std::uint32_t folder, bool isFolder) {
+  const auto index = static_cast<std::uint32_t>(i);
+  const FirstEntry entry{paths_.HashOf(folder, EntryName(entries_[i])), index, folder, isFolder};
+  const FirstEntry* first = paths_.FirstOf(entries_, entry);
   // A folder may be opened again: its files go on in it.
-  if (first == nullptr || (folder && first->folder)) return;
-  EntryProblem(i, path,
+  if (first == nullptr || (isFolder && first->isFolder)) return;
+  EntryProblem(i, folder,
                "the same path as entry " + std::to_string(first->index) + " (" +
-                   Printable(Shown(first->path)) + "), letter case ignored");
+                   Printable(Shown(first->folder, first->index)) + "), letter case ignored");
 }
 
-const FirstEntry* DirectoryCheck::Impl::FirstOf(const FirstEntry& entry) {
-  if (2 * (firsts_.size() + 1) > slots_.size()) {
-    // Twice as many slots, every first entry placed anew.
-    slots_.assign(std::max<std::size_t>(64, 2 * slots_.size()), 0);
-    for (std::size_t k = 0; k < firsts_.size(); ++k) {
-      std::size_t s = firsts_[k].hash & (slots_.size() - 1);
-      while (slots_[s] != 0) s = (s + 1) & (slots_.size() - 1);
-      slots_[s] = static_cast<std::uint32_t>(k + 1);
-    }
-  }
-  std::size_t s = entry.hash & (slots_.size() - 1);
-  for (; slots_[s] != 0; s = (s + 1) & (slots_.size() - 1)) {
-    const FirstEntry& first = firsts_[slots_[s] - 1];
-    if (first.hash == entry.hash && EqualCaseFolded(Shown(first.path), Shown(entry.path))) {
-      return &first;
-    }
-  }
-  slots_[s] = static_cast<std::uint32_t>(firsts_.size() + 1);
-  firsts_.push_back(entry);
-  return nullptr;
-}
-
-void DirectoryCheck::Impl::CheckData(std::size_t i, const EntryPath& path, const VpDirEntry& e) {
+void DirectoryCheck::Impl::CheckData(std::size_t i, std::uint32_t folder) {
+  const VpDirEntry& e = entries_[i];
   if (e.size < 0) {
-    EntryProblem(i, path, "the size " + std::to_string(e.size) + " is negative", true);
+    EntryProblem(i, folder, "the size " + std::to_string(e.size) + " is negative", true);
     return;
   }
   findings_.bytes += e.size;
   const std::int64_t begin = e.offset;
   const std::int64_t end = begin + e.size;
   if (begin < static_cast<std::int64_t>(kHeaderSize) || end > dirOffset_) {
-    EntryProblem(i, path,
+    EntryProblem(i, folder,
                  "the data (offset " + std::to_string(begin) + ", " +
                      Counted(e.size, "byte", "bytes") + ") lie outside the data area (offset " +
                      std::to_string(kHeaderSize) + " up to " + std::to_string(dirOffset_) + ")",
                  true);
     return;
   }
-  if (e.size > 0) spans_.push_back(DataSpan{begin, end, i, path});
+  if (e.size > 0) spans_.push_back(DataSpan{begin, end, static_cast<std::uint32_t>(i), folder});
 }
 
 // Every file whose data begin before the data of an earlier-placed file end.
@@ -309,17 +347,18 @@ void DirectoryCheck::Impl::CheckOverlaps() {
   const DataSpan* reach = nullptr;  // the span that reaches furthest so far
   for (const DataSpan& s : spans_) {
     if (reach != nullptr && s.offset < reach->end) {
-      EntryProblem(s.index, s.path,
+      EntryProblem(s.index, s.folder,
                    "the data overlap those of entry " + std::to_string(reach->index) + " (" +
-                       Printable(Shown(reach->path)) + ")",
+                       Printable(Shown(reach->folder, reach->index)) + ")",
                    true);
     }
     if (reach == nullptr || s.end > reach->end) reach = &s;
   }
 }
 
-void DirectoryCheck::Impl::Finish() {
+void DirectoryCheck::Impl::Finish(PathIndex* paths) {
   CheckOverlaps();
+  if (paths != nullptr) paths->table_ = std::make_unique<PathIndex::Table>(std::move(paths_));
   // Each entry once: its own first problem of its data, else its own first
   // problem, else that of its folder.
   std::vector<EntryRefusal>& r = findings_.refused;
@@ -335,12 +374,13 @@ void DirectoryCheck::Impl::Finish() {
       r.end());
 }
 
-DirectoryCheck::DirectoryCheck(std::int64_t fileSize, ArchiveFindings* findings)
-    : impl_(std::make_unique<Impl>(fileSize, *findings)) {}
+DirectoryCheck::DirectoryCheck(std::int64_t fileSize, const std::vector<VpDirEntry>& entries,
+                               ArchiveFindings* findings)
+    : impl_(std::make_unique<Impl>(fileSize, entries, *findings)) {}
 DirectoryCheck::~DirectoryCheck() = default;
 std::int64_t DirectoryCheck::Header(const VpHeader& header) { return impl_->Header(header); }
-void DirectoryCheck::Entry(std::size_t i, const VpDirEntry& entry) { impl_->Entry(i, entry); }
-void DirectoryCheck::Finish() { impl_->Finish(); }
+void DirectoryCheck::Entry(std::size_t i) { impl_->Entry(i); }
+void DirectoryCheck::Finish(PathIndex* paths) { impl_->Finish(paths); }
 
 Status CheckArchive(host::InputFile& file, ArchiveFindings* findings) {
   // A file shorter than the header reads as if padded with zero bytes; the
@@ -354,10 +394,15 @@ Status CheckArchive(host::InputFile& file, ArchiveFindings* findings) {
     return Status::Error(Code::kChanged, file.path(), "ended early (changed while read?)");
   }
   const VpHeader header = DecodeHeader(raw);
-  DirectoryCheck check(file.size(), findings);
+  std::vector<VpDirEntry> entries;
+  DirectoryCheck check(file.size(), entries, findings);
   const std::int64_t count = check.Header(header);
+  entries.reserve(static_cast<std::size_t>(count));
   Status read = ReadDirectory(file, header.dirOffset, count,
-                              [&check](std::size_t i, const VpDirEntry& e) { check.Entry(i, e); });
+                              [&check, &entries](std::size_t i, const VpDirEntry& e) {
+                                entries.push_back(e);
+                                check.Entry(i);
+                              });
   if (!read.ok()) return read;
   check.Finish();
   return Status::Ok();

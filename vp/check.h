@@ -7,7 +7,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/host.h"
@@ -45,11 +47,40 @@ struct ArchiveFindings {
   }
 };
 
+// The first entry of every path of a directory, a file's or a folder's, by
+// the path with ASCII letter case ignored: the entry readers find. The check
+// makes it on the way and hands it on.
+class PathIndex {
+ public:
+  PathIndex();
+  ~PathIndex();
+  PathIndex(PathIndex&&) noexcept;
+  PathIndex& operator=(PathIndex&&) noexcept;
+
+  struct Found {
+    std::size_t entry = 0;
+    bool folder = false;
+  };
+  // The first entry of `path` (its folders and name joined with
+  // backslashes, as -verify shows them) in the directory `entries` that was
+  // checked, nothing when no entry has it.
+  std::optional<Found> Find(const std::vector<VpDirEntry>& entries, std::string_view path) const;
+
+  struct Table;  // the paths, in check.cpp
+
+ private:
+  friend class DirectoryCheck;
+  std::unique_ptr<Table> table_;
+};
+
 // The check of one archive, fed its header and then its directory entry by
 // entry, so that a reader that loads the directory checks it on the way.
 class DirectoryCheck {
  public:
-  DirectoryCheck(std::int64_t fileSize, ArchiveFindings* findings);
+  // `entries` is the directory as it is loaded: entry i is in it when
+  // Entry(i) is called, and it lives as long as the check.
+  DirectoryCheck(std::int64_t fileSize, const std::vector<VpDirEntry>& entries,
+                 ArchiveFindings* findings);
   ~DirectoryCheck();
   DirectoryCheck(const DirectoryCheck&) = delete;
   DirectoryCheck& operator=(const DirectoryCheck&) = delete;
@@ -61,9 +92,10 @@ class DirectoryCheck {
   // holds, or 0 when the header leaves the directory unknown.
   std::int64_t Header(const VpHeader& header);
   // The next directory entry, `i` counting from 0.
-  void Entry(std::size_t i, const VpDirEntry& entry);
-  // After the last entry: the overlaps, and the refusals in order.
-  void Finish();
+  void Entry(std::size_t i);
+  // After the last entry: the overlaps, and the refusals in order. The
+  // index of the paths met goes to `paths` when given.
+  void Finish(PathIndex* paths = nullptr);
 
  private:
   class Impl;

@@ -45,9 +45,9 @@ Status VpReader::Open(std::string path) {
   entries_.clear();
   header_ = VpHeader{};
   findings_ = ArchiveFindings{};
-  indexed_ = false;
+  paths_ = PathIndex();
+  namesIndexed_ = false;
   names_.clear();
-  paths_.clear();
   folderOf_.clear();
   folders_.clear();
   host::InputFile file;
@@ -73,70 +73,77 @@ Status VpReader::Load() {
   }
 
   // The check decides how many entries the file holds, and sees each.
-  DirectoryCheck check(file_.size(), &findings_);
+  DirectoryCheck check(file_.size(), entries_, &findings_);
   const std::int64_t wanted = check.Header(header_);
   entries_.reserve(static_cast<std::size_t>(wanted));
   Status read = ReadDirectory(file_, header_.dirOffset, wanted,
                               [this, &check](std::size_t i, const VpDirEntry& e) {
-                                check.Entry(i, e);
                                 entries_.push_back(e);
+                                check.Entry(i);
                               });
   if (!read.ok()) {
     entries_.clear();
     findings_ = ArchiveFindings{};
     return read;
   }
-  check.Finish();
+  check.Finish(&paths_);
   header_.dirEntries = static_cast<std::int32_t>(entries_.size());
   return Status::Ok();
 }
 
-void VpReader::Index() {
-  if (indexed_) return;
-  indexed_ = true;
-  FolderWalk walk;
-  std::unordered_map<std::string, std::uint32_t> ids;
-  auto idOf = [&](std::string folder) {
-    auto [it, fresh] = ids.try_emplace(folder, static_cast<std::uint32_t>(folders_.size()));
-    if (fresh) folders_.push_back(std::move(folder));
-    return it->second;
-  };
-  std::uint32_t current = idOf("");
-  folderOf_.resize(entries_.size());
+void VpReader::IndexNames() {
+  if (namesIndexed_) return;
+  namesIndexed_ = true;
   for (std::size_t i = 0; i < entries_.size(); ++i) {
     const VpDirEntry& e = entries_[i];
-    if (walk.Next(e) != FolderWalk::Step::kFile) {
-      current = idOf(walk.Current());
-      folderOf_[i] = current;
-      continue;
-    }
-    folderOf_[i] = current;
+    if (ClassifyEntry(e) != EntryKind::kFile) continue;
     NameIndex& name = names_.try_emplace(LookupKey(EntryName(e)), NameIndex{i, 0}).first->second;
     ++name.count;
-    paths_.try_emplace(CaseFolded(PathOf(i)), i);
+  }
+}
+
+void VpReader::IndexFolders() {
+  if (folderOf_.size() == entries_.size()) return;
+  FolderWalk walk;
+  // Folders by their names each ended by a NUL, so that the root (id 0) and
+  // a folder of no name differ.
+  std::unordered_map<std::string, std::uint32_t> ids;
+  auto idOf = [&]() {
+    std::string key;
+    for (const std::string& name : walk.folders()) key += name + '\0';
+    auto [it, fresh] = ids.try_emplace(key, static_cast<std::uint32_t>(folders_.size()));
+    if (fresh) folders_.push_back(walk.Current());
+    return it->second;
+  };
+  std::uint32_t current = idOf();
+  folderOf_.resize(entries_.size());
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    if (walk.Next(entries_[i]) != FolderWalk::Step::kFile) current = idOf();
+    folderOf_[i] = current;
   }
 }
 
 std::optional<FileMatch> VpReader::FindFile(std::string_view inner) {
-  Index();
   if (inner.find('\\') != std::string_view::npos) {
     // A leading backslash names the archive's root (\readme.txt); only a
     // folder of no name, which -verify reports, makes such a path too.
-    auto it = inner.front() == '\\' ? paths_.find(CaseFolded(inner.substr(1))) : paths_.end();
-    if (it == paths_.end()) it = paths_.find(CaseFolded(inner));
-    if (it == paths_.end()) return std::nullopt;
-    return FileMatch{it->second, 1};
+    std::optional<PathIndex::Found> found;
+    if (inner.front() == '\\') found = paths_.Find(entries_, inner.substr(1));
+    if (!found) found = paths_.Find(entries_, inner);
+    if (!found || found->folder) return std::nullopt;
+    return FileMatch{found->entry, 1};
   }
+  IndexNames();
   auto it = names_.find(LookupKey(inner));
   if (it == names_.end()) return std::nullopt;
   return FileMatch{it->second.first, it->second.count};
 }
 
 std::string VpReader::PathOf(std::size_t i) {
-  Index();
+  IndexFolders();
   const std::string& folder = folders_[folderOf_[i]];
   if (ClassifyEntry(entries_[i]) != EntryKind::kFile) return folder;
-  if (folder.empty()) return std::string(EntryName(entries_[i]));
+  if (folderOf_[i] == 0) return std::string(EntryName(entries_[i]));
   return folder + '\\' + std::string(EntryName(entries_[i]));
 }
 

@@ -80,8 +80,9 @@ class VpReader {
 
  private:
   Status Load();
-  // The look-up tables, made on the first look-up.
-  void Index();
+  // The look-up by name and each entry's folder, made when first needed.
+  void IndexNames();
+  void IndexFolders();
 
   struct NameIndex {
     std::size_t first = 0;
@@ -93,12 +94,12 @@ class VpReader {
   ArchiveFindings findings_;
   host::InputFile file_;
   std::string archivePath_;
-  bool indexed_ = false;
+  // The first entry of each path, as the check found them.
+  PathIndex paths_;
+  bool namesIndexed_ = false;
   // Case-folded file name -> its first file entry and the number of them.
   std::unordered_map<std::string, NameIndex> names_;
-  // Case-folded file path -> its first file entry.
-  std::unordered_map<std::string, std::size_t> paths_;
-  // Each entry's folder, as an index into folders_.
+  // Each entry's folder, as an index into folders_ (empty until needed).
   std::vector<std::uint32_t> folderOf_;
   std::vector<std::string> folders_;
 };
