@@ -14,7 +14,6 @@
 #include "pack/writer.h"
 #include "shell/console.h"
 #include "shell/modes.h"
-#include "shell/open_archive.h"
 #include "vp/format.h"
 #include "vp/reader.h"
 
@@ -80,9 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::ostringstream out;
   std::ostringstream err;
   Console console{in, out, err};
-  Warnings sourceWarnings{out, err};
-  SourceWarnings sources(sourceWarnings);
-  ImportFromVp(list, console, sources);
+  ImportFromVp(list, console);
 
   // A record only for a file entry answered with y or Y, each a reference
   // to the exact path of an entry -verify does not report. (The console

@@ -4,7 +4,6 @@
 
 #include "buildlist/build_list.h"
 #include "shell/console.h"
-#include "shell/open_archive.h"
 #include "shell/options.h"
 
 namespace quarrion {
@@ -17,10 +16,13 @@ int RunDefaultBuild(const StartupOptions& options, BuildList& list, Console& con
 
 // The interactive command loop (interactive.cpp) and its "vp" command
 // (vp_import.cpp). "im" leaves out what `build` excludes; "wr" gives the
-// file entries `build`'s times. The loop returns 1 when "vp", "lo" or "ad"
-// warned of a source archive (see SourceWarnings), else 0.
+// file entries `build`'s times. The loop returns 1 when any command of the
+// session failed (the file not written or read, a file not added, something
+// skipped or warned of, a source archive among them), 0 otherwise;
+// ImportFromVp false when the archive could not be read, a file taken was
+// not added or the archive was warned of.
 int InteractiveLoop(BuildList& list, Console& console, const BuildSettings& build = {});
-void ImportFromVp(BuildList& list, Console& console, SourceWarnings& sources);
+bool ImportFromVp(BuildList& list, Console& console);
 
 // Looking into archives (list_mode.cpp, verify_mode.cpp, extract_mode.cpp).
 int RunListArchive(const StartupOptions& options, Console& console);

@@ -52,6 +52,9 @@ class ImportWalk {
         sources_(sources),
         findings_(std::move(findings)) {}
 
+  // Whether a file taken could not be added.
+  bool failed() const { return failed_; }
+
   // Shows the entry and, for a file, asks whether to take it. False when
   // the input ended before an answer came.
   bool Entry(std::size_t i, const VpDirEntry& entry) {
@@ -100,11 +103,13 @@ class ImportWalk {
     if (const std::string refusal = RefusalOf(findings_, i, walk_.PathOf(name)); !refusal.empty()) {
       console_.Error("could not add " + source.Text() + ": archive " + archiveName_ + ": " +
                      refusal);
+      failed_ = true;
       return;
     }
     SourceNotes notes;
     if (Status why = AddFile(list_, name, source, walk_.Current(), &archives_, &notes); !why.ok()) {
       console_.Error("could not add " + why.Message());
+      failed_ = true;
     }
     sources_.Note(source, notes);
   }
@@ -119,16 +124,17 @@ class ImportWalk {
   // The path as the messages show it: below the data folder, with a leading
   // backslash (\maps), empty at the level of data.
   std::string shown_;
+  bool failed_ = false;
 };
 
 }  // namespace
 
-void ImportFromVp(BuildList& list, Console& console, SourceWarnings& sources) {
+bool ImportFromVp(BuildList& list, Console& console) {
   console.Prompt("Enter name of vp file (ie c:\\games\\starhold\\stockpack.vp): ");
   std::string archiveName;
   if (!console.Word(archiveName)) {
     console.Error("no archive name given (end of input)");
-    return;
+    return false;
   }
 
   // One set for the whole command: the directory is read once, here, and
@@ -137,16 +143,20 @@ void ImportFromVp(BuildList& list, Console& console, SourceWarnings& sources) {
   VpReader* reader = nullptr;
   if (Status why = archives.Get(archiveName, &reader); !why.ok()) {
     console.Error("cannot import from " + why.Message());
-    return;
+    return false;
   }
+  // A source cut short, or one whose files share names, is warned of.
+  Warnings warnings{console.out, console.err};
+  SourceWarnings sources(warnings);
   sources.Archive(archiveName, reader->findings().WholeFileProblems());
   // A copy, because AddFile reads the archive again (replacing this reader)
   // if it changes on disk while a question waits.
   const std::vector<VpDirEntry> entries = reader->entries();
   ImportWalk walk(list, console, archiveName, archives, sources, reader->findings());
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    if (!walk.Entry(i, entries[i])) return;
+    if (!walk.Entry(i, entries[i])) return false;
   }
+  return !walk.failed() && warnings.count == 0;
 }
 
 }  // namespace quarrion
