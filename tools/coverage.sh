@@ -55,13 +55,12 @@ chmod 1777 "$profiles"
 LLVM_PROFILE_FILE="$profiles/%p-%m.profraw" \
   ${CTEST:-ctest} --test-dir "$build" --output-on-failure -j "${JOBS:-2}"
 
-find "$profiles" -name '*.profraw' > "$build/coverage_profiles.txt"
-"$profdata" merge -sparse -f "$build/coverage_profiles.txt" -o "$build/coverage.profdata"
-rm "$build/coverage_profiles.txt"
+find "$profiles" -name '*.profraw' > "$profiles/list"
+"$profdata" merge -sparse -f "$profiles/list" -o "$build/coverage.profdata"
 
 objects=()
 while IFS= read -r program; do
-  [ -n "$program" ] && objects+=(${objects:+-object} "$program")
+  if [ -n "$program" ]; then objects+=(${objects:+-object} "$program"); fi
 done < "$programs"
 
 # The summary of each file, kept in BUILD_DIR/coverage_summary.json. An
