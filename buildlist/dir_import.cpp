@@ -5,7 +5,7 @@
 
 #include "buildlist/add_file.h"
 #include "host/host.h"
-#include "vp/format.h"
+#include "vp/names.h"
 #include "vp/source_archives.h"
 
 namespace quarrion {
@@ -72,12 +72,8 @@ class Walk {
     for (const Subfolder& sub : subfolders) {
       if (IsExcluded(folder, sub.name)) continue;
       const std::string subPath = dirPath + '\\' + sub.name;
-      if (sub.name.size() > kMaxNameLength) {
-        Skip(subPath + ": folder name is longer than 31 bytes");
-        continue;
-      }
-      if (Status plain = CheckPlainName(sub.name); !plain.ok()) {
-        Skip(subPath + ": folder name \"" + sub.name + "\" " + plain.reason);
+      if (Status why = CheckName(sub.name, NameUse::kFolder); !why.ok()) {
+        Skip(subPath + ": folder name \"" + sub.name + "\" " + why.reason);
         continue;
       }
       if (IsAncestor(sub.info)) {

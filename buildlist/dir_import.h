@@ -34,8 +34,9 @@ Status ImportDataDirectory(BuildList& list, const std::string& dataDirectory, st
 // (in listing order) enter the list before anything from its subfolders,
 // which are walked depth-first in listing order. Paths and folders are joined
 // with one backslash and never normalised. Below the top, a folder that
-// cannot be listed, a file AddFile refuses, a subfolder whose name is longer
-// than 31 bytes or not a plain name (with its tree) and a link back to a
+// cannot be listed, a file AddFile refuses, a subfolder whose name an
+// archive cannot hold (CheckName for a folder: longer than 31 bytes, not a
+// plain name, or beginning with ".."), with its tree, and a link back to a
 // folder being walked are each skipped with the warning
 // "<message>, skipped"; folders named "CVS" are left out silently, and so is
 // every file and folder (with its tree) that one of `excluded` matches: a

@@ -38,8 +38,9 @@ bool Answer(Console& console, std::string* word, std::string_view what) {
 }
 
 // "im": a data directory tree, filed under the archive folder data. The path
-// is the rest of the line, blanks and all. Then a warning for each pair of
-// paths in the list that differ only in letter case.
+// is the rest of the line, blanks and all. Then the files at the path of a
+// folder leave the list, and a warning for each pair of paths in the list
+// that differ only in letter case.
 void ImportDirectoryCommand(BuildList& list, Console& console,
                             const std::vector<Pattern>& excluded) {
   console.Prompt("Enter data directory location (ie j:\\games\\tidewater\\data): ");
@@ -54,6 +55,7 @@ void ImportDirectoryCommand(BuildList& list, Console& console,
   Warnings warnings{console.out, console.err};
   Status why = ImportDataDirectory(list, directory, console.out, warnings, nullptr, excluded);
   if (why.ok()) {
+    SkipFilesAtFolderPaths(list, warnings);
     WarnOfCaseClashes(list, warnings);
   } else {
     console.Error(why.Message());
@@ -89,8 +91,9 @@ void LoadListCommand(BuildList& list, Console& console) {
     return;
   }
   SourceArchives archives;  // each source archive's directory is read once
+  ListReader reader(file);
   ListEntry entry;
-  while (ReadListEntry(file, entry)) {
+  while (reader.Next(&entry)) {
     Status why = AddFile(list, entry.name, entry.path, entry.folder, &archives);
     if (why.ok()) {
       console.Line("Added: " + entry.name + " to " + entry.folder);
@@ -106,7 +109,11 @@ void LoadListCommand(BuildList& list, Console& console) {
     }
     archives.Recheck();  // sources may have changed during the pause
   }
-  if (file.bad()) console.Error("could not read list file " + name);
+  if (file.bad()) {
+    console.Error("could not read list file " + name);
+  } else if (reader.incomplete() > 0) {
+    console.Error(IncompleteEntryText(name, reader.line(), reader.incomplete()));
+  }
   file.close();
   console.Line();
 }
