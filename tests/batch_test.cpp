@@ -139,7 +139,7 @@ TEST_F(BatchTest, PathsThatDifferOnlyInLetterCaseAreWarnedOfAndExitOne) {
 // back as an up entry).
 TEST_F(BatchTest, BuildersSkipWhatVerifyWouldRejectAndWriteTheRest) {
   const std::string pack = dir_.Join("pack.vp"), cfg = dir_.Join("r.cfg");
-  const std::string out = dir_.Join("out.vp");
+  const std::string out = dir_.Join("out.vp"), made = dir_.Join("made.cfg");
   ASSERT_EQ(RunQuarrionBinary({"-dir", Data(), "-o", pack}).status, 0);
   WriteFile(cfg, "a.tbl\nx\ndata\nmaps\n" + pack + ":a.tbl\ndata\nc.pof\nx\ndata\\maps\n");
   const std::string warning = "quarrion: warning: ";
@@ -157,7 +157,6 @@ TEST_F(BatchTest, BuildersSkipWhatVerifyWouldRejectAndWriteTheRest) {
   const std::string tree =
       warning + Data() + "\\..hidden: folder name \"..hidden\" begins with \"..\", skipped\n" +
       warning + "data\\MAPS: a file and a folder of the same path (data\\maps), skipped\n";
-  const std::string made = dir_.Join("made.cfg");
   cases.push_back({{"-dir", Data(), "-o", out}, "", tree});
   cases.push_back({{"-oldinterface"}, "im " + Data() + "\nwr " + out + "\nqu\n", tree});
   cases.push_back({{"-dir", Data(), "-mconfig", made}, "", tree});
