@@ -5,7 +5,6 @@
 
 #include "buildlist/read_text.h"
 #include "host/host.h"
-#include "vp/names.h"
 
 namespace quarrion {
 
@@ -87,7 +86,7 @@ Status WriteListFile(const BuildList& list, const std::string& path) {
                                      {r.folder, "folder"}}) {
       if (line.find_first_of("\r\n") != std::string_view::npos) {
         return Status::Error(
-            Code::kNotPlainName, Printable(RecordPath(r)),
+            Code::kNotPlainName, RecordPath(r),
             std::string("its ") + what + " holds a line end, which a list file cannot hold");
       }
     }

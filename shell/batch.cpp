@@ -50,21 +50,19 @@ std::string InstallerLiteral(const std::string& text) {
 // "<folder>\<name>": the name and every folder component must be names the
 // installer takes as they stand. An empty folder is the installation's top.
 Status CheckDeleteEntry(const ListEntry& entry) {
-  const std::string shown =
-      Printable(entry.folder.empty() ? entry.name : entry.folder + "\\" + entry.name);
+  const std::string shown = entry.folder.empty() ? entry.name : entry.folder + "\\" + entry.name;
   if (Status why = CheckName(entry.name, NameUse::kInstaller); !why.ok()) {
-    return Status::Error(why.code, shown,
-                         "the name \"" + Printable(entry.name) + "\" " + why.reason);
+    return Status::Error(why.code, shown, "the name \"" + entry.name + "\" " + why.reason);
   }
   if (entry.folder.empty()) return Status::Ok();
   std::vector<std::string> parts;
   SplitPath(entry.folder, '\\', &parts);
   for (const std::string& part : parts) {
     if (Status why = CheckName(part, NameUse::kInstaller); !why.ok()) {
-      return Status::Error(
-          why.code, shown,
-          part.empty() ? "the folder \"" + Printable(entry.folder) + "\" has an empty component"
-                       : "the folder component \"" + Printable(part) + "\" " + why.reason);
+      return Status::Error(why.code, shown,
+                           part.empty()
+                               ? "the folder \"" + entry.folder + "\" has an empty component"
+                               : "the folder component \"" + part + "\" " + why.reason);
     }
   }
   return Status::Ok();
@@ -261,7 +259,7 @@ int RunRelationalBuild(const StartupOptions& options, BuildList& list, Console& 
 // Every entry is checked before anything is written: one that cannot be
 // deleted as it stands fails the whole list.
 int RunDeleteList(const StartupOptions& options, Console& console) {
-  console.Line("Making NSIS Delete List (" + options.outputFile + ") from config file (" +
+  console.Line("Making NSIS Delete List (" + options.deleteList + ") from config file (" +
                options.configFile + ")");
   std::ifstream config;
   if (!OpenConfiguration(options, &config, console)) return 1;
@@ -289,16 +287,16 @@ int RunDeleteList(const StartupOptions& options, Console& console) {
     warnings.Add(IncompleteEntryText(options.configFile, reader.line(), reader.incomplete()));
   }
   if (refused > 0) {
-    console.Error(options.outputFile +
+    console.Error(options.deleteList +
                   " not written: " + Counted(refused, "entry was", "entries were") + " refused");
     return 1;
   }
   host::AtomicOutputFile out;
-  Status why = out.Create(options.outputFile);
+  Status why = out.Create(options.deleteList);
   if (why.ok()) why = out.Write(text);
   if (why.ok()) why = out.Commit();
   if (!why.ok()) {
-    console.Error(Failure("could not write", options.outputFile, why));
+    console.Error(Failure("could not write", options.deleteList, why));
     return 1;
   }
   return warnings.count > 0 ? 1 : 0;
