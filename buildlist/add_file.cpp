@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "host/host.h"
+#include "vp/names.h"
 #include "vp/reference.h"
 #include "vp/source_archives.h"
 
@@ -76,15 +77,12 @@ Status StatDiskFile(FileRecord* record, const std::string& path, const host::Fil
 
 // A record for `name`, or why the name cannot be one.
 Status NamedRecord(const std::string& name, const std::string& source, FileRecord* record) {
-  if (!SetEntryName(&record->entry, name)) {
-    return Status::Error(Code::kNameTooLong, source,
-                         "name \"" + name + "\" is longer than 31 bytes");
-  }
-  // Only a plain name reads back as one file in one folder, and only one
+  // Only such a name reads back as one file in one folder, and only one
   // that -verify and -extract accept.
-  if (Status plain = CheckPlainName(name); !plain.ok()) {
-    return Status::Error(Code::kNotPlainName, source, "name \"" + name + "\" " + plain.reason);
+  if (Status why = CheckName(name, NameUse::kFile); !why.ok()) {
+    return Status::Error(why.code, source, "name \"" + name + "\" " + why.reason);
   }
+  SetEntryName(&record->entry, name);
   return Status::Ok();
 }
 

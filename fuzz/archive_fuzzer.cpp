@@ -132,9 +132,9 @@ void CheckNothingReportedWritten(const VpReader& reader, const std::string& targ
       continue;
     }
     std::string path = target;
-    bool plain = CheckPlainName(EntryName(e)).ok();
+    bool plain = CheckName(EntryName(e), NameUse::kFile).ok();
     for (const std::string& folder : walk.folders()) {
-      plain = plain && CheckPlainName(folder).ok();
+      plain = plain && CheckName(folder, NameUse::kFolder).ok();
       path += "/" + folder;
     }
     if (plain) reported.emplace_back(folded, path + "/" + std::string(EntryName(e)));

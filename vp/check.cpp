@@ -171,7 +171,7 @@ class DirectoryCheck::Impl {
   bool CheckHeader(const VpHeader& header);
   // The number of entries to read: the header's count, within the file.
   std::int64_t EntriesToRead(const VpHeader& header);
-  void CheckName(std::size_t i, std::uint32_t folder);
+  void CheckName(std::size_t i, std::uint32_t folder, NameUse use);
   // Readers find only the first entry of a path, whatever the letter case,
   // and a file and a folder of one path cannot both be written out.
   void CheckPath(std::size_t i, std::uint32_t folder, bool isFolder);
@@ -279,7 +279,7 @@ void DirectoryCheck::Impl::Entry(std::size_t i) {
       open_.pop_back();
       return;
     case FolderWalk::Step::kOpen: {
-      CheckName(i, folder);
+      CheckName(i, folder, NameUse::kFolder);
       CheckPath(i, folder, /*isFolder=*/true);
       const std::size_t outer = open_.empty() ? kNone : open_.back().problem;
       const std::size_t own = findings_.problems.size() > before ? before : kNone;
@@ -292,19 +292,21 @@ void DirectoryCheck::Impl::Entry(std::size_t i) {
   if (!open_.empty() && open_.back().problem != kNone) {
     findings_.refused.push_back(EntryRefusal{i, open_.back().problem, true, false});
   }
-  CheckName(i, folder);
+  CheckName(i, folder, NameUse::kFile);
   CheckPath(i, folder, /*isFolder=*/false);
   ++findings_.files;
   CheckData(i, folder);
 }
 
-void DirectoryCheck::Impl::CheckName(std::size_t i, std::uint32_t folder) {
+void DirectoryCheck::Impl::CheckName(std::size_t i, std::uint32_t folder, NameUse use) {
   const std::string_view name = EntryName(entries_[i]);
   if (name.size() == kNameFieldSize) {
     EntryProblem(i, folder, "the name is not terminated within 32 bytes");
   }
-  if (Status plain = CheckPlainName(name); !plain.ok()) {
-    EntryProblem(i, folder, QuotedName(name) + " " + plain.reason);
+  // A name read from the field is longer than 31 bytes only when it is not
+  // terminated, which is reported above.
+  if (Status why = quarrion::CheckName(name, use); !why.ok() && why.code != Code::kNameTooLong) {
+    EntryProblem(i, folder, QuotedName(name) + " " + why.reason);
   }
 }
 
@@ -314,9 +316,13 @@ void DirectoryCheck::Impl::CheckPath(std::size_t i, std::uint32_t folder, bool i
   const FirstEntry* first = paths_.FirstOf(entries_, entry);
   // A folder may be opened again: its files go on in it.
   if (first == nullptr || (isFolder && first->isFolder)) return;
-  EntryProblem(i, folder,
-               "the same path as entry " + std::to_string(first->index) + " (" +
-                   Printable(Shown(first->folder, first->index)) + "), letter case ignored");
+  const std::string earlier = "entry " + std::to_string(first->index) + " (" +
+                              Printable(Shown(first->folder, first->index)) + ")";
+  if (isFolder != first->isFolder) {
+    EntryProblem(i, folder, "a file and a folder of the same path, with " + earlier);
+  } else {
+    EntryProblem(i, folder, "the same path as " + earlier + ", letter case ignored");
+  }
 }
 
 void DirectoryCheck::Impl::CheckData(std::size_t i, std::uint32_t folder) {
