@@ -355,7 +355,7 @@ TEST_F(VpImportTest, ArchivesThatCannotServeEveryFile) {
 
 // From an archive of any name, two files of one name in different folders
 // are both taken, each with its own bytes; the list file keeps their exact
-// paths and reads back so.
+// paths and reads back so, and "ad" reads such a path as "lo" does.
 TEST_F(VpImportTest, TwoFilesOfOneNameImportWholeAndListBack) {
   const std::string dat = dir_.Join("pack.dat");
   ArchiveBuilder b;
@@ -364,11 +364,12 @@ TEST_F(VpImportTest, TwoFilesOfOneNameImportWholeAndListBack) {
   const std::string lst = dir_.Join("l.lst");
   const std::string out = dir_.Join("out.vp");
   const testing::Dialogue s =
-      Run("vp " + dat + "\nyy\nli " + lst + "\nre\nlo " + lst + "\nwr " + out + "\nqu\n");
+      Run("vp " + dat + "\nyy\nli " + lst + "\nre\nlo " + lst + "\nad y.tbl " + dat +
+          ":data\\b\\x.tbl data\\c\nwr " + out + "\nqu\n");
   EXPECT_EQ(s.err, "");
   EXPECT_EQ(ReadFile(lst), "x.tbl\r\n" + dat + ":data\\a\\x.tbl\r\ndata\\a\r\n" + "x.tbl\r\n" +
                                dat + ":data\\b\\x.tbl\r\ndata\\b\r\n");
-  EXPECT_EQ(ReadFile(out).substr(16, 6), "onetwo");
+  EXPECT_EQ(ReadFile(out).substr(16, 9), "onetwotwo");
 }
 
 }  // namespace
