@@ -129,8 +129,12 @@ for i in $(seq -w 1 12); do deep=$deep/folder-$i-abcdefghijklmnopq; done
 mkdir -p "$deep"
 printf 'deep' >"$deep/声 deep.wav"
 [ ${#deep} -gt 300 ] || fail "the long tree is not long: ${#deep} characters"
+# The long tree's configuration file lies as deep in a folder of its own.
+cfgs=$work/long-config${deep#"$work/long/data"}
+mkdir -p "$cfgs"
 for tree in intl long; do
   top=$([ $tree = intl ] && echo "$intl" || echo "$work/long")
+  cfg=$([ $tree = intl ] && echo "$intl" || echo "$cfgs")/配置.cfg
   run linux-$tree 0 "$linux" -dir "$top/data" -o "$work/linux/$tree.vp"
   run win-$tree 0 wine "$exe" -dir "$(winpath "$top/data")" -o "$(winpath "$top/声.vp")"
   same "$top/声.vp" "$work/linux/$tree.vp" "$tree: archive"
@@ -142,13 +146,13 @@ for tree in intl long; do
   run win-$tree-extract 0 wine "$exe" -extract "$(winpath "$top/声.vp")" "$(winpath "$top/x")"
   diff -r "$top/data" "$top/x/data" >/dev/null || fail "$tree: -extract: the files differ"
   cwd=$top
-  run win-$tree-mconfig 0 wine "$exe" -dir data -mconfig "$(winpath "$top/配置.cfg")"
+  run win-$tree-mconfig 0 wine "$exe" -dir data -mconfig "$(winpath "$cfg")"
   run linux-$tree-mconfig 0 "$linux" -dir data -mconfig "$work/linux/$tree.cfg"
   cwd=
-  if [ "$(entries "$top/配置.cfg")" != "$(entries "$work/linux/$tree.cfg")" ]; then
+  if [ "$(entries "$cfg")" != "$(entries "$work/linux/$tree.cfg")" ]; then
     fail "$tree: configuration file: the entries differ"
   fi
-  run win-$tree-rconfig 0 wine "$exe" -rconfig "$(winpath "$top/配置.cfg")" -dir "$(winpath "$top")" \
+  run win-$tree-rconfig 0 wine "$exe" -rconfig "$(winpath "$cfg")" -dir "$(winpath "$top")" \
     -o "$(winpath "$top/r.vp")"
   same "$top/r.vp" "$work/linux/$tree.vp" "$tree: archive rebuilt from the configuration"
 done
@@ -175,7 +179,7 @@ console() {
   SHELL=$BASH script -qfc "stty raw -echo; $(printf '%q ' "$@")" /dev/null <&3 >"$work/$name.out" 2>&1 &
   pid=$!
   if [ -n "$text" ]; then
-    for ((i = 0; i < 600; i++)); do grep -q 'Cmd:' "$work/$name.out" && break; sleep 0.05; done
+    for ((i = 0; i < 600; i++)); do grep -qs 'Cmd:' "$work/$name.out" && break; sleep 0.05; done
     printf '%s' "$text" >&3
   fi
   for ((i = 0; i < 1200; i++)); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
