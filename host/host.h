@@ -23,7 +23,8 @@
 namespace quarrion::host {
 
 // The path as the host's file system functions take it: on POSIX every
-// backslash becomes a slash; on Windows the path is used as given.
+// backslash becomes a slash; on Windows the path is used as given (the
+// calls that take it turn it into UTF-16).
 std::string NativePath(std::string_view path);
 
 // Opens `in` on the file `path` for reading, in binary mode, taking the path
@@ -33,6 +34,12 @@ bool OpenStream(const std::string& path, std::ifstream* in);
 
 // True when `c` separates folders on this host ('\\' and '/' on both).
 bool IsPathSeparator(char c);
+
+// The separator that joins names to paths below `top`, a folder path as the
+// user typed it, so that the paths shown read as typed: on Windows the
+// backslash; elsewhere the last separator `top` holds, the backslash when it
+// holds none.
+char JoinSeparator(std::string_view top);
 
 enum class FileKind { kMissing, kRegular, kFolder, kOther };
 

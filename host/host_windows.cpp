@@ -191,6 +191,8 @@ bool OpenStream(const std::string& path, std::ifstream* in) {
   return in->is_open();
 }
 
+char JoinSeparator(std::string_view) { return '\\'; }
+
 Status StatPath(const std::string& path, FileInfo* info) {
   *info = FileInfo{};
   // Ask before opening, so a missing path costs no open and nothing that is
