@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include "host/coverage.h"
 #include "host/interrupt.h"
 
 namespace quarrion::host {
@@ -15,6 +16,7 @@ constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 void OnInterrupt(int sig) {
   RemoveRegisteredFiles();
+  WriteCoverageProfile();
   ::_exit(128 + sig);
 }
 

@@ -19,6 +19,7 @@
 #include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -122,11 +123,12 @@ void SetMTime(const std::string& path, std::int64_t seconds) {
     ::CloseHandle(h);
   }
 #else
-  // file_time_type's epoch differs between libraries; go through "now".
-  const auto target = std::chrono::system_clock::time_point(std::chrono::seconds(seconds));
-  fs::last_write_time(Path(path), fs::file_time_type::clock::now() +
-                                      std::chrono::duration_cast<fs::file_time_type::duration>(
-                                          target - std::chrono::system_clock::now()));
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(seconds);
+  times[1].tv_nsec = 0;
+  ::utimensat(AT_FDCWD, path.c_str(), times, 0);
 #endif
 }
 
