@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -105,18 +106,19 @@ void SetMTime(const std::string& path, std::int64_t seconds) {
     ::CloseHandle(h);
   }
 #else
-  // file_time_type's epoch differs between libraries; go through "now".
-  const auto target = std::chrono::system_clock::time_point(std::chrono::seconds(seconds));
-  fs::last_write_time(path, fs::file_time_type::clock::now() +
-                                std::chrono::duration_cast<fs::file_time_type::duration>(
-                                    target - std::chrono::system_clock::now()));
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(seconds);
+  times[1].tv_nsec = 0;
+  ::utimensat(AT_FDCWD, path.c_str(), times, 0);
 #endif
 }
 
 std::vector<std::string> ListTree(const std::string& dir) {
   std::vector<std::string> out;
   for (auto& e : fs::recursive_directory_iterator(dir)) {
-    out.push_back(fs::relative(e.path(), dir).generic_string());
+    out.push_back(e.path().lexically_relative(dir).generic_string());  // links as they are
   }
   std::sort(out.begin(), out.end());
   return out;
@@ -180,9 +182,16 @@ int Run(const std::vector<std::string>& args, const TempDir& io, const std::stri
 
 namespace {
 
+// The limits and signals a program is started with.
+struct Setup {
+  int openFiles = 0;
+  std::int64_t fileBytes = 0;
+  bool pipeIgnored = false;
+};
+
 // Forks and runs the built quarrion on the standard streams given, in `cwd`.
 int Spawn(const std::vector<std::string>& args, const std::string& in, const std::string& out,
-          const std::string& err, int openFiles, const std::string& cwd) {
+          const std::string& err, const Setup& setup, const std::string& cwd) {
   // Everything the child needs is made before the fork: after it, only
   // calls that are safe in a copy of a threaded process.
   std::vector<std::string> words{QUARRION_BINARY};
@@ -190,34 +199,44 @@ int Spawn(const std::vector<std::string>& args, const std::string& in, const std
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
+  int pipeEnds[2] = {-1, -1};
+  if (out.empty() && ::pipe(pipeEnds) == 0) ::close(pipeEnds[0]);
   const pid_t pid = ::fork();
-  if (pid != 0) return static_cast<int>(pid);
+  if (pid != 0) {
+    if (pipeEnds[1] >= 0) ::close(pipeEnds[1]);
+    return static_cast<int>(pid);
+  }
   const int i = ::open(in.c_str(), O_RDONLY);
-  const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int o = out.empty() ? pipeEnds[1] : ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (i < 0 || o < 0 || e < 0 || ::dup2(i, 0) < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0 ||
       (!cwd.empty() && ::chdir(cwd.c_str()) != 0)) {
     ::_exit(127);
   }
   for (int fd = 3; fd < 1024; ++fd) ::close(fd);  // nothing else of this process
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::signal(sig, SIG_DFL);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ}) ::signal(sig, SIG_DFL);
+  if (setup.pipeIgnored) ::signal(SIGPIPE, SIG_IGN);
   struct rlimit limit;
-  limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(openFiles);
-  if (openFiles > 0 && ::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(127);
+  limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(setup.openFiles);
+  if (setup.openFiles > 0 && ::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(127);
+  limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(setup.fileBytes);
+  if (setup.fileBytes > 0 && ::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(127);
   ::execv(argv[0], argv.data());
   ::_exit(127);
 }
 
 // The exit status of the program run with its standard streams on the files.
 int Run(const std::vector<std::string>& args, const TempDir& io, const std::string& cwd) {
-  return WaitQuarrionBinary(Spawn(args, io.Join("in"), io.Join("out"), io.Join("err"), 0, cwd));
+  return WaitQuarrionBinary(
+      Spawn(args, io.Join("in"), io.Join("out"), io.Join("err"), Setup{}, cwd));
 }
 
 }  // namespace
 
 int StartQuarrionBinary(const std::vector<std::string>& args, const std::string& out,
-                        const std::string& err, int openFiles) {
-  return Spawn(args, "/dev/null", out, err, openFiles, "");
+                        const std::string& err, int openFiles, std::int64_t fileBytes,
+                        bool pipeIgnored) {
+  return Spawn(args, "/dev/null", out, err, Setup{openFiles, fileBytes, pipeIgnored}, "");
 }
 
 int WaitQuarrionBinary(int pid) {
