@@ -6,6 +6,7 @@
 #include "buildlist/add_file.h"
 #include "host/host.h"
 #include "vp/format.h"
+#include "vp/names.h"
 #include "vp/source_archives.h"
 
 namespace quarrion {
@@ -48,13 +49,14 @@ Status SplitFolder(host::FolderLister& lister, const std::string& dirPath,
 class Walk {
  public:
   Walk(BuildList& list, std::ostream& out, Warnings& warnings, ImportStats* stats,
-       const std::vector<Pattern>& excluded, std::size_t topFolderLength)
+       const std::vector<Pattern>& excluded, std::size_t topFolderLength, char separator)
       : list_(list),
         out_(out),
         warnings_(warnings),
         stats_(stats),
         excluded_(excluded),
-        topFolderLength_(topFolderLength) {}
+        topFolderLength_(topFolderLength),
+        separator_(separator) {}
 
   // Walks `dirPath`, whose listing has already been split.
   void Folder(const std::string& dirPath, const std::string& folder,
@@ -62,7 +64,7 @@ class Walk {
     for (const ListedFile& file : files) {
       if (IsExcluded(folder, file.name)) continue;
       Status added =
-          AddFile(list_, file.name, dirPath + '\\' + file.name, folder, &archives_, &file.info);
+          AddFile(list_, file.name, Join(dirPath, file.name), folder, &archives_, &file.info);
       if (added.ok()) {
         ++stats_->added;
       } else {
@@ -71,7 +73,7 @@ class Walk {
     }
     for (const Subfolder& sub : subfolders) {
       if (IsExcluded(folder, sub.name)) continue;
-      const std::string subPath = dirPath + '\\' + sub.name;
+      const std::string subPath = Join(dirPath, sub.name);
       if (sub.name.size() > kMaxNameLength) {
         Skip(subPath + ": folder name is longer than 31 bytes");
         continue;
@@ -102,7 +104,7 @@ class Walk {
   }
 
   void Announce(const std::string& dirPath) {
-    out_ << "Adding directory: " << dirPath << '\n';
+    out_ << "Adding directory: " << Printable(dirPath) << '\n';
     out_.flush();
   }
 
@@ -111,6 +113,12 @@ class Walk {
   host::FolderLister& lister() { return lister_; }
 
  private:
+  // `name` below the folder `dirPath` on disk, one separator between them.
+  std::string Join(const std::string& dirPath, const std::string& name) const {
+    if (!dirPath.empty() && host::IsPathSeparator(dirPath.back())) return dirPath + name;
+    return dirPath + separator_ + name;
+  }
+
   // Whether an exclusion matches the file or folder `name` in the archive
   // folder `folder`: its name, or its path below the top folder.
   bool IsExcluded(const std::string& folder, const std::string& name) const {
@@ -142,6 +150,7 @@ class Walk {
   ImportStats* stats_;
   const std::vector<Pattern>& excluded_;
   std::size_t topFolderLength_;  // the length of the top's archive folder
+  char separator_;               // joins names to paths on disk
   // The folders from the top down to the one being walked.
   std::vector<host::FileInfo> ancestors_;
   // References met in the tree ("x.vp:name" file names) read each archive once.
@@ -162,7 +171,7 @@ Status ImportDirectory(BuildList& list, const std::string& dirPath, const std::s
   if (info.kind != host::FileKind::kFolder) {
     return Status::Error(Code::kNotRegular, dirPath, "not a folder");
   }
-  Walk walk(list, out, warnings, stats, excluded, folder.size());
+  Walk walk(list, out, warnings, stats, excluded, folder.size(), host::JoinSeparator(dirPath));
   std::vector<ListedFile> files;
   std::vector<Subfolder> subfolders;
   if (Status s = SplitFolder(walk.lister(), dirPath, &files, &subfolders); !s.ok()) return s;
@@ -175,6 +184,9 @@ Status ImportDirectory(BuildList& list, const std::string& dirPath, const std::s
 Status ImportDataDirectory(BuildList& list, const std::string& dataDirectory, std::ostream& out,
                            Warnings& warnings, ImportStats* stats,
                            const std::vector<Pattern>& excluded) {
+  if (dataDirectory.empty()) {
+    return Status::Error(Code::kNotFound, "", "no data directory given (the path is empty)");
+  }
   return ImportDirectory(list, dataDirectory, "data", out, warnings, stats, excluded);
 }
 

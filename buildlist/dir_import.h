@@ -24,16 +24,18 @@ struct ImportStats {
 // Imports `dataDirectory` under the archive folder "data". Prints
 // "Adding directory: <path>" to `out` for each folder walked and adds one
 // warning to `warnings` for each file or folder skipped. Fails when the top
-// directory does not exist or cannot be listed. Leaves out what `excluded`
-// matches, as ImportDirectory does.
+// directory is empty (""), does not exist or cannot be listed. Leaves out
+// what `excluded` matches, as ImportDirectory does.
 Status ImportDataDirectory(BuildList& list, const std::string& dataDirectory, std::ostream& out,
                            Warnings& warnings, ImportStats* stats = nullptr,
                            const std::vector<Pattern>& excluded = {});
 
 // The same walk with any archive folder for the top: a folder's own files
 // (in listing order) enter the list before anything from its subfolders,
-// which are walked depth-first in listing order. Paths and folders are joined
-// with one backslash and never normalised. Below the top, a folder that
+// which are walked depth-first in listing order. Folders are joined with a
+// backslash; paths on disk with the separator host::JoinSeparator picks for
+// `dirPath`, none after a path that ends in one, and never normalised
+// otherwise. Below the top, a folder that
 // cannot be listed, a file AddFile refuses, a subfolder whose name is longer
 // than 31 bytes or not a plain name (with its tree) and a link back to a
 // folder being walked are each skipped with the warning

@@ -8,6 +8,10 @@ namespace {
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
+// A slash in a pattern stands for the backslash between folders: on most
+// hosts that is what a user types between them.
+char AsSeparator(char c) { return c == '/' ? '\\' : c; }
+
 bool InRange(char c, std::pair<char, char> range) {
   const auto u = static_cast<unsigned char>(c);
   return u >= static_cast<unsigned char>(range.first) &&
@@ -20,7 +24,7 @@ Status Pattern::Compile(std::string_view text, Separators separators, Pattern* o
   Pattern p;
   p.text_ = std::string(text);
   p.crossesSeparators_ = separators == Separators::kMatched;
-  p.hasSeparator_ = text.find('\\') != std::string_view::npos;
+  p.hasSeparator_ = text.find_first_of("\\/") != std::string_view::npos;
   if (text.empty()) return Status::Error(Code::kBadPattern, "", "the pattern \"\" is empty");
   for (std::size_t i = 0; i < text.size(); ++i) {
     Token t;
@@ -45,7 +49,7 @@ Status Pattern::Compile(std::string_view text, Separators separators, Pattern* o
           t.ranges.emplace_back(text[j], text[j + 2]);
           j += 2;
         } else {
-          t.ranges.emplace_back(text[j], text[j]);
+          t.ranges.emplace_back(AsSeparator(text[j]), AsSeparator(text[j]));
         }
       }
       if (j >= text.size()) {
@@ -55,7 +59,7 @@ Status Pattern::Compile(std::string_view text, Separators separators, Pattern* o
       }
       i = j;
     } else {
-      t.literal = Lower(c);
+      t.literal = Lower(AsSeparator(c));
     }
     p.tokens_.push_back(std::move(t));
   }

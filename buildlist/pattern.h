@@ -2,7 +2,7 @@
 // character, `[...]` one character of a set (`[a-z0-9]`, `[!~]` or `[^~]` for
 // any other), every other character itself. ASCII letters match without
 // regard to case, as the engine looks names up. The backslash is the folder
-// separator of archive paths, never an escape.
+// separator of archive paths, never an escape; a slash stands for it.
 #pragma once
 
 #include <string>
@@ -25,7 +25,7 @@ class Pattern {
   static Status Compile(std::string_view text, Separators separators, Pattern* out);
 
   bool Matches(std::string_view subject) const;
-  // True when the pattern holds a backslash, so that it names a path.
+  // True when the pattern holds a backslash or slash, so that it names a path.
   bool HasSeparator() const { return hasSeparator_; }
   const std::string& text() const { return text_; }
 

@@ -7,6 +7,8 @@
 #include <ostream>
 #include <string_view>
 
+#include "vp/names.h"
+
 namespace quarrion {
 
 struct Warnings {
@@ -14,7 +16,8 @@ struct Warnings {
   std::ostream& err;  // where the warnings go
   int count = 0;      // warnings that make the run's exit status 1
 
-  // "quarrion: warning: <text>" on its own line; counted.
+  // "quarrion: warning: <text>" on its own line, in its printable form
+  // (vp/names.h); counted.
   void Add(std::string_view text) {
     Print(text);
     ++count;
@@ -25,7 +28,7 @@ struct Warnings {
  private:
   void Print(std::string_view text) {
     out.flush();
-    err << "quarrion: warning: " << text << '\n';
+    err << "quarrion: warning: " << Printable(text) << '\n';
     err.flush();
   }
 };

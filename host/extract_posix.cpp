@@ -33,16 +33,22 @@ Status ExtractFolder::OpenRoot(const std::string& path) {
   if (native.empty()) {
     return Status::Error(Code::kNotFound, "", "no target folder given");
   }
-  // Create the folders on the way; the open below tells whether it worked.
+  // Create the folders on the way; the open below tells whether it worked,
+  // and a folder that could not be made (not for want of its parent) tells
+  // why not.
+  int notMade = 0;
   for (std::size_t i = 1; i <= native.size(); ++i) {
     if (i == native.size() || native[i] == '/') {
       if (native[i - 1] == '/') continue;
-      ::mkdir(native.substr(0, i).c_str(), 0777);
+      if (::mkdir(native.substr(0, i).c_str(), 0777) != 0 && errno != EEXIST && errno != ENOENT) {
+        notMade = errno;
+      }
     }
   }
   int fd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {
-    return Errno(path, errno);
+    // "No such folder" only because it could not be made: say why not.
+    return Errno(path, errno == ENOENT && notMade != 0 ? notMade : errno);
   }
   handle_ = fd;
   return Status::Ok();

@@ -50,18 +50,27 @@ Status ExtractFolder::OpenRoot(const std::string& path) {
   if (path.empty()) {
     return Status::Error(Code::kNotFound, "", "no target folder given");
   }
-  // Create the folders on the way; the open below tells whether it worked.
+  // Create the folders on the way; the open below tells whether it worked,
+  // and a folder that could not be made (not for want of its parent) tells
+  // why not.
+  DWORD notMade = 0;
   for (std::size_t i = 1; i <= path.size(); ++i) {
     if (i == path.size() || path[i] == '\\' || path[i] == '/') {
       if (path[i - 1] == '\\' || path[i - 1] == '/' || path[i - 1] == ':') continue;
-      ::CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
+      if (!::CreateDirectoryA(path.substr(0, i).c_str(), nullptr)) {
+        const DWORD e = ::GetLastError();
+        if (e != ERROR_ALREADY_EXISTS && e != ERROR_PATH_NOT_FOUND) notMade = e;
+      }
     }
   }
   // The target itself may be reached through links: the user named it.
   HANDLE h = ::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
-    return Win32Error(path, ::GetLastError());
+    const DWORD e = ::GetLastError();
+    // "Not found" only because it could not be made: say why not.
+    const bool missing = e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND;
+    return Win32Error(path, missing && notMade != 0 ? notMade : e);
   }
   BY_HANDLE_FILE_INFORMATION fi;
   if (!::GetFileInformationByHandle(h, &fi) || !(fi.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {

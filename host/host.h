@@ -26,6 +26,12 @@ std::string NativePath(std::string_view path);
 // True when `c` separates folders on this host ('\\' and '/' on both).
 bool IsPathSeparator(char c);
 
+// The separator that joins names to paths below `top`, a folder path as the
+// user typed it, so that the paths shown read as typed: on Windows the
+// backslash; elsewhere the last separator `top` holds, the backslash when it
+// holds none.
+char JoinSeparator(std::string_view top);
+
 enum class FileKind { kMissing, kRegular, kFolder, kOther };
 
 struct FileInfo {

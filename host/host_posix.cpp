@@ -82,6 +82,11 @@ std::string NativePath(std::string_view path) {
   return native;
 }
 
+char JoinSeparator(std::string_view top) {
+  const std::size_t last = top.find_last_of("\\/");
+  return last == std::string_view::npos ? '\\' : top[last];
+}
+
 Status StatPath(const std::string& path, FileInfo* info) {
   const std::string native = NativePath(path);
   struct stat st;

@@ -50,6 +50,8 @@ bool InfoFromHandle(HANDLE h, FileInfo* info) {
 
 std::string NativePath(std::string_view path) { return std::string(path); }
 
+char JoinSeparator(std::string_view) { return '\\'; }
+
 Status StatPath(const std::string& path, FileInfo* info) {
   *info = FileInfo{};
   // Ask before opening, so a missing path costs no open and nothing that is

@@ -11,6 +11,7 @@
 #include "pack/layout.h"
 #include "vp/coding.h"
 #include "vp/format.h"
+#include "vp/names.h"
 #include "vp/reader.h"
 #include "vp/reference.h"
 #include "vp/source_archives.h"
@@ -200,7 +201,7 @@ Status WriteData(const BuildList& list, const Layout& layout, host::AtomicOutput
       if (r.folder != printed) {
         printed = r.folder;
         if (progress != nullptr) progress->Hide();
-        console << printed << '\n';
+        console << Printable(printed) << '\n';
         console.flush();
       }
       doneBytes += r.entry.size;

@@ -219,13 +219,13 @@ int RunRelationalBuild(const StartupOptions& options, BuildList& list, Console& 
 }
 
 int RunDeleteList(const StartupOptions& options, Console& console) {
-  console.Line("Making NSIS Delete List (" + options.outputFile + ") from config file (" +
+  console.Line("Making NSIS Delete List (" + options.deleteList + ") from config file (" +
                options.configFile + ")");
   std::ifstream config;
   if (!OpenConfiguration(options, &config, console)) return 1;
   host::AtomicOutputFile out;
-  if (Status why = out.Create(options.outputFile); !why.ok()) {
-    console.Error(Failure("could not write", options.outputFile, why));
+  if (Status why = out.Create(options.deleteList); !why.ok()) {
+    console.Error(Failure("could not write", options.deleteList, why));
     return 1;
   }
   std::string text;
@@ -242,7 +242,7 @@ int RunDeleteList(const StartupOptions& options, Console& console) {
   Status why = out.Write(text);
   if (why.ok()) why = out.Commit();
   if (!why.ok()) {
-    console.Error(Failure("could not write", options.outputFile, why));
+    console.Error(Failure("could not write", options.deleteList, why));
     return 1;
   }
   return 0;

@@ -9,6 +9,7 @@
 
 #include "buildlist/read_text.h"
 #include "host/status.h"
+#include "vp/names.h"
 
 namespace quarrion {
 
@@ -22,6 +23,8 @@ inline std::string Failure(std::string_view what, const std::string& file, const
   return text + " " + file + ": " + why.Message();
 }
 
+// Every text goes out in its printable form (vp/names.h): the names a
+// message holds cannot drive the terminal or split the line.
 struct Console {
   std::istream& in;
   std::ostream& out;  // messages, prompts and progress lines
@@ -29,18 +32,18 @@ struct Console {
 
   // A message line: the text, a line end, and a flush.
   void Line(std::string_view text = {}) {
-    out << text << '\n';
+    out << Printable(text) << '\n';
     out.flush();
   }
   // A prompt: no line end, flushed so it shows while the program waits.
   void Prompt(std::string_view text) {
-    out << text;
+    out << Printable(text);
     out.flush();
   }
-  // An error or warning line on the error stream, prefixed with the tool's name.
+  // An error line on the error stream, prefixed with the tool's name.
   void Error(std::string_view text) {
     out.flush();
-    err << "quarrion: " << text << '\n';
+    err << "quarrion: " << Printable(text) << '\n';
     err.flush();
   }
   // Reads flush the output first, so a prompt is visible while waiting.

@@ -1,7 +1,9 @@
 // -diff: two archives compared by path (letter case ignored) and data (times
 // do not count), one line per difference in the order of the paths, then the
 // totals; with -o, the patch archive: the files added and changed, with their
-// data and times from the new archive, laid out as any build of them is.
+// data and times from the new archive (or those -mtime and SOURCE_DATE_EPOCH
+// set), laid out as any build of them is. With -only, all of it counts only
+// the files whose paths a pattern chooses.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -17,6 +19,7 @@
 #include "shell/modes.h"
 #include "shell/open_archive.h"
 #include "shell/progress.h"
+#include "shell/selection.h"
 #include "vp/counted.h"
 #include "vp/format.h"
 #include "vp/names.h"
@@ -56,11 +59,11 @@ std::string NameProblem(std::string_view name) {
   return why.ok() ? std::string() : QuotedName(name) + " " + why.reason;
 }
 
-// Reads the files of `reader` into `files`. An entry whose data lie outside
-// the file is an error naming it (printed; false): nothing of such an
-// archive is trusted.
-bool CollectFiles(const VpReader& reader, const std::string& archive, Console& console,
-                  ArchiveFiles* files) {
+// Reads the files of `reader` that `selection` chooses into `files`. An
+// entry whose data lie outside the file is an error naming it (printed;
+// false): nothing of such an archive is trusted.
+bool CollectFiles(const VpReader& reader, const std::string& archive, Selection& selection,
+                  Console& console, ArchiveFiles* files) {
   FolderWalk walk;
   for (std::size_t i = 0; i < reader.entries().size(); ++i) {
     const VpDirEntry& e = reader.entries()[i];
@@ -71,6 +74,8 @@ bool CollectFiles(const VpReader& reader, const std::string& archive, Console& c
                     "): its data lie outside the archive");
       return false;
     }
+    // Patterns ignore letter case, so every entry of one path is chosen alike.
+    if (!selection.Chosen(path)) continue;
     auto [it, fresh] = files->try_emplace(CaseFolded(path));
     if (!fresh) continue;
     ArchivedFile& f = it->second;
@@ -196,15 +201,17 @@ Status PatchList(const VpReader& newReader, const std::vector<const ArchivedFile
   return Status::Ok();
 }
 
-// Writes the patch to `target`, with a progress line on a terminal; the
-// folders the writer names are not shown, the diff is the output.
-Status WritePatch(BuildList& list, const std::string& target, Console& console) {
+// Writes the patch to `target`, its file entries with `times`, with a
+// progress line on a terminal; the folders the writer names are not shown,
+// the diff is the output.
+Status WritePatch(BuildList& list, const std::string& target, const EntryTimes& times,
+                  Console& console) {
   host::AtomicOutputFile out;
   std::unique_ptr<ProgressLine> progress = MakeProgressLine(console.err);
   std::ostream discard(nullptr);
   Warnings warnings{console.out, console.err};
   Status why = out.Create(target);
-  if (why.ok()) why = WriteVp(list, out, discard, warnings, nullptr, progress.get());
+  if (why.ok()) why = WriteVp(list, out, discard, warnings, nullptr, progress.get(), times);
   if (progress != nullptr) progress->Finish();
   if (why.ok()) why = out.Commit();
   return why;
@@ -213,6 +220,8 @@ Status WritePatch(BuildList& list, const std::string& target, Console& console) 
 }  // namespace
 
 int RunDiffArchives(const StartupOptions& options, Console& console) {
+  Selection selection;
+  if (!selection.Compile(options.onlyPatterns, console)) return kTrouble;
   BuildList patch;
   Differences d;
   {
@@ -221,8 +230,8 @@ int RunDiffArchives(const StartupOptions& options, Console& console) {
     ArchiveFiles oldFiles, newFiles;
     if (!OpenArchive(options.diffOld, &oldReader, console) ||
         !OpenArchive(options.diffNew, &newReader, console) ||
-        !CollectFiles(oldReader, options.diffOld, console, &oldFiles) ||
-        !CollectFiles(newReader, options.diffNew, console, &newFiles)) {
+        !CollectFiles(oldReader, options.diffOld, selection, console, &oldFiles) ||
+        !CollectFiles(newReader, options.diffNew, selection, console, &newFiles)) {
       return kTrouble;
     }
     if (Status why = Compare(oldReader, oldFiles, newReader, newFiles, console, &d); !why.ok()) {
@@ -240,7 +249,8 @@ int RunDiffArchives(const StartupOptions& options, Console& console) {
     }
   }
   if (options.given & kGivenOutput) {
-    if (Status why = WritePatch(patch, options.outputFile, console); !why.ok()) {
+    if (Status why = WritePatch(patch, options.outputFile, options.build.times, console);
+        !why.ok()) {
       console.Error(Failure("could not write", options.outputFile, why));
       return kTrouble;
     }
@@ -250,6 +260,11 @@ int RunDiffArchives(const StartupOptions& options, Console& console) {
                  Counted(static_cast<std::int64_t>(patch.size()), "file", "files") + " (" +
                  Counted(bytes, "byte", "bytes") + ")");
   }
+  // A pattern that chose nothing in either archive is most likely a slip:
+  // the comparison of what it meant to choose did not take place.
+  Warnings warnings{console.out, console.err};
+  selection.WarnUnmatched(warnings);
+  if (warnings.count > 0) return kTrouble;
   return d.added + d.removed + d.changed > 0 ? kDifferent : kNoDifference;
 }
 

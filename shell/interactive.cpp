@@ -3,6 +3,8 @@
 // Each file command opens its file on the name just typed and is done with
 // it before the next prompt; archives and list files are written through an
 // atomic output file, so a failed write keeps an existing file as it was.
+// A session in which any command failed ends with exit status 1, so that a
+// script feeding the commands can tell.
 #include <fstream>
 #include <string>
 #include <string_view>
@@ -39,15 +41,16 @@ bool Answer(Console& console, std::string* word, std::string_view what) {
 
 // "im": a data directory tree, filed under the archive folder data. The path
 // is the rest of the line, blanks and all. Then a warning for each pair of
-// paths in the list that differ only in letter case.
-void ImportDirectoryCommand(BuildList& list, Console& console,
+// paths in the list that differ only in letter case. False when the
+// directory could not be imported or anything was skipped or warned of.
+bool ImportDirectoryCommand(BuildList& list, Console& console,
                             const std::vector<Pattern>& excluded) {
   console.Prompt("Enter data directory location (ie j:\\games\\tidewater\\data): ");
   std::string directory;
   console.Lines(directory);
   if (console.in.fail() && directory.empty()) {
     console.Error("no data directory given (end of input)");
-    return;
+    return false;
   }
   console.Line();
   console.Line("Importing Directory: \"" + directory + "\"");
@@ -60,34 +63,38 @@ void ImportDirectoryCommand(BuildList& list, Console& console,
   }
   console.Line();
   console.Line();
+  return why.ok() && warnings.count == 0;
 }
 
 // "li": the list as a list file, one "#" per record once it is written.
-void WriteListCommand(const BuildList& list, Console& console) {
+bool WriteListCommand(const BuildList& list, Console& console) {
   console.Prompt(kListNamePrompt);
   std::string name;
-  if (!Answer(console, &name, "list file name")) return;
+  if (!Answer(console, &name, "list file name")) return false;
   if (Status why = WriteListFile(list, name); !why.ok()) {
     console.Line();
     console.Error(Failure("could not write", name, why));
-    return;
+    return false;
   }
   console.Line(std::string(list.size(), '#'));
   console.Line();
+  return true;
 }
 
 // "lo": adds every entry of a list file. A rejected entry is announced and
-// waits for any word before the load goes on.
-void LoadListCommand(BuildList& list, Console& console) {
+// waits for any word before the load goes on. False when the file could
+// not be read or an entry was not added.
+bool LoadListCommand(BuildList& list, Console& console) {
   console.Prompt(kListNamePrompt);
   std::string name;
-  if (!Answer(console, &name, "list file name")) return;
+  if (!Answer(console, &name, "list file name")) return false;
   std::ifstream file;
   if (Status why = OpenListFile(name, &file); !why.ok()) {
     console.Error(Failure("cannot read list file", name, why));
     console.Line();
-    return;
+    return false;
   }
+  bool loaded = true;
   SourceArchives archives;  // each source archive's directory is read once
   ListEntry entry;
   while (ReadListEntry(file, entry)) {
@@ -96,6 +103,7 @@ void LoadListCommand(BuildList& list, Console& console) {
       console.Line("Added: " + entry.name + " to " + entry.folder);
       continue;
     }
+    loaded = false;
     console.Line("An Unkown error has occured while attempting to add " + entry.name + " to " +
                  entry.folder);
     console.Error("could not add " + why.Message());
@@ -106,16 +114,21 @@ void LoadListCommand(BuildList& list, Console& console) {
     }
     archives.Recheck();  // sources may have changed during the pause
   }
-  if (file.bad()) console.Error("could not read list file " + name);
+  if (file.bad()) {
+    console.Error("could not read list file " + name);
+    loaded = false;
+  }
   file.close();
   console.Line();
+  return loaded;
 }
 
-// "wr": the list as an archive, laid out first.
-void WriteArchiveCommand(BuildList& list, Console& console, const EntryTimes& times) {
+// "wr": the list as an archive, laid out first. False when it was not
+// written or the writer warned of paths readers cannot tell apart.
+bool WriteArchiveCommand(BuildList& list, Console& console, const EntryTimes& times) {
   console.Prompt("VP output Filename: ");
   std::string name;
-  if (!Answer(console, &name, "archive name")) return;
+  if (!Answer(console, &name, "archive name")) return false;
   host::AtomicOutputFile out;
   SourceArchives archives;
   Warnings warnings{console.out, console.err};
@@ -127,42 +140,48 @@ void WriteArchiveCommand(BuildList& list, Console& console, const EntryTimes& ti
   if (why.ok()) why = out.Commit();
   if (!why.ok()) {
     console.Error(Failure("could not write", name, why));
-    return;
+    return false;
   }
   console.Line("VP Written!");
+  return warnings.count == 0;
 }
 
 // "ad": one file from its three typed values. A refusal is reported on the
 // error stream only; the dialogue itself prints nothing more.
-void AddFileCommand(BuildList& list, Console& console) {
+bool AddFileCommand(BuildList& list, Console& console) {
   std::string name, path, folder;
   console.Line(kFileNamePrompt);
-  if (!Answer(console, &name, "file name")) return;
+  if (!Answer(console, &name, "file name")) return false;
   console.Line("Enter aboslutely location of on disc (c:\\example.txt):");
-  if (!Answer(console, &path, "source path")) return;
+  if (!Answer(console, &path, "source path")) return false;
   console.Line("Enter files directory under data\\ (ie voice\\special):");
-  if (!Answer(console, &folder, "folder")) return;
+  if (!Answer(console, &folder, "folder")) return false;
   if (Status why = AddFile(list, name, path, folder); !why.ok()) {
     console.Error("could not add " + why.Message());
+    return false;
   }
+  return true;
 }
 
 // "rm": removes the record of that name and folder.
-void RemoveFileCommand(BuildList& list, Console& console) {
+bool RemoveFileCommand(BuildList& list, Console& console) {
   std::string name, folder;
   console.Prompt(kFileNamePrompt);
-  if (!Answer(console, &name, "file name")) return;
+  if (!Answer(console, &name, "file name")) return false;
   console.Prompt("Enter files directory under data\\ (ie voice\\special)");
-  if (!Answer(console, &folder, "folder")) return;
+  if (!Answer(console, &folder, "folder")) return false;
   if (!RemoveFile(list, name, folder)) {
     console.Line("Couldn't remove file, either it isn't in the list or check your capitalization.");
+    return false;
   }
+  return true;
 }
 
 }  // namespace
 
-void InteractiveLoop(BuildList& list, Console& console, const BuildSettings& build) {
+int InteractiveLoop(BuildList& list, Console& console, const BuildSettings& build) {
   std::string command;
+  bool failed = false;  // by any command of the session
   while (command != "qu") {
     for (std::string_view line : kMenu) console.Line(line);
     console.Prompt("Cmd: ");
@@ -173,26 +192,29 @@ void InteractiveLoop(BuildList& list, Console& console, const BuildSettings& bui
     console.in.get();
 
     // Whole, case-sensitive words only.
+    bool ok = true;
     if (command == "im") {
-      ImportDirectoryCommand(list, console, build.excluded);
+      ok = ImportDirectoryCommand(list, console, build.excluded);
     } else if (command == "so") {
       SortFiles(list);
     } else if (command == "li") {
-      WriteListCommand(list, console);
+      ok = WriteListCommand(list, console);
     } else if (command == "lo") {
-      LoadListCommand(list, console);
+      ok = LoadListCommand(list, console);
     } else if (command == "wr") {
-      WriteArchiveCommand(list, console, build.times);
+      ok = WriteArchiveCommand(list, console, build.times);
     } else if (command == "re") {
       list.Reset();
     } else if (command == "ad") {
-      AddFileCommand(list, console);
+      ok = AddFileCommand(list, console);
     } else if (command == "vp") {
-      ImportFromVp(list, console);
+      ok = ImportFromVp(list, console);
     } else if (command == "rm") {
-      RemoveFileCommand(list, console);
+      ok = RemoveFileCommand(list, console);
     }
+    failed = failed || !ok;
   }
+  return failed ? 1 : 0;
 }
 
 }  // namespace quarrion

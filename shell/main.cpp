@@ -7,6 +7,7 @@
 
 #include "host/interrupt.h"
 #include "shell/run.h"
+#include "vp/names.h"
 
 namespace {
 
@@ -14,7 +15,7 @@ namespace {
 // everything on the way out was unwound, so no temporary file stays behind.
 int Failed(const char* what) {
   std::cout.flush();
-  std::cerr << "quarrion: " << what << '\n';
+  std::cerr << "quarrion: " << quarrion::Printable(what) << '\n';
   std::cerr.flush();
   return 1;
 }

@@ -16,9 +16,12 @@ int RunDefaultBuild(const StartupOptions& options, BuildList& list, Console& con
 
 // The interactive command loop (interactive.cpp) and its "vp" command
 // (vp_import.cpp). "im" leaves out what `build` excludes; "wr" gives the
-// file entries `build`'s times.
-void InteractiveLoop(BuildList& list, Console& console, const BuildSettings& build = {});
-void ImportFromVp(BuildList& list, Console& console);
+// file entries `build`'s times. The loop returns 1 when any command of the
+// session failed (the file not written or read, a file not added, something
+// skipped or warned of), 0 otherwise; ImportFromVp false when the archive
+// could not be read or a file taken was not added.
+int InteractiveLoop(BuildList& list, Console& console, const BuildSettings& build = {});
+bool ImportFromVp(BuildList& list, Console& console);
 
 // Looking into archives (list_mode.cpp, verify_mode.cpp, extract_mode.cpp).
 int RunListArchive(const StartupOptions& options, Console& console);

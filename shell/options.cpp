@@ -13,39 +13,82 @@ namespace quarrion {
 namespace {
 
 // The option words in the order they are tried, with the arguments each
-// takes and where those go; a repeatable word appends its one argument to
-// `repeated` instead.
+// takes, where those go (a repeatable word appends its one argument to
+// `repeated` instead) and what a word short of them is said to need.
 struct OptionWord {
   std::string_view word;
   int arguments;
   std::uint32_t bit;
   std::string StartupOptions::*first;
   std::string StartupOptions::*second;
-  std::vector<std::string> StartupOptions::*repeated = nullptr;
+  std::vector<std::string> StartupOptions::*repeated;
+  std::string_view needs;
 };
 
+using S = StartupOptions;
 constexpr OptionWord kOptions[] = {
-    {"-oldinterface", 0, kGivenOldInterface, nullptr, nullptr},
-    {"-vppath", 1, kGivenVppath, &StartupOptions::vpPath, nullptr},
-    {"-mdlist", 2, kGivenMdlist, &StartupOptions::configFile, &StartupOptions::outputFile},
-    {"-o", 1, kGivenOutput, &StartupOptions::outputFile, nullptr},
-    {"-dir", 1, kGivenDir, &StartupOptions::directory, nullptr},
-    {"-mconfig", 1, kGivenMconfig, &StartupOptions::configFile, nullptr},
-    {"-rconfig", 1, kGivenRconfig, &StartupOptions::configFile, nullptr},
-    {"-list", 1, kGivenList, &StartupOptions::archiveFile, nullptr},
-    {"-verify", 1, kGivenVerify, &StartupOptions::archiveFile, nullptr},
-    {"-extract", 2, kGivenExtract, &StartupOptions::archiveFile, &StartupOptions::extractDir},
-    {"-version", 0, kGivenVersion, nullptr, nullptr},
-    {"--version", 0, kGivenVersion, nullptr, nullptr},
-    {"-mtime", 1, kGivenMtime, &StartupOptions::mtime, nullptr},
-    {"-exclude", 1, kGivenExclude, nullptr, nullptr, &StartupOptions::excludes},
-    {"-only", 1, kGivenOnly, nullptr, nullptr, &StartupOptions::onlyPatterns},
-    {"-diff", 2, kGivenDiff, &StartupOptions::diffOld, &StartupOptions::diffNew},
+    {"-oldinterface", 0, kGivenOldInterface, nullptr, nullptr, nullptr, ""},
+    {"-vppath", 1, kGivenVppath, &S::vpPath, nullptr, nullptr, "a folder"},
+    {"-mdlist", 2, kGivenMdlist, &S::configFile, &S::deleteList, nullptr,
+     "two file names (the configuration and the delete list)"},
+    {"-o", 1, kGivenOutput, &S::outputFile, nullptr, nullptr, "a file name"},
+    {"-dir", 1, kGivenDir, &S::directory, nullptr, nullptr, "a folder"},
+    {"-mconfig", 1, kGivenMconfig, &S::configFile, nullptr, nullptr, "a file name"},
+    {"-rconfig", 1, kGivenRconfig, &S::configFile, nullptr, nullptr, "a file name"},
+    {"-list", 1, kGivenList, &S::archiveFile, nullptr, nullptr, "an archive"},
+    {"-verify", 1, kGivenVerify, &S::archiveFile, nullptr, nullptr, "an archive"},
+    {"-extract", 2, kGivenExtract, &S::archiveFile, &S::extractDir, nullptr,
+     "an archive and a folder"},
+    {"-version", 0, kGivenVersion, nullptr, nullptr, nullptr, ""},
+    {"--version", 0, kGivenVersion, nullptr, nullptr, nullptr, ""},
+    {"-mtime", 1, kGivenMtime, &S::mtime, nullptr, nullptr, "a time"},
+    {"-exclude", 1, kGivenExclude, nullptr, nullptr, &S::excludes, "a pattern"},
+    {"-only", 1, kGivenOnly, nullptr, nullptr, &S::onlyPatterns, "a pattern"},
+    {"-diff", 2, kGivenDiff, &S::diffOld, &S::diffNew, nullptr, "two archives"},
 };
 
-bool WritesArchives(Mode mode) {
+const OptionWord* FindOption(std::string_view word) {
+  for (const OptionWord& o : kOptions) {
+    if (word == o.word) return &o;
+  }
+  return nullptr;
+}
+
+// The words that choose a mode; at most one of them runs.
+constexpr std::uint32_t kModeWords = kGivenVersion | kGivenOldInterface | kGivenList |
+                                     kGivenVerify | kGivenExtract | kGivenDiff | kGivenMdlist |
+                                     kGivenRconfig | kGivenMconfig;
+
+// The options whose values `mode` acts on, its own word included.
+std::uint32_t OptionsUsed(Mode mode, std::uint32_t given) {
+  switch (mode) {
+    case Mode::kVersion:
+      return kGivenVersion;
+    case Mode::kInteractive:  // "im" excludes, "wr" stamps
+      return kGivenOldInterface | kGivenExclude | kGivenMtime;
+    case Mode::kList:
+      return kGivenList | kGivenOnly;
+    case Mode::kVerify:
+      return kGivenVerify;
+    case Mode::kExtract:
+      return kGivenExtract | kGivenOnly;
+    case Mode::kDiff:  // -mtime stamps the patch, which -o asks for
+      return kGivenDiff | kGivenOnly | kGivenOutput | ((given & kGivenOutput) ? kGivenMtime : 0u);
+    case Mode::kDeleteList:
+      return kGivenMdlist;
+    case Mode::kRelationalBuild:
+      return kGivenRconfig | kGivenDir | kGivenVppath | kGivenOutput | kGivenMtime;
+    case Mode::kMakeConfig:
+      return kGivenMconfig | kGivenDir | kGivenExclude;
+    case Mode::kDefaultBuild:
+      return kGivenDir | kGivenOutput | kGivenMtime | kGivenExclude;
+  }
+  return 0;
+}
+
+bool WritesArchives(Mode mode, std::uint32_t given) {
   return mode == Mode::kDefaultBuild || mode == Mode::kRelationalBuild ||
-         mode == Mode::kInteractive;
+         mode == Mode::kInteractive || (mode == Mode::kDiff && (given & kGivenOutput));
 }
 
 // SOURCE_DATE_EPOCH holds decimal seconds alone (no date forms, no sign).
@@ -67,18 +110,16 @@ bool ParseCommandLine(const std::vector<std::string>& args, StartupOptions* opti
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "-help" || arg == "-?" || arg == "-h" || arg == "--help") return false;
-    const OptionWord* option = nullptr;
-    for (const OptionWord& o : kOptions) {
-      if (arg == o.word) {
-        option = &o;
-        break;
-      }
-    }
+    const OptionWord* option = FindOption(arg);
     if (option == nullptr) {
       options->skipped.push_back(arg);
       continue;
     }
-    if (args.size() - 1 - i < static_cast<std::size_t>(option->arguments)) return false;
+    if (args.size() - 1 - i < static_cast<std::size_t>(option->arguments)) {
+      options->shortOf = arg;
+      return false;
+    }
+    if (!(options->given & option->bit)) options->words.push_back(arg);
     // Arguments are taken literally, even when they look like options.
     if (option->first != nullptr) options->*option->first = args[++i];
     if (option->second != nullptr) options->*option->second = args[++i];
@@ -86,6 +127,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, StartupOptions* opti
     options->given |= option->bit;
   }
   return true;
+}
+
+std::string MissingArgumentText(const StartupOptions& options) {
+  const OptionWord* option = FindOption(options.shortOf);
+  if (option == nullptr) return "";
+  return std::string(option->word) + " needs " + std::string(option->needs);
 }
 
 Mode ChooseMode(const StartupOptions& options) {
@@ -102,10 +149,42 @@ Mode ChooseMode(const StartupOptions& options) {
   return Mode::kDefaultBuild;
 }
 
+std::vector<std::string> UnusedOptionWarnings(const StartupOptions& options, Mode mode) {
+  const std::uint32_t used = OptionsUsed(mode, options.given);
+  // The mode is named by its word as typed; the default build has none.
+  std::string chosen = "the default build";
+  const OptionWord* chosenWord = nullptr;
+  for (const std::string& word : options.words) {
+    if (FindOption(word)->bit & used & kModeWords) {
+      chosen = word;
+      chosenWord = FindOption(word);
+    }
+  }
+  std::vector<std::string> warnings;
+  for (const std::string& word : options.words) {
+    const OptionWord* option = FindOption(word);
+    if (option->bit & used) continue;
+    if (option->bit & kModeWords) {
+      std::string text = word + ": not run, " + chosen + " runs instead";
+      // Mode words that share their value: the last one given is the
+      // file the mode works on.
+      if (chosenWord != nullptr && option->first != nullptr && option->first == chosenWord->first) {
+        text += " (on " + options.*option->first + ")";
+      }
+      warnings.push_back(std::move(text));
+    } else {
+      warnings.push_back(word + ": not used by " + chosen + ", ignored");
+    }
+  }
+  return warnings;
+}
+
 Status ReadBuildSettings(Mode mode, const std::optional<std::string>& sourceDateEpoch,
                          StartupOptions* options) {
   BuildSettings& build = options->build;
-  if (options->given & kGivenMtime) {
+  // An option the mode ignores (and warns about) is not checked either.
+  const std::uint32_t used = OptionsUsed(mode, options->given);
+  if (options->given & used & kGivenMtime) {
     const std::optional<std::int64_t> seconds = ParseTimeText(options->mtime);
     if (!seconds) {
       return Status::Error(Code::kBadTime, "",
@@ -114,10 +193,11 @@ Status ReadBuildSettings(Mode mode, const std::optional<std::string>& sourceDate
                                "since 1970, YYYY-MM-DD or YYYY-MM-DDTHH:MM:SS, in UTC)");
     }
     build.times = EntryTimes{EntryTimes::Rule::kFixed, static_cast<std::int32_t>(*seconds)};
-  } else if (sourceDateEpoch && WritesArchives(mode)) {
+  } else if (sourceDateEpoch && WritesArchives(mode, options->given)) {
     if (Status s = ReadSourceDateEpoch(*sourceDateEpoch, &build.times); !s.ok()) return s;
   }
   build.excluded.clear();
+  if (!(used & kGivenExclude)) return Status::Ok();
   for (const std::string& text : options->excludes) {
     Pattern pattern;
     Status s = Pattern::Compile(text, Pattern::Separators::kNotMatched, &pattern);
@@ -146,10 +226,17 @@ void PrintUsage(std::ostream& out) {
          "-version or --version            Print the version\n"
          "-mtime <when>                    Stamp every file with <when> (UTC)\n"
          "-exclude <pattern>               Leave out files and folders matching <pattern>\n"
-         "-only <pattern>                  With -list and -extract: only the files whose path\n"
-         "                                 matches <pattern> (* ? [set]; repeatable)\n"
+         "-only <pattern>                  With -list, -extract and -diff: only the files whose\n"
+         "                                 path matches <pattern> (* ? [set]; repeatable)\n"
          "-diff <old.vp> <new.vp>          List the files added, removed and changed\n"
-         "                                 (with -o <patch.vp>: write those added and changed)\n";
+         "                                 (with -o <patch.vp>: write those added and changed)\n"
+         "SOURCE_DATE_EPOCH=<seconds>      (Environment) Without -mtime: no file time later\n"
+         "                                 than <seconds>\n"
+         "QUARRION_IO=portable             (Environment) Read small files one at a time\n"
+         "Exit status 0                    Done\n"
+         "Exit status 1                    Usage shown, or something failed, skipped or refused\n"
+         "Exit status 128+N                Ended by signal N\n"
+         "-diff exit status 0, 1, 2        The same files, different files, trouble\n";
   out.flush();
 }
 

@@ -42,12 +42,17 @@ struct BuildSettings {
 struct StartupOptions {
   std::string directory;    // -dir; the base directory in -rconfig mode
   std::string configFile;   // -rconfig, -mconfig, first argument of -mdlist
-  std::string outputFile;   // -o, second argument of -mdlist
+  std::string outputFile;   // -o: the archive to write
+  std::string deleteList;   // second argument of -mdlist: the delete list to write
   std::string vpPath;       // -vppath
   std::string archiveFile;  // -list, -verify, first argument of -extract
   std::string extractDir;   // second argument of -extract
   std::uint32_t given = 0;
   std::vector<std::string> skipped;  // the words that are no option, in order
+  // Each option word given, once, as first typed, in the order first given.
+  std::vector<std::string> words;
+  // The option word that was short of its arguments, "" when none was.
+  std::string shortOf;
 
   // The build settings as given, and as ReadBuildSettings reads them.
   std::string mtime;                  // -mtime, as given
@@ -76,16 +81,27 @@ enum class Mode {
 // Reads the arguments after the program name; every word that is neither an
 // option nor an option's argument goes to `skipped`. False when the usage
 // text must be shown instead (a help option, or an option short of its
-// arguments); the words after the one that decided that are not read.
+// arguments, then named in `shortOf`); the words after the one that decided
+// that are not read.
 bool ParseCommandLine(const std::vector<std::string>& args, StartupOptions* options);
+
+// "<option> needs <what it takes>" for the option named in `shortOf`.
+std::string MissingArgumentText(const StartupOptions& options);
 
 // The mode the options choose; the first rule that holds decides.
 Mode ChooseMode(const StartupOptions& options);
 
-// Checks -mtime and compiles every -exclude into `options->build`; where
-// `mode` writes archives and -mtime is not given, `sourceDateEpoch` (the
-// environment's SOURCE_DATE_EPOCH, when set) becomes the latest time of a
-// file entry. Fails with kBadTime or kBadPattern naming the value.
+// One warning text for each option word given that `mode` does not act on,
+// in the order given: a second mode word is not run, any other option is
+// ignored.
+std::vector<std::string> UnusedOptionWarnings(const StartupOptions& options, Mode mode);
+
+// Checks -mtime and compiles every -exclude into `options->build` where
+// `mode` uses them (elsewhere they are warned about and ignored); where
+// `mode` writes archives (the -diff patch included) and -mtime is not given,
+// `sourceDateEpoch` (the environment's SOURCE_DATE_EPOCH, when set) becomes
+// the latest time of a file entry. Fails with kBadTime or kBadPattern naming
+// the value.
 Status ReadBuildSettings(Mode mode, const std::optional<std::string>& sourceDateEpoch,
                          StartupOptions* options);
 

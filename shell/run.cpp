@@ -1,10 +1,10 @@
 #include "shell/run.h"
 
 #include "buildlist/build_list.h"
+#include "buildlist/warnings.h"
 #include "shell/console.h"
 #include "shell/modes.h"
 #include "shell/options.h"
-#include "vp/names.h"
 
 namespace quarrion {
 
@@ -13,14 +13,16 @@ int RunQuarrion(const std::vector<std::string>& args, std::istream& in, std::ost
   StartupOptions options;
   const bool parsed = ParseCommandLine(args, &options);
   Console console{in, out, err};
-  for (const std::string& word : options.skipped) {
-    console.Error("warning: " + Printable(word) + ": not an option, skipped");
-  }
+  // Warnings about the words; none of them changes the exit status.
+  Warnings warnings{out, err};
+  for (const std::string& word : options.skipped) warnings.Note(word + ": not an option, skipped");
   if (!parsed) {
+    if (!options.shortOf.empty()) console.Error(MissingArgumentText(options));
     PrintUsage(out);
     return 1;
   }
   const Mode mode = ChooseMode(options);
+  for (const std::string& text : UnusedOptionWarnings(options, mode)) warnings.Note(text);
   if (mode != Mode::kVersion) {
     if (Status why = ReadBuildSettings(mode, sourceDateEpoch, &options); !why.ok()) {
       console.Error(why.Message());
@@ -35,8 +37,7 @@ int RunQuarrion(const std::vector<std::string>& args, std::istream& in, std::ost
       PrintVersion(out);
       return 0;
     case Mode::kInteractive:
-      InteractiveLoop(list, console, options.build);
-      return 0;
+      return InteractiveLoop(list, console, options.build);
     case Mode::kList:
       return RunListArchive(options, console);
     case Mode::kVerify:

@@ -54,6 +54,9 @@ class ImportWalk {
              SourceArchives& archives)
       : list_(list), console_(console), archiveName_(archiveName), archives_(archives) {}
 
+  // Whether a file taken could not be added.
+  bool failed() const { return failed_; }
+
   // Shows the entry and, for a file, asks whether to take it. False when
   // the input ended before an answer came.
   bool Entry(const VpDirEntry& entry, bool referable) {
@@ -100,9 +103,11 @@ class ImportWalk {
     if (!referable) {
       console_.Error("could not add " + reference + ": an earlier entry of " + archiveName_ +
                      " has the same name, and its bytes would be copied instead");
+      failed_ = true;
     } else if (Status why = AddFile(list_, name, reference, walk_.Current(), &archives_);
                !why.ok()) {
       console_.Error("could not add " + why.Message());
+      failed_ = true;
     }
   }
 
@@ -114,16 +119,17 @@ class ImportWalk {
   // The path as the messages show it: below the data folder, with a leading
   // backslash (\maps), empty at the level of data.
   std::string shown_;
+  bool failed_ = false;
 };
 
 }  // namespace
 
-void ImportFromVp(BuildList& list, Console& console) {
+bool ImportFromVp(BuildList& list, Console& console) {
   console.Prompt("Enter name of vp file (ie c:\\games\\starhold\\stockpack.vp): ");
   std::string archiveName;
   if (!console.Word(archiveName)) {
     console.Error("no archive name given (end of input)");
-    return;
+    return false;
   }
 
   // One set for the whole command: the directory is read once, here, and
@@ -132,7 +138,7 @@ void ImportFromVp(BuildList& list, Console& console) {
   VpReader* reader = nullptr;
   if (Status why = archives.Get(archiveName, &reader); !why.ok()) {
     console.Error("cannot import from " + why.Message());
-    return;
+    return false;
   }
   // Copies, because AddFile reads the archive again (replacing this reader)
   // if it changes on disk while a question waits.
@@ -140,8 +146,9 @@ void ImportFromVp(BuildList& list, Console& console) {
   const std::vector<bool> referable = ReferableEntries(*reader);
   ImportWalk walk(list, console, archiveName, archives);
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    if (!walk.Entry(entries[i], referable[i])) return;
+    if (!walk.Entry(entries[i], referable[i])) return false;
   }
+  return !walk.failed();
 }
 
 }  // namespace quarrion

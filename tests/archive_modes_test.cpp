@@ -156,7 +156,9 @@ TEST(DiffModeTest, OptionWords) {
 }
 
 // -diff: differences by path (letter case ignored) and data, its exit
-// statuses, hostile archives, and a patch that cannot be written.
+// statuses, hostile archives, a patch that cannot be written, and -only,
+// which restricts the lines and totals to the files it chooses (a pattern
+// that chooses none is trouble: the comparison meant did not take place).
 TEST_F(ArchiveModeTest, DiffLinesTotalsAndStatuses) {
   const std::string big(70000, 'x');
   ArchiveBuilder before, retimed, after, outside, colon;
@@ -183,6 +185,7 @@ TEST_F(ArchiveModeTest, DiffLinesTotalsAndStatuses) {
     int status;
     std::string out;
     std::string err;  // the start of standard error
+    std::vector<std::string> only = {};
   };
   const Case cases[] = {
       {"retimed.vp", false, 0, "0 added, 0 removed, 0 changed, 4 unchanged\n", ""},
@@ -199,12 +202,38 @@ TEST_F(ArchiveModeTest, DiffLinesTotalsAndStatuses) {
        "1 added, 4 removed, 0 changed, 0 unchanged\n",
        "quarrion: could not write " + dir_.Join("p.vp") + ": " + dir_.Join("colon.vp") +
            ": entry 1 (data\\x:y): \"x:y\" holds a colon\n"},
+      {"new.vp",
+       false,
+       1,
+       "~ data\\a.tbl\n~ data\\b.tbl\n0 added, 0 removed, 2 changed, 0 unchanged\n",
+       "",
+       {"*.TBL"}},
+      {"new.vp",
+       false,
+       1,
+       "- data\\maps\\gone.map\n+ data\\maps\\new.map\n1 added, 1 removed, 0 changed, 0 "
+       "unchanged\n",
+       "",
+       {"data/maps/*"}},
+      {"retimed.vp",
+       false,
+       2,
+       "0 added, 0 removed, 0 changed, 0 unchanged\n",
+       "quarrion: warning: -only \"*.pof\": no file matches\n",
+       {"*.pof"}},
+      {"new.vp",
+       false,
+       2,
+       "",
+       "quarrion: -only: the pattern \"[a\" has a [ that is not closed\n",
+       {"[a"}},
   };
   for (const Case& k : cases) {
     StartupOptions options;
     options.diffOld = dir_.Join("old.vp");
     options.diffNew = dir_.Join(k.newArchive);
     options.outputFile = dir_.Join("p.vp");
+    options.onlyPatterns = k.only;
     if (k.patch) options.given |= kGivenOutput;
     const testing::Dialogue t =
         testing::RunDialogue("", [&](Console& c) { return RunDiffArchives(options, c); });
@@ -234,9 +263,9 @@ TEST_F(ArchiveModeTest, DiffPatchIsTheBuildOfTheAddedAndChangedFiles) {
   put("o", "gone.txt", "x", 1000000000);
   put("n", "keep.txt", "same", 1100000000);
   put("ne", "maps/a.map", "v2!", 1200000000);
-  put("ne", "a/x.tbl", "one\n", 1300000000);
-  put("ne", "b/x.tbl", "two\n", 1400000000);
-  for (const std::string tree : {"o", "n", "e"}) {
+  put("nef", "a/x.tbl", "one\n", 1300000000);
+  put("nef", "b/x.tbl", "two\n", 1400000000);  // f: the patch of what -only chooses
+  for (const std::string tree : {"o", "n", "e", "f"}) {
     const std::string archive = dir_.Join(tree + (tree == "n" ? ".pak" : ".vp"));
     ASSERT_EQ(testing::RunQuarrionBinary({"-dir", dir_.Join(tree + "/data"), "-o", archive}).status,
               0);
@@ -252,6 +281,13 @@ TEST_F(ArchiveModeTest, DiffPatchIsTheBuildOfTheAddedAndChangedFiles) {
       << r.out;
   EXPECT_TRUE(testing::ReadFile(dir_.Join("patch.vp")) == testing::ReadFile(dir_.Join("e.vp")))
       << "the patch differs from a build of its files";
+  const testing::RunResult only =
+      testing::RunQuarrionBinary({"-diff", dir_.Join("o.vp"), dir_.Join("n.pak"), "-o",
+                                  dir_.Join("only.vp"), "-only", "data/?/*"});
+  EXPECT_EQ(only.status, 1) << only.err;
+  EXPECT_NE(only.out.find("2 added, 0 removed, 0 changed, 0 unchanged\n"), std::string::npos);
+  EXPECT_TRUE(testing::ReadFile(dir_.Join("only.vp")) == testing::ReadFile(dir_.Join("f.vp")))
+      << "the patch holds more than -only chose";
 }
 
 // -extract: files written at their paths, names refused that would leave
@@ -346,6 +382,25 @@ TEST_F(ArchiveModeTest, ExtractNeverFollowsAPlantedSymbolicLink) {
   EXPECT_EQ(ReadFile(outside + "/victim.tbl"), "precious");
   EXPECT_FALSE(fs::is_symlink(out + "/data/victim.tbl"));
   EXPECT_EQ(ReadFile(out + "/data/victim.tbl"), "replaced the link");
+}
+#endif
+
+#if !defined(_WIN32)
+// The reason printed is the one that happened: a target that cannot be made
+// for want of permission says so, not that it does not exist.
+TEST(ExtractProgramTest, TargetThatCannotBeMadeSaysWhy) {
+  testing::TempDir dir;
+  ArchiveBuilder c;
+  c.Folder("data").File("a", "a");
+  WriteFile(dir.Join("a.vp"), c.Bytes());
+  fs::create_directory(dir.Join("locked"));
+  fs::permissions(dir.Join("locked"), static_cast<fs::perms>(0555));  // no one may add to it
+  const std::string target = dir.Join("locked/new/out");
+  const testing::RunResult r =
+      testing::RunQuarrionUnprivileged({"-extract", dir.Join("a.vp"), target}, dir.path());
+  if (r.status == -1) GTEST_SKIP() << r.err;
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "quarrion: cannot extract into " + target + ": permission denied\n");
 }
 #endif
 

@@ -42,7 +42,7 @@ class BatchTest : public ::testing::Test {
 
 TEST_F(BatchTest, DefaultBuildWithOptionsOrPrompts) {
   const std::string adding =
-      "Adding directory: " + Data() + "\nAdding directory: " + Data() + "\\maps\n";
+      "Adding directory: " + Data() + "\nAdding directory: " + Data() + testing::kBelow + "maps\n";
   RunResult r = RunQuarrionBinary({"-dir", Data(), "-o", dir_.Join("given.vp")});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out + r.err, kShortBanner + adding + "Writing VP ->\ndata\ndata\\maps\n\n");
@@ -76,8 +76,13 @@ TEST_F(BatchTest, InputsThatCannotBeReadAndOutputsThatCannotBeWrittenAreErrors) 
     EXPECT_EQ(ReadFile(out), "keep me");
     EXPECT_EQ(testing::ListTree(dir_.path()).size(), 6u);
   }
+  // An empty path names no directory; the message says so.
+  RunResult r = RunQuarrionBinary({"-dir", "", "-o", out});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "quarrion: no data directory given (the path is empty)\n");
+  EXPECT_EQ(ReadFile(out), "keep me");
   // The end of input at a prompt.
-  RunResult r = RunQuarrionBinary({"-o", out}, "");
+  r = RunQuarrionBinary({"-o", out}, "");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("end of input"), std::string::npos);
   r = RunQuarrionBinary({"-dir", Data()}, "", dir_.path());
@@ -138,7 +143,7 @@ TEST_F(BatchTest, ConfigurationRoundTripGivesTheSameArchive) {
   RunResult r = RunQuarrionBinary({"-dir", Data(), "-mconfig", cfg});
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string config = ReadFile(cfg);
-  EXPECT_EQ(config.find("a.tbl\r\n" + Data() + "\\a.tbl\r\ndata\r\n"), 0u);
+  EXPECT_EQ(config.find("a.tbl\r\n" + Data() + testing::kBelow + "a.tbl\r\ndata\r\n"), 0u);
   ASSERT_EQ(RunQuarrionBinary({"-dir", Data(), "-o", dir_.Join("direct.vp")}).status, 0);
 
   // The relational build joins base directory, folder and name: the old
@@ -208,8 +213,11 @@ TEST_F(BatchTest, DeleteListBytes) {
             "a.txt\nignored\\path\ndata\r\nb.txt\nx\n\r\nfighter.pof\n\ndata\\models\n"
             "cost$5.tbl\nx\ndata\\$mods$\n$$x\nx\n$\nhalf\n");
   const std::string out = dir_.Join("del.nsh");
-  RunResult r = RunQuarrionBinary({"-mdlist", cfg, out});
+  // -mdlist writes its own second argument; -o names archives only.
+  RunResult r = RunQuarrionBinary({"-mdlist", cfg, out, "-o", dir_.Join("other.txt")});
   EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "quarrion: warning: -o: not used by -mdlist, ignored\n");
+  EXPECT_FALSE(FileExists(dir_.Join("other.txt")));
   EXPECT_EQ(r.out, kShortBanner + "Making NSIS Delete List (" + out + ") from config file (" + cfg +
                        ")\n");
   EXPECT_EQ(ReadFile(out),
@@ -275,7 +283,8 @@ TEST(LimitsTest, TooLargeFilesAndArchivesAreRefusedBeforeAnythingIsWritten) {
 
   RunResult r = RunQuarrionBinary({"-dir", data, "-o", target});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("quarrion: warning: " + data + "\\huge.bin: 2147483648 bytes, too large"),
+  EXPECT_NE(r.err.find("quarrion: warning: " + data + testing::kBelow +
+                       "huge.bin: 2147483648 bytes, too large"),
             std::string::npos)
       << r.err;
   EXPECT_NE(r.err.find("data\\sub\\b.bin: the archive would pass 2147483647 bytes"),
@@ -328,16 +337,22 @@ class ReproducibleTest : public ::testing::Test {
   testing::TempDir dir_;
 };
 
-// -mtime stamps every file in every mode that writes an archive and wins over
-// SOURCE_DATE_EPOCH, which alone lowers only the later times to it.
+// -mtime stamps every file in every mode that writes an archive (the -diff
+// patch too) and wins over SOURCE_DATE_EPOCH, which alone lowers only the
+// later times to it.
 TEST_F(ReproducibleTest, MtimeAndSourceDateEpochSetTheTimesOfEveryArchiveWriter) {
   const std::string out = dir_.Join("out.vp"), cfg = dir_.Join("data.cfg");
   ASSERT_EQ(Run({"-dir", Data(), "-mconfig", cfg}).status, 0);
+  // The patch from an empty archive to one of the data holds every file.
+  const std::string empty = dir_.Join("empty.vp"), full = dir_.Join("full.vp");
+  WriteFile(empty, testing::ArchiveBuilder().Bytes());
+  ASSERT_EQ(Run({"-dir", Data(), "-o", full}).status, 0);
   struct Case {
     Strings args;
     std::optional<std::string> epoch;
     std::string input;
     Strings shown;  // the times of a.tbl, c.pof and empty.txt
+    int status = 0;
   };
   const std::string at = "2026-12-07 10:30:05", midnight = "2026-12-07 00:00:00";
   for (const Case& c : {
@@ -354,8 +369,15 @@ TEST_F(ReproducibleTest, MtimeAndSourceDateEpochSetTheTimesOfEveryArchiveWriter)
                 "1100000000",
                 "",
                 {"2001-09-09 01:46:40", "2004-11-09 11:33:20", "2004-11-09 11:33:20"}},
+           Case{
+               {"-diff", empty, full, "-o", out, "-mtime", "1796639405"}, "1", "", {at, at, at}, 1},
+           Case{{"-diff", empty, full, "-o", out},
+                "1100000000",
+                "",
+                {"2001-09-09 01:46:40", "2004-11-09 11:33:20", "2004-11-09 11:33:20"},
+                1},
        }) {
-    ASSERT_EQ(Run(c.args, c.epoch, c.input).status, 0) << c.args[0];
+    ASSERT_EQ(Run(c.args, c.epoch, c.input).status, c.status) << c.args[0];
     EXPECT_EQ(Listing(out),
               (Strings{c.shown[0] + "  data\\a.tbl", c.shown[1] + "  data\\maps\\c.pof",
                        c.shown[2] + "  data\\maps\\empty.txt"}))
@@ -368,8 +390,9 @@ TEST_F(ReproducibleTest, ExclusionsLeaveOutNamesFoldersWithTheirTreesAndPaths) {
                            "notes.txt", "maps/old/deep/a.map", "maps/campaign/b.txt"}) {
     Put(path, "x", 1000000000);
   }
-  const Strings exclusions = {"-exclude",  ".git",     "-exclude",  "*.bak",    "-exclude",
-                              "THUMBS.DB", "-exclude", "maps\\old", "-exclude", "maps\\*.txt"};
+  // A slash separates folders as a backslash does.
+  const Strings exclusions = {"-exclude",  ".git",     "-exclude", "*.bak",    "-exclude",
+                              "THUMBS.DB", "-exclude", "maps/old", "-exclude", "maps\\*.txt"};
   const Strings kept = {"data\\a.tbl", "data\\maps\\c.pof", "data\\maps\\campaign\\b.txt",
                         "data\\notes.txt"};  // sorted
   const std::string out = dir_.Join("out.vp"), cfg = dir_.Join("data.cfg");
@@ -382,8 +405,10 @@ TEST_F(ReproducibleTest, ExclusionsLeaveOutNamesFoldersWithTheirTreesAndPaths) {
     EXPECT_EQ(r.status, 0) << mode[0] << r.err;
     EXPECT_EQ(r.err, "") << mode[0];
     // Excluded folders are not even entered.
-    EXPECT_EQ(r.out.find("Adding directory: " + Data() + "\\maps\\old"), std::string::npos);
-    EXPECT_EQ(r.out.find("Adding directory: " + Data() + "\\.git"), std::string::npos);
+    const std::string below = "Adding directory: " + Data() + testing::kBelow;
+    EXPECT_NE(r.out.find(below + "maps\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(below + "maps" + testing::kBelow + "old"), std::string::npos);
+    EXPECT_EQ(r.out.find(below + ".git"), std::string::npos);
     if (mode.back() == cfg) {  // the configuration written, built
       ASSERT_EQ(Run({"-rconfig", cfg, "-dir", dir_.path(), "-o", out}).status, 0);
     }

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "buildlist/add_file.h"
@@ -122,15 +123,24 @@ TEST(PatternTest, WildcardsSetsAndLetterCase) {
   EXPECT_FALSE(Match("x", ""));
 }
 
+// A slash in a pattern is the backslash between folders, as typed on most
+// hosts.
 TEST(PatternTest, BackslashesAreCrossedOnlyWhereAsked) {
   EXPECT_TRUE(Match("maps\\old\\*", "maps\\old\\a.map"));
+  EXPECT_TRUE(Match("maps/old/*", "maps\\old\\a.map"));
   EXPECT_FALSE(Match("maps\\*", "maps\\old\\a.map"));
+  EXPECT_FALSE(Match("maps/*", "maps\\old\\a.map"));
   EXPECT_FALSE(Match("maps?old", "maps\\old"));
+  EXPECT_TRUE(Match("maps[/]old", "maps\\old", Separators::kMatched));
   EXPECT_TRUE(Match("data\\*.pof", "data\\models\\heron.pof", Separators::kMatched));
+  EXPECT_TRUE(Match("DATA/*/heron.pof", "data\\models\\heron.pof", Separators::kMatched));
   EXPECT_TRUE(Match("*heron*", "data\\models\\heron.pof", Separators::kMatched));
-  Pattern p;
-  ASSERT_TRUE(Pattern::Compile("maps\\*", Separators::kNotMatched, &p).ok());
-  EXPECT_TRUE(p.HasSeparator());
+  for (const char* text : {"maps\\*", "maps/old"}) {
+    Pattern p;
+    ASSERT_TRUE(Pattern::Compile(text, Separators::kNotMatched, &p).ok());
+    EXPECT_TRUE(p.HasSeparator()) << text;
+    EXPECT_EQ(p.text(), text);  // named in messages as typed
+  }
 }
 
 TEST(PatternTest, MalformedPatternsAreRefusedNamingThem) {
@@ -261,48 +271,19 @@ TEST(AddFileTest, MovedReferenceKeepsWhatFollowsTheLastSeparator) {
 #if !defined(_WIN32)
 // A file whose permissions refuse reading is refused when it is added (its
 // status tells; it is not opened): the import skips it with a warning and
-// packs the readable one beside it. That takes an unprivileged user, so
-// under root the program runs as "nobody", from a copy in the test's
-// folder, which nobody can reach wherever the build lives.
+// packs the readable one beside it. That takes an unprivileged user.
 TEST(AddFileTest, FileThatMayNotBeReadIsSkippedWhenAdded) {
-  namespace fs = std::filesystem;
   TempDir dir;
   const std::string top = dir.Join("mod");
   WriteFile(top + "/open.tbl", "open");
   WriteFile(top + "/locked.tbl", "locked");
-  const std::string program = dir.Join("quarrion");
-  fs::copy_file(QUARRION_BINARY, program);
-  for (const std::string& path : {dir.path(), top, program}) {
-    ASSERT_EQ(::chmod(path.c_str(), 0777), 0);
-  }
   ASSERT_EQ(::chmod((top + "/locked.tbl").c_str(), 0), 0);
-  for (fs::path up = fs::path(dir.path()).parent_path(); up != up.root_path();
-       up = up.parent_path()) {
-    if ((fs::status(up).permissions() & fs::perms::others_exec) == fs::perms::none) {
-      GTEST_SKIP() << up << " is closed to other users: TMPDIR must be searchable by nobody";
-    }
-  }
   const std::string out = dir.Join("out.vp");
-  const std::string err = dir.Join("err");
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    const int o = ::open("/dev/null", O_WRONLY);
-    const uid_t nobody = 65534;
-    if (e < 0 || o < 0 || ::dup2(e, 2) < 0 || ::dup2(o, 1) < 0 ||
-        (::geteuid() == 0 && (::setgid(nobody) != 0 || ::setuid(nobody) != 0))) {
-      ::_exit(100);
-    }
-    ::execl(program.c_str(), program.c_str(), "-dir", top.c_str(), "-o", out.c_str(),
-            static_cast<char*>(nullptr));
-    ::_exit(101);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 1);  // 100: no user nobody, 101: no program
-  EXPECT_EQ(testing::ReadFile(err),
-            "quarrion: warning: " + top + "\\locked.tbl: permission denied, skipped\n");
+  const testing::RunResult r =
+      testing::RunQuarrionUnprivileged({"-dir", top, "-o", out}, dir.path());
+  if (r.status == -1) GTEST_SKIP() << r.err;
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "quarrion: warning: " + top + "/locked.tbl: permission denied, skipped\n");
   EXPECT_NE(testing::ReadFile(out).find("open"), std::string::npos);
 }
 #endif
@@ -369,18 +350,21 @@ TEST_F(DirImportTest, FilesOfAFolderComeBeforeItsSubfoldersDepthFirst) {
   WriteFile(top_ + "/maps/deep/d.pof", "d");
   WriteFile(top_ + "/models/e.pof", "e");
   std::filesystem::create_directories(top_ + "/empty");
-  // Subfolders go in the host's listing order; a trailing backslash on the
-  // top is kept, doubling it in paths but not in archive folders.
-  for (const std::string& base : {top_, top_ + "\\"}) {
+  // Subfolders go in the host's listing order. Names are joined to the top
+  // with the separator it was typed with (on Windows the backslash); after
+  // a separator at its end, with none.
+  for (const auto& [base, sep] :
+       {std::pair{top_, testing::kBelow}, std::pair{top_ + "\\", std::string("\\")}}) {
     SCOPED_TRACE(base);
     ASSERT_TRUE(Import(base)) << why_.Message();
+    const std::string below = base.back() == '\\' ? base : base + sep;
     Strings records{"data|a.tbl"};
     Strings announced{"Adding directory: " + base};
     for (const std::string& sub : Subfolders(top_)) {
-      announced.push_back("Adding directory: " + base + "\\" + sub);
+      announced.push_back("Adding directory: " + below + sub);
       if (sub == "maps") {
         records.insert(records.end(), {"data\\maps|c.pof", "data\\maps\\deep|d.pof"});
-        announced.push_back("Adding directory: " + base + "\\maps\\deep");
+        announced.push_back("Adding directory: " + below + "maps" + sep + "deep");
       } else if (sub == "models") {
         records.push_back("data\\models|e.pof");
       }
@@ -389,7 +373,7 @@ TEST_F(DirImportTest, FilesOfAFolderComeBeforeItsSubfoldersDepthFirst) {
     EXPECT_EQ(Lines(out_), announced);
     EXPECT_EQ(warn_.str(), "");
     EXPECT_EQ(stats_.added, 4);
-    EXPECT_EQ(list_[0].path, base + "\\a.tbl");
+    EXPECT_EQ(list_[0].path, below + "a.tbl");
   }
 }
 
@@ -426,7 +410,7 @@ TEST_F(DirImportTest, LinkLoopsLongFolderNamesAndLockedFoldersAreSkippedWithAWar
   ASSERT_TRUE(Import(top_));
 
   Strings records{"data\\" + std::string(31, 'f') + "|y.tbl", "data\\a|f.txt", "data\\b|g.txt"};
-  Strings skipped{"a\\self", "a\\up", longFolder};
+  Strings skipped{"a/self", "a/up", longFolder};
   if (privileged) {  // every folder is readable
     records.push_back("data\\locked|secret.txt");
   } else {
@@ -436,7 +420,7 @@ TEST_F(DirImportTest, LinkLoopsLongFolderNamesAndLockedFoldersAreSkippedWithAWar
   Strings warned;  // each up to the path it names
   for (const std::string& w : Lines(warn_))
     warned.push_back(w.substr(0, w.find(": ", 19 + top_.size())));
-  for (std::string& s : skipped) s = "quarrion: warning: " + top_ + "\\" + s;
+  for (std::string& s : skipped) s = "quarrion: warning: " + top_ + "/" + s;
   EXPECT_EQ(Sorted(warned), Sorted(skipped));
   EXPECT_EQ(out_.str().find(longFolder), std::string::npos);  // not entered
 }
@@ -451,11 +435,13 @@ TEST_F(DirImportTest, NamesThatAreNotPlainAreSkippedAndTheRestIsWritten) {
   WriteFile(top_ + "/sub/bell\a", "a");
   ASSERT_TRUE(Import(top_));
   EXPECT_EQ(Records(), (Strings{"data|fine.tbl"}));
-  const std::string w = "quarrion: warning: " + top_ + "\\";
+  // Joined with the slash the top was typed with; control characters shown
+  // as '?', so that the name cannot drive the terminal.
+  const std::string w = "quarrion: warning: " + top_ + "/";
   EXPECT_EQ(Sorted(Lines(warn_)),
             (Strings{w + "back\\slash.txt: name \"back\\slash.txt\" holds a backslash, skipped",
                      w + "c:olon.txt: name \"c:olon.txt\" holds a colon, skipped",
-                     w + "sub\\bell\a: name \"bell\a\" holds a control character, skipped",
+                     w + "sub/bell?: name \"bell?\" holds a control character, skipped",
                      w + "x:y: folder name \"x:y\" holds a colon, skipped"}));
 }
 #endif  // !defined(_WIN32)

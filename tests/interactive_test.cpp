@@ -40,10 +40,7 @@ class InteractiveTest : public ::testing::Test {
     WriteFile(dir_.Join("a.tbl"), "ay");
   }
   testing::Dialogue Run(const std::string& input) {
-    return testing::RunDialogue(input, [&](Console& c) {
-      InteractiveLoop(list_, c);
-      return 0;
-    });
+    return testing::RunDialogue(input, [&](Console& c) { return InteractiveLoop(list_, c); });
   }
   std::string Add(const std::string& name, const std::string& folder = "data") {
     return "ad " + name + " " + dir_.Join(name) + " " + folder + "\n";
@@ -54,10 +51,7 @@ class InteractiveTest : public ::testing::Test {
                            const std::string& archive = "") {
     if (!bytes.empty()) testing::WriteFile(vp_, bytes);
     return testing::RunDialogue((archive.empty() ? vp_ : archive) + "\n" + answers,
-                                [&](Console& c) {
-                                  ImportFromVp(list_, c);
-                                  return 0;
-                                });
+                                [&](Console& c) { return ImportFromVp(list_, c) ? 0 : 1; });
   }
 
   testing::TempDir dir_;
@@ -111,7 +105,9 @@ TEST_F(InteractiveTest, SessionThroughEveryCommand) {
                        "Added: a.tbl to data\nAdded: x.tbl to data\nAdded: z.tbl to data\n\n" +
                        kMenu + kMenu + "VP output Filename: data\n\nVP Written!\n" + kMenu);
   EXPECT_EQ(s.err, "");
-  EXPECT_EQ(ReadFile(first).find("x.tbl\r\n" + data + "\\x.tbl\r\ndata\r\nz.tbl\r\n"), 0u);
+  EXPECT_EQ(
+      ReadFile(first).find("x.tbl\r\n" + data + testing::kBelow + "x.tbl\r\ndata\r\nz.tbl\r\n"),
+      0u);
   EXPECT_EQ(ReadFile(sorted).find("a.tbl\r\n" + dir_.Join("a.tbl") + "\r\ndata\r\nx.tbl\r\n"), 0u);
   // Laid out twice (so, then wr): still one folder entry and three files.
   const std::string archive = ReadFile(vp);
@@ -159,10 +155,11 @@ TEST_F(InteractiveTest, ImportAndWriteWarnOfPathsThatDifferOnlyInLetterCase) {
 
 TEST_F(InteractiveTest, LoadPausesAfterAnEntryItCannotAdd) {
   const std::string lst = dir_.Join("l.lst");
-  WriteFile(lst, "gone.tbl\n" + dir_.Join("gone.tbl") + "\ndata\\x\na.tbl\n" + dir_.Join("a.tbl") +
-                     "\ndata\n");
+  // The folder shown as every name is, control characters as '?'.
+  WriteFile(lst, "gone.tbl\n" + dir_.Join("gone.tbl") + "\ndata\\x\x1b[2J\na.tbl\n" +
+                     dir_.Join("a.tbl") + "\ndata\n");
   const std::string failed =
-      "An Unkown error has occured while attempting to add gone.tbl to data\\x\n";
+      "An Unkown error has occured while attempting to add gone.tbl to data\\x?[2J\n";
   testing::Dialogue s = Run("lo " + lst + "\nany\nqu\n");
   EXPECT_EQ(s.out, kMenu + kListPrompt + failed + "Added: a.tbl to data\n\n" + kMenu);
   EXPECT_NE(s.err.find("could not add " + dir_.Join("gone.tbl")), std::string::npos);
@@ -176,13 +173,54 @@ TEST_F(InteractiveTest, LoadPausesAfterAnEntryItCannotAdd) {
   EXPECT_EQ(list_.size(), 0u);
 }
 
+// A session exits 1 when any command of it failed, so that a script feeding
+// the commands can tell; quitting, also by the end of input, is no failure.
+TEST_F(InteractiveTest, ExitStatusTellsWhetherAnyCommandFailed) {
+  const std::string vp = dir_.Join("out.vp");
+  const std::string lst = dir_.Join("l.lst");
+  WriteFile(dir_.Join("mod/ok.tbl"), "ok");
+  WriteFile(dir_.Join("mod/" + std::string(32, 'n')), "a name too long");
+  WriteFile(dir_.Join("bad.lst"), "gone.tbl\n" + dir_.Join("gone.tbl") + "\ndata\n");
+  ArchiveBuilder dup;  // the second file cannot be referred to
+  dup.Folder("data").File("a", "1").File("A", "2");
+  WriteFile(dir_.Join("dup.vp"), dup.Bytes());
+  const std::pair<std::string, int> cases[] = {
+      {"", 0},
+      {Add("a.tbl") + "wr " + vp + "\nli " + lst + "\nre\nlo " + lst + "\nrm a.tbl data\nqu\n", 0},
+      {"wr " + vp + "\n", 0},  // an empty archive, with a warning that is no failure
+      {"vp " + vp + "\n", 0},
+      {"wr " + dir_.Join("no/such/x.vp") + "\nqu\n", 1},
+      {"wr", 1},  // no name before the end of input
+      {"li " + dir_.Join("no/such/x.lst") + "\n", 1},
+      {"lo " + dir_.Join("missing.lst") + "\n", 1},
+      {"lo " + dir_.Join("bad.lst") + "\nany\n", 1},
+      {Add("gone.tbl") + Add("a.tbl"), 1},   // a later success does not undo it
+      {"im " + dir_.Join("mod") + "\n", 1},  // a file skipped
+      {"im " + dir_.Join("none") + "\n", 1},
+      {"im \n", 1},
+      {"vp " + dir_.Join("missing.vp") + "\n", 1},
+      {"vp " + dir_.Join("dup.vp") + "\nyy\n", 1},
+      {"rm a.tbl data\n", 1},
+  };
+  for (const auto& [input, status] : cases) {
+    SCOPED_TRACE(input);
+    list_.Reset();
+    const testing::Dialogue s = Run(input);
+    EXPECT_EQ(s.status, status) << s.err;
+  }
+  EXPECT_EQ(Run("im \n").err, "quarrion: no data directory given (the path is empty)\n");
+}
+
 // The real program: a session from -oldinterface to the end of its input.
-TEST_F(InteractiveTest, ProgramRunsASessionAndExitsZero) {
+TEST_F(InteractiveTest, ProgramRunsASessionAndExitsWithItsStatus) {
   testing::RunResult r =
       testing::RunQuarrionBinary({"-oldinterface", "-o", "x.vp"}, "qu\n", dir_.path());
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "Quarrion 1.6 - VP archive builder\n\n" + kMenu);
+  EXPECT_EQ(r.err, "quarrion: warning: -o: not used by -oldinterface, ignored\n");
   EXPECT_FALSE(FileExists(dir_.Join("x.vp")));
+  r = testing::RunQuarrionBinary({"-oldinterface"}, "wr " + dir_.Join("no/x.vp") + "\nqu\n");
+  EXPECT_EQ(r.status, 1);
 }
 
 // The "vp" command: the walk over a source archive's directory, its console
@@ -236,14 +274,16 @@ TEST_F(VpImportTest, EntryKindsAndFoldersOfUnusualDirectories) {
   b.File("empty", "", 0).File("in.tbl", "", 5).Up();  // no size nor time: a folder
   b.Folder("data").Folder("maps").Folder("data").File("f.pof", "f");
   b.Up().File("g.pof", "g");  // the shown path loses \maps, the true folder does not
-  testing::Dialogue t = Import(b.Bytes(), "yyyyy");
+  b.Up().Folder("e\x1b[2J").File("t\tab", "t");  // control characters shown as '?'
+  testing::Dialogue t = Import(b.Bytes(), "yyyyyn");
   const std::string up = "Stepping up directory ().\n";
   const std::string yes = "Importing File\n";
   EXPECT_EQ(t.out, kArchivePrompt + Ask("\\root.txt") + yes + up +
                        "Stepping into directory: \\Data\n" + Ask("\\Data\\x.tbl") + yes + up +
                        "Stepping into directory: \\empty\n" + Ask("\\empty\\in.tbl") + yes + up +
                        "Stepping into directory: \\maps\n" + Ask("\\maps\\f.pof") + yes + up +
-                       Ask("\\g.pof") + yes);
+                       Ask("\\g.pof") + yes + up + "Stepping into directory: \\e?[2J\n" +
+                       Ask("\\e?[2J\\t?ab") + "Skipping file;\n");
   EXPECT_EQ(t.err, "");
   ASSERT_EQ(list_.size(), 5u);
   const char* folders[] = {"", "Data", "empty", "data\\maps\\data", "data\\maps"};

@@ -16,6 +16,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -245,6 +246,42 @@ int WaitQuarrionBinary(int pid) {
     if (errno != EINTR) return -1;
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+RunResult RunQuarrionUnprivileged(const std::vector<std::string>& args, const std::string& dir) {
+  for (fs::path up = fs::path(dir).parent_path(); up != up.root_path(); up = up.parent_path()) {
+    if ((fs::status(up).permissions() & fs::perms::others_exec) == fs::perms::none) {
+      return {-1, "", up.string() + " is closed to other users: TMPDIR must be searchable"};
+    }
+  }
+  // A copy that nobody can run wherever the build lives.
+  const std::string program = dir + "/quarrion";
+  fs::copy_file(QUARRION_BINARY, program, fs::copy_options::overwrite_existing);
+  ::chmod(program.c_str(), 0755);
+  ::chmod(dir.c_str(), 0777);
+  const std::string out = dir + "/stdout", err = dir + "/stderr";
+  std::vector<std::string> words{program};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int i = ::open("/dev/null", O_RDONLY);
+    const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    const uid_t nobody = 65534;
+    if (i < 0 || o < 0 || e < 0 || ::dup2(i, 0) < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0 ||
+        (::geteuid() == 0 &&
+         (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0))) {
+      ::_exit(126);
+    }
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  RunResult r{WaitQuarrionBinary(pid), ReadFile(out), ReadFile(err)};
+  for (const std::string& path : {program, out, err}) fs::remove(path);
+  return r;
 }
 
 #endif

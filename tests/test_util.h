@@ -35,6 +35,14 @@ class TempDir {
   std::string path_;
 };
 
+// What the program puts between a folder typed with slashes (as TempDir's
+// paths are) and the names it finds below it: the backslash on Windows.
+#if defined(_WIN32)
+inline const std::string kBelow = "\\";
+#else
+inline const std::string kBelow = "/";
+#endif
+
 // Writes `bytes` to `path`, creating the folders on the way.
 void WriteFile(const std::string& path, const std::string& bytes);
 // The whole file, or "" when it cannot be read.
@@ -87,6 +95,12 @@ int StartQuarrionBinary(const std::vector<std::string>& args, const std::string&
                         bool pipeIgnored = false);
 // Waits for a process started so; its exit status, or -1 when a signal ended it.
 int WaitQuarrionBinary(int pid);
+
+// Runs a copy of the built quarrion, put in the folder `dir` (which it makes
+// writable by all), with `args`; under root as the user "nobody", so that
+// permissions refuse what they say. Standard input is empty. Status -1, with
+// the reason in `err`, when nobody cannot reach `dir`: skip the test then.
+RunResult RunQuarrionUnprivileged(const std::vector<std::string>& args, const std::string& dir);
 #endif
 
 // A directory entry whose name is copied as it stands, up to all 32 bytes

@@ -10,6 +10,7 @@
 #include "test_util.h"
 #include "vp/check.h"
 #include "vp/format.h"
+#include "vp/names.h"
 #include "vp/reader.h"
 #include "vp/source_archives.h"
 
@@ -136,6 +137,24 @@ TEST_F(ReaderTest, FindIgnoresAsciiCaseAndTakesTheFirstOfAName) {
       {"\xE9t\xE9[1]", std::nullopt},
       {"\xC9t\xE9{1}", std::nullopt}};
   for (const auto& [name, index] : cases) EXPECT_EQ(r.Find(name), index) << name;
+}
+
+// The form every name is printed in: each control character one '?' (the
+// C1 controls too, written as UTF-8), every other byte as it stands.
+TEST(NamesTest, PrintableShowsControlCharactersAsQuestionMarks) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"plain name.tbl", "plain name.tbl"},
+      {"tab\there\nline\r", "tab?here?line?"},
+      {"\x1b]0;title\a\x1b[2J", "?]0;title??[2J"},
+      {"del\x7f", "del?"},
+      {"caf\xc3\xa9 \xe2\x82\xac \xc2\xa0", "caf\xc3\xa9 \xe2\x82\xac \xc2\xa0"},  // UTF-8 as is
+      {"\xc2\x9b"
+       "2J \xc2\x80\xc2\x9f",
+       "?2J ??"},                                    // C1 as UTF-8
+      {"ansi \x9b\xe9 \xc2", "ansi \x9b\xe9 \xc2"},  // single bytes of other code pages
+  };
+  for (const auto& [text, shown] : cases) EXPECT_EQ(Printable(text), shown) << shown;
+  EXPECT_EQ(QuotedName("a\tb"), "\"a?b\"");
 }
 
 // A source archive is read once and trusted until Recheck; then it is read

@@ -58,7 +58,7 @@ same "$work/win/data.vp" "$work/linux/data.vp" "archive from Z:\\...\\examples\\
 grep -q 'Writing VP ->' "$work/win-build.out" || fail "win-build: no \"Writing VP ->\" line"
 
 # A drive of its own whose root is the data directory: "Q:\" ends in a
-# backslash, so every path the import makes has two in a row.
+# backslash, after which the import adds none of its own.
 ln -sfn "$data" "$WINEPREFIX/dosdevices/q:"
 run win-drive 0 wine "$exe" -dir 'Q:\' -o "$(winpath "$work/win/drive.vp")"
 same "$work/win/drive.vp" "$work/linux/data.vp" "archive from Q:\\"

@@ -17,10 +17,17 @@ bool EqualCaseFolded(std::string_view a, std::string_view b) {
 }
 
 std::string Printable(std::string_view text) {
-  std::string shown(text);
-  for (char& c : shown) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7f) c = '?';
+  std::string shown;
+  shown.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto u = static_cast<unsigned char>(text[i]);
+    // C1 controls as UTF-8 (0xc2 0x80 to 0xc2 0x9f): a terminal may read
+    // them as the escapes they stand for. One '?' for the two bytes.
+    const bool c1 = u == 0xc2 && i + 1 < text.size() &&
+                    static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                    static_cast<unsigned char>(text[i + 1]) <= 0x9f;
+    if (c1) ++i;
+    shown += u < 0x20 || u == 0x7f || c1 ? '?' : text[i];
   }
   return shown;
 }
