@@ -34,15 +34,7 @@ int main(int argc, char** argv) {
     // as an argument.
     std::optional<std::string> sourceDateEpoch;
     if (const char* value = std::getenv("SOURCE_DATE_EPOCH")) sourceDateEpoch = value;
-    const int status = quarrion::RunQuarrion(args, std::cin, std::cout, std::cerr, sourceDateEpoch);
-    // A reader of the output that went away ends the program by SIGPIPE;
-    // where that signal is ignored (some wrappers leave it so), the writes
-    // fail instead, and a run whose output was lost does not end as a success.
-    if (!std::cout.flush()) {
-      std::cerr << "quarrion: could not write to standard output\n";
-      return status == 0 ? 1 : status;
-    }
-    return status;
+    return quarrion::RunQuarrion(args, std::cin, std::cout, std::cerr, sourceDateEpoch);
   } catch (const std::exception& e) {
     return Failed(e.what());
   } catch (...) {

@@ -179,6 +179,7 @@ TEST(InterruptTest, AFileSizeLimitOrALostOutputFailsTheRunAndLeavesNoPartWritten
     const char* oldBig;   // what x/big holds before ("" none, and none after)
     std::string said;     // on standard error
     bool archiveWritten;  // out.vp replaced
+    int status = 1;
   };
   const std::string tooLarge = ": file too large for the file system or the file size limit";
   const Case cases[] = {
@@ -190,6 +191,8 @@ TEST(InterruptTest, AFileSizeLimitOrALostOutputFailsTheRunAndLeavesNoPartWritten
        "could not extract big: " + target + "/big" + tooLarge, false},
       {"pack with SIGPIPE ignored and no reader", pack, 0, true, "",
        "quarrion: could not write to standard output\n", true},
+      {"-diff with SIGPIPE ignored and no reader", {"-diff", archive, archive}, 0, true, "",
+       "quarrion: could not write to standard output\n", false, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -200,7 +203,7 @@ TEST(InterruptTest, AFileSizeLimitOrALostOutputFailsTheRunAndLeavesNoPartWritten
     testing::TempDir io;
     const int pid = testing::StartQuarrionBinary(c.args, c.pipeIgnored ? "" : io.Join("out"),
                                                  io.Join("err"), 0, c.fileBytes, c.pipeIgnored);
-    EXPECT_EQ(testing::WaitQuarrionBinary(pid), 1);
+    EXPECT_EQ(testing::WaitQuarrionBinary(pid), c.status);
     EXPECT_NE(ReadFile(io.Join("err")).find(c.said), std::string::npos) << ReadFile(io.Join("err"));
     EXPECT_EQ(ReadFile(archive) != oldArchive, c.archiveWritten);
     EXPECT_EQ(NamesBeginningWith(dir.path(), "out.vp."), std::vector<std::string>{});
