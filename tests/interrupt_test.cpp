@@ -191,8 +191,14 @@ TEST(InterruptTest, AFileSizeLimitOrALostOutputFailsTheRunAndLeavesNoPartWritten
        "could not extract big: " + target + "/big" + tooLarge, false},
       {"pack with SIGPIPE ignored and no reader", pack, 0, true, "",
        "quarrion: could not write to standard output\n", true},
-      {"-diff with SIGPIPE ignored and no reader", {"-diff", archive, archive}, 0, true, "",
-       "quarrion: could not write to standard output\n", false, 2},
+      {"-diff with SIGPIPE ignored and no reader",
+       {"-diff", archive, archive},
+       0,
+       true,
+       "",
+       "quarrion: could not write to standard output\n",
+       false,
+       2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
