@@ -102,6 +102,30 @@ fuzz:
 fuzz-smoke:
 	$(MAKE) fuzz FUZZ_SECONDS=$(FUZZ_SMOKE_SECONDS)
 
+# The line and branch coverage of the program by the whole suite: a clang
+# build instrumented for coverage in COVERAGE_DIR runs every test, and every
+# process it starts (the test binary, the real program, the seed replays)
+# writes its profile; tools/coverage.sh merges them and prints the coverage
+# of each folder of the program, then "coverage: lines L%, branches B%". The
+# target fails below COVERAGE_MIN_LINES or COVERAGE_MIN_BRANCHES percent.
+# LLVM_PROFDATA and LLVM_COV name the tools where those of COVERAGE_CXX's
+# version are not found. The build keeps the paths of the sources whole: a
+# compiler cache that makes them relative to the build folder (ccache's
+# base_dir) gives a header one name per folder it is compiled from, and its
+# lines would count twice.
+COVERAGE_DIR ?= build/coverage
+COVERAGE_CXX ?= clang++
+COVERAGE_MIN_LINES ?= 93.5
+COVERAGE_MIN_BRANCHES ?= 83.5
+
+.PHONY: coverage
+coverage:
+	$(CMAKE) -S . -B $(COVERAGE_DIR) -DCMAKE_CXX_COMPILER=$(COVERAGE_CXX) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DQUARRION_COVERAGE=ON
+	CCACHE_BASEDIR= $(CMAKE) --build $(COVERAGE_DIR) -j $(JOBS)
+	CTEST="$(CTEST)" JOBS=$(JOBS) LLVM_PROFDATA="$(LLVM_PROFDATA)" LLVM_COV="$(LLVM_COV)" \
+	  tools/coverage.sh $(COVERAGE_DIR) $(COVERAGE_MIN_LINES) $(COVERAGE_MIN_BRANCHES)
+
 # Google Benchmark, in a Release build of its own; BENCH_ARGS go to the
 # benchmark binary (e.g. BENCH_ARGS=--benchmark_filter=Layout). Then the
 # end-to-end comparison with tar, zip and the copy floor (bench/e2e_bench.sh)

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "host/host.h"
+#include "vp/names.h"
 #include "vp/reference.h"
 #include "vp/source_archives.h"
 
@@ -68,15 +69,13 @@ Status StatDiskFile(FileRecord* record, const std::string& path, const host::Fil
 
 Status AddFile(BuildList& list, const std::string& name, const std::string& path,
                const std::string& folder, SourceArchives* archives, const host::FileInfo* status) {
-  FileRecord record;
-  if (!SetEntryName(&record.entry, name)) {
-    return Status::Error(Code::kNameTooLong, path, "name \"" + name + "\" is longer than 31 bytes");
-  }
-  // Only a plain name reads back as one file in one folder, and only one
+  // Only such a name reads back as one file in one folder, and only one
   // that -verify and -extract accept.
-  if (Status plain = CheckPlainName(name); !plain.ok()) {
-    return Status::Error(Code::kNotPlainName, path, "name \"" + name + "\" " + plain.reason);
+  if (Status why = CheckName(name, NameUse::kFile); !why.ok()) {
+    return Status::Error(why.code, path, "name \"" + name + "\" " + why.reason);
   }
+  FileRecord record;
+  SetEntryName(&record.entry, name);
   Status added = IsVpSourceReference(path) ? StatReference(&record, name, path, archives)
                                            : StatDiskFile(&record, path, status);
   if (!added.ok()) return added;

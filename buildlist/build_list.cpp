@@ -1,6 +1,7 @@
 #include "buildlist/build_list.h"
 
 #include <algorithm>
+#include <optional>
 #include <unordered_map>
 
 #include "host/host.h"
@@ -100,6 +101,51 @@ int WarnOfCaseClashes(const BuildList& list, Warnings& warnings) {
     warnings.Add(a == b ? a + " is listed twice" : a + " and " + b + " differ only in letter case");
   }
   return static_cast<int>(clashes.size());
+}
+
+int SkipFilesAtFolderPaths(BuildList& list, Warnings& warnings) {
+  // Every folder and every folder above one, case-folded, spelled as the
+  // first record that has it spells it. A folder is entered with all those
+  // above it, so the walk up stops at the first one known.
+  std::unordered_map<std::string, std::string> folders;
+  const std::string* lastFolder = nullptr;  // records of a folder mostly come together
+  for (const FileRecord& r : list.files) {
+    if (lastFolder != nullptr && r.folder == *lastFolder) continue;
+    lastFolder = &r.folder;
+    for (std::string_view folder = r.folder; !folder.empty();) {
+      if (!folders.try_emplace(CaseFolded(folder), folder).second) break;
+      const std::size_t cut = folder.rfind('\\');
+      folder = folder.substr(0, cut == std::string_view::npos ? 0 : cut);
+    }
+  }
+  if (folders.empty()) return 0;
+
+  int skipped = 0;
+  std::string key;
+  std::optional<std::string> keyFolder;  // the folder whose folded form begins `key`
+  std::size_t folderLength = 0;          // the length of that form and its backslash
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < list.files.size(); ++i) {
+    FileRecord& r = list.files[i];
+    if (!keyFolder || r.folder != *keyFolder) {
+      keyFolder = r.folder;
+      key = CaseFolded(r.folder);
+      if (!key.empty()) key += '\\';
+      folderLength = key.size();
+    }
+    key.resize(folderLength);
+    for (char c : r.name()) key += AsciiLower(c);
+    if (auto found = folders.find(key); found != folders.end()) {
+      warnings.Add(RecordPath(r) + ": a file and a folder of the same path (" + found->second +
+                   "), skipped");
+      ++skipped;
+      continue;
+    }
+    if (kept != i) list.files[kept] = std::move(r);
+    ++kept;
+  }
+  list.files.erase(list.files.begin() + static_cast<std::ptrdiff_t>(kept), list.files.end());
+  return skipped;
 }
 
 std::int32_t FindFile(const BuildList& list, std::string_view name, std::string_view folder) {

@@ -5,7 +5,6 @@
 
 #include "buildlist/add_file.h"
 #include "host/host.h"
-#include "vp/format.h"
 #include "vp/names.h"
 #include "vp/source_archives.h"
 
@@ -74,12 +73,8 @@ class Walk {
     for (const Subfolder& sub : subfolders) {
       if (IsExcluded(folder, sub.name)) continue;
       const std::string subPath = Join(dirPath, sub.name);
-      if (sub.name.size() > kMaxNameLength) {
-        Skip(subPath + ": folder name is longer than 31 bytes");
-        continue;
-      }
-      if (Status plain = CheckPlainName(sub.name); !plain.ok()) {
-        Skip(subPath + ": folder name \"" + sub.name + "\" " + plain.reason);
+      if (Status why = CheckName(sub.name, NameUse::kFolder); !why.ok()) {
+        Skip(subPath + ": folder name \"" + sub.name + "\" " + why.reason);
         continue;
       }
       if (IsAncestor(sub.info)) {

@@ -35,9 +35,10 @@ Status ImportDataDirectory(BuildList& list, const std::string& dataDirectory, st
 // which are walked depth-first in listing order. Folders are joined with a
 // backslash; paths on disk with the separator host::JoinSeparator picks for
 // `dirPath`, none after a path that ends in one, and never normalised
-// otherwise. Below the top, a folder that
-// cannot be listed, a file AddFile refuses, a subfolder whose name is longer
-// than 31 bytes or not a plain name (with its tree) and a link back to a
+// otherwise. Below the top, a folder that cannot be listed, a file AddFile
+// refuses, a subfolder whose name an archive cannot hold (CheckName for a
+// folder: longer than 31 bytes, not a plain name, or beginning with ".."),
+// with its tree, and a link back to a
 // folder being walked are each skipped with the warning
 // "<message>, skipped"; folders named "CVS" are left out silently, and so is
 // every file and folder (with its tree) that one of `excluded` matches: a

@@ -1,5 +1,8 @@
 #include "buildlist/list_file.h"
 
+#include <string_view>
+#include <utility>
+
 #include "buildlist/read_text.h"
 #include "host/host.h"
 
@@ -17,11 +20,52 @@ void WriteListEntry(std::string* out, const ListEntry& entry) {
   }
 }
 
-std::istream& ReadListEntry(std::istream& in, ListEntry& entry) {
-  ReadLine(in, entry.name);
-  ReadLine(in, entry.path);
-  ReadLine(in, entry.folder);
-  return in;
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+bool IsBlank(const std::string& line) { return line.find_first_not_of(" \t") == std::string::npos; }
+
+}  // namespace
+
+bool ListReader::NextLine(std::string* line) {
+  if (!ahead_.empty()) {
+    *line = std::move(ahead_.front());
+    ahead_.pop_front();
+  } else {
+    ReadLine(in_, *line);
+    if (in_.fail()) return false;
+    if (lines_ == 0 && line->starts_with(kByteOrderMark)) line->erase(0, kByteOrderMark.size());
+  }
+  ++lines_;
+  return true;
+}
+
+bool ListReader::RestIsBlank() {
+  for (;;) {
+    std::string line;
+    ReadLine(in_, line);
+    if (in_.fail()) return true;
+    const bool blank = IsBlank(line);
+    ahead_.push_back(std::move(line));
+    if (!blank) return false;
+  }
+}
+
+bool ListReader::Next(ListEntry* entry) {
+  first_ = lines_ + 1;
+  int got = 0;
+  bool blank = true;
+  for (std::string* field : {&entry->name, &entry->path, &entry->folder}) {
+    if (!NextLine(field)) break;
+    ++got;
+    blank = blank && IsBlank(*field);
+  }
+  // Blank lines at the end of the file make no entry, in any number.
+  if (blank && (got < 3 || RestIsBlank())) return false;
+  if (got == 3) return true;
+  incomplete_ = got;
+  return false;
 }
 
 Status OpenListFile(const std::string& path, std::ifstream* in) {
@@ -36,6 +80,17 @@ Status OpenListFile(const std::string& path, std::ifstream* in) {
 }
 
 Status WriteListFile(const BuildList& list, const std::string& path) {
+  for (const FileRecord& r : list.files) {
+    for (const auto& [line, what] : {std::pair<std::string_view, const char*>{r.name(), "name"},
+                                     {r.path, "source path"},
+                                     {r.folder, "folder"}}) {
+      if (line.find_first_of("\r\n") != std::string_view::npos) {
+        return Status::Error(
+            Code::kNotPlainName, RecordPath(r),
+            std::string("its ") + what + " holds a line end, which a list file cannot hold");
+      }
+    }
+  }
   host::AtomicOutputFile out;
   if (Status s = out.Create(path); !s.ok()) return s;
   std::string text;

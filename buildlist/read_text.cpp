@@ -5,10 +5,6 @@ namespace quarrion {
 void ReadLine(std::istream& in, std::string& line) {
   line.clear();
   if (!std::getline(in, line)) return;  // nothing left: failed, line empty
-  if (in.eof()) {
-    // The line was ended by the end of input, not by a line feed.
-    in.setstate(std::ios::failbit);
-  }
   if (!line.empty() && line.back() == '\r') line.pop_back();
 }
 

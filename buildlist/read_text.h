@@ -8,8 +8,8 @@ namespace quarrion {
 
 // Replaces `line` with the next line of `in`: everything up to the line feed,
 // which is consumed and not kept, with one carriage return directly before it
-// dropped. A line ended by the end of input leaves the stream failed (its
-// characters are still stored). No length limit.
+// dropped. The last line of the input needs no line feed; only when nothing
+// is left is the line empty and the stream failed. No length limit.
 void ReadLine(std::istream& in, std::string& line);
 
 // Replaces `word` with the next whitespace-delimited word of `in`; the

@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include "host/coverage.h"
 #include "host/interrupt.h"
 
 namespace quarrion::host {
@@ -16,6 +17,7 @@ constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 void OnInterrupt(int sig) {
   RemoveRegisteredFiles();
+  WriteCoverageProfile();
   ::_exit(128 + sig);
 }
 

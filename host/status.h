@@ -14,7 +14,7 @@ enum class Code {
   kNotRegular,    // a folder, FIFO, socket, device or broken link
   kTooLarge,      // 2^31 bytes or more, or an archive that would pass 2^31-1
   kNameTooLong,   // a name or folder component of more than 31 bytes
-  kNotPlainName,  // a name that is not a plain name (CheckPlainName)
+  kNotPlainName,  // a name that is not a plain name (CheckName, vp/names.h)
   kBadFolder,     // a folder with a component an archive cannot hold (empty, "..", ":")
   kNotVpArchive,  // wrong magic or version
   kNoSuchEntry,   // the archive holds no entry of that name

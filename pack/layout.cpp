@@ -8,6 +8,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "vp/names.h"
+
 namespace quarrion {
 namespace {
 
@@ -80,25 +82,12 @@ std::vector<std::uint32_t> KeyRanks(const std::vector<FileRecord>& files) {
 // Why `part`, a component of `folder`, cannot name a folder in the
 // directory; the code and reason only.
 Status CheckFolderComponent(const std::string& folder, const std::string& part) {
-  auto refuse = [](Code code, const std::string& reason) {
-    return Status::Error(code, "", reason);
-  };
+  const Status why = CheckName(part, NameUse::kFolder);
+  if (why.ok()) return why;
   if (part.empty()) {
-    return refuse(Code::kBadFolder, "the folder \"" + folder + "\" has an empty component");
+    return Status::Error(why.code, "", "the folder \"" + folder + "\" has an empty component");
   }
-  if (part.size() > kMaxNameLength) {
-    return refuse(Code::kNameTooLong,
-                  "the folder component \"" + part + "\" is longer than 31 bytes");
-  }
-  // A reader takes any entry of size 0 and time 0 whose name begins with
-  // ".." for an up entry, so such a folder could not be read back.
-  if (part.starts_with("..")) {
-    return refuse(Code::kBadFolder, "the folder component \"" + part + "\" begins with \"..\"");
-  }
-  if (Status plain = CheckPlainName(part); !plain.ok()) {
-    return refuse(Code::kBadFolder, "the folder component \"" + part + "\" " + plain.reason);
-  }
-  return Status::Ok();
+  return Status::Error(why.code, "", "the folder component \"" + part + "\" " + why.reason);
 }
 
 // Counters are summed in 64 bits and stored saturated; a list whose values

@@ -49,9 +49,9 @@ void SortFiles(BuildList& list);
 Layout LayoutTree(BuildList& list);
 
 // After LayoutTree: refuses, naming the record, a negative size, a folder
-// with an empty component, a folder component longer than 31 bytes,
-// beginning with ".." or otherwise not a plain name (CheckPlainName), or an
-// archive whose directory would start past 2^31-1.
+// with a component CheckName refuses for a folder (empty, longer than 31
+// bytes, beginning with "..", not a plain name), or an archive whose
+// directory would start past 2^31-1.
 Status CheckLayout(const BuildList& list, const Layout& layout);
 
 }  // namespace quarrion

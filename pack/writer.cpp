@@ -222,11 +222,37 @@ Status WriteData(const BuildList& list, const Layout& layout, host::AtomicOutput
   return Status::Ok();
 }
 
+// Leaves out, with a warning that does not fail the run, every record whose
+// source is the file the archive replaces (an archive written into the tree
+// it packs): the old archive would be packed into the new one, which would
+// grow with every run. Only records of the target's size and time are
+// looked at again, for their identity.
+void SkipArchiveBeingWritten(BuildList& list, const std::string& target, Warnings& warnings) {
+  host::FileInfo old;
+  if (!host::StatPath(target, &old).ok() || old.kind != host::FileKind::kRegular) return;
+  if (old.device == 0 && old.inode == 0) return;  // a host that cannot tell
+  const std::int32_t time = host::ClampTime(old.mtime);
+  std::erase_if(list.files, [&](const FileRecord& r) {
+    if (FromSourceArchive(r) || r.entry.size != old.size || r.entry.timestamp != time) {
+      return false;
+    }
+    host::FileInfo info;
+    if (!host::StatPath(r.path, &info).ok() || info.device != old.device ||
+        info.inode != old.inode) {
+      return false;
+    }
+    warnings.Note(r.path + ": is the archive being written, skipped");
+    return true;
+  });
+}
+
 }  // namespace
 
 Status WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& console,
                Warnings& warnings, SourceArchives* archives, WriteProgress* progress,
                const EntryTimes& times) {
+  SkipArchiveBeingWritten(list, out.target(), warnings);
+  SkipFilesAtFolderPaths(list, warnings);
   const Layout layout = LayoutTree(list);
   if (Status s = CheckLayout(list, layout); !s.ok()) return s;
   if (list.files.empty()) warnings.Note(out.target() + " holds no files");

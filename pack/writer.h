@@ -51,9 +51,13 @@ struct EntryTimes {
 // Writes the archive into `out` (created, not yet committed): header, every
 // file's data, the directory with folder and up entries, and the final entry
 // count. Prints each folder to `console` as its data is copied, then an empty
-// line. Warns of records whose paths differ only in letter case (both are
-// written; see WarnOfCaseClashes) and, without counting it, of an empty list,
-// which gives an archive of the header alone. No file entry reads back as a
+// line. Leaves out of the list, with a warning, every file at the path of a
+// folder (SkipFilesAtFolderPaths) and, without counting the warning, every
+// file on disk that is the target itself (out.target(), as it was before
+// this write: an archive written into the tree it packs). Warns of records
+// whose paths differ only in letter case (both are written; see
+// WarnOfCaseClashes) and, without counting it, of an empty list, which
+// gives an archive of the header alone. No file entry reads back as a
 // folder: an empty file of time 0 is stamped 1. Fails, naming the record or
 // source, when the list is refused or a source or the output fails; the
 // caller then discards `out`. Source archives are read through

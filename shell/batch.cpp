@@ -3,17 +3,22 @@
 // Each runs once and returns the exit status. Every file is written through
 // an atomic output file, so a failure never leaves a half-written file behind
 // and an existing file of that name keeps its contents.
+#include <cstdint>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "buildlist/add_file.h"
 #include "buildlist/dir_import.h"
 #include "buildlist/list_file.h"
 #include "host/host.h"
+#include "pack/layout.h"
 #include "pack/writer.h"
 #include "shell/modes.h"
 #include "shell/progress.h"
+#include "vp/counted.h"
+#include "vp/names.h"
 #include "vp/reference.h"
 #include "vp/source_archives.h"
 
@@ -24,16 +29,43 @@ constexpr char kDataDirectoryPrompt[] =
     "Enter Data Directory Location (ie c:\\games\\starhold\\data)";
 constexpr char kArchiveNamePrompt[] = "VP output Filename (no whitespace): ";
 
-// `text` written so that the installer compiler reads it as it stands: there a
-// `$` starts a variable or constant, and `$$` stands for one dollar sign.
+// `text` written so that the installer compiler reads it as it stands inside
+// a double-quoted string: there a `$` starts a variable or constant, `$$`
+// stands for one dollar sign and `$\"` for a double quote.
 std::string InstallerLiteral(const std::string& text) {
   std::string literal;
   literal.reserve(text.size());
   for (char c : text) {
+    if (c == '"') {
+      literal += "$\\\"";
+      continue;
+    }
     literal += c;
     if (c == '$') literal += '$';
   }
   return literal;
+}
+
+// Why an installer line cannot delete the entry's file, naming the entry as
+// "<folder>\<name>": the name and every folder component must be names the
+// installer takes as they stand. An empty folder is the installation's top.
+Status CheckDeleteEntry(const ListEntry& entry) {
+  const std::string shown = entry.folder.empty() ? entry.name : entry.folder + "\\" + entry.name;
+  if (Status why = CheckName(entry.name, NameUse::kInstaller); !why.ok()) {
+    return Status::Error(why.code, shown, "the name \"" + entry.name + "\" " + why.reason);
+  }
+  if (entry.folder.empty()) return Status::Ok();
+  std::vector<std::string> parts;
+  SplitPath(entry.folder, '\\', &parts);
+  for (const std::string& part : parts) {
+    if (Status why = CheckName(part, NameUse::kInstaller); !why.ok()) {
+      return Status::Error(why.code, shown,
+                           part.empty()
+                               ? "the folder \"" + entry.folder + "\" has an empty component"
+                               : "the folder component \"" + part + "\" " + why.reason);
+    }
+  }
+  return Status::Ok();
 }
 
 // Asks for the data directory (blanks allowed). False when input ended
@@ -177,6 +209,8 @@ int RunDefaultBuild(const StartupOptions& options, BuildList& list, Console& con
 int RunMakeConfig(const StartupOptions& options, BuildList& list, Console& console) {
   Warnings warnings{console.out, console.err};
   if (!ImportForBuild(options, list, console, warnings)) return 1;
+  // The configuration holds what a build of it can write.
+  SkipFilesAtFolderPaths(list, warnings);
   WarnOfCaseClashes(list, warnings);
   if (Status why = WriteListFile(list, options.configFile); !why.ok()) {
     console.Error(Failure("could not write", options.configFile, why));
@@ -196,8 +230,9 @@ int RunRelationalBuild(const StartupOptions& options, BuildList& list, Console& 
 
   // One directory read per source archive for the adds and the write alike.
   SourceArchives archives;
+  ListReader reader(config);
   ListEntry entry;
-  while (ReadListEntry(config, entry)) {
+  while (reader.Next(&entry)) {
     const std::string source = RelationalSource(options, entry, directory);
     if (Status why = AddFile(list, entry.name, source, entry.folder, &archives); !why.ok()) {
       console.Prompt("Add Failed! File \"" + source + "\"" + AddFailureText(why));
@@ -209,28 +244,37 @@ int RunRelationalBuild(const StartupOptions& options, BuildList& list, Console& 
     return 1;
   }
   config.close();
+  Warnings warnings{console.out, console.err};
+  if (reader.incomplete() > 0) {
+    warnings.Add(IncompleteEntryText(options.configFile, reader.line(), reader.incomplete()));
+  }
 
   std::string target;
   if (!ChooseArchiveName(options, console, &target)) return 1;
   archives.Recheck();  // the archive name may have been typed meanwhile
-  Warnings warnings{console.out, console.err};
   if (!WriteArchive(options, list, target, console, warnings, &archives)) return 1;
   return warnings.count > 0 ? 1 : 0;
 }
 
+// Every entry is checked before anything is written: one that cannot be
+// deleted as it stands fails the whole list.
 int RunDeleteList(const StartupOptions& options, Console& console) {
   console.Line("Making NSIS Delete List (" + options.deleteList + ") from config file (" +
                options.configFile + ")");
   std::ifstream config;
   if (!OpenConfiguration(options, &config, console)) return 1;
-  host::AtomicOutputFile out;
-  if (Status why = out.Create(options.deleteList); !why.ok()) {
-    console.Error(Failure("could not write", options.deleteList, why));
-    return 1;
-  }
+  Warnings warnings{console.out, console.err};
   std::string text;
+  std::int64_t refused = 0;
+  ListReader reader(config);
   ListEntry entry;
-  while (ReadListEntry(config, entry)) {
+  while (reader.Next(&entry)) {
+    if (Status why = CheckDeleteEntry(entry); !why.ok()) {
+      console.Error(options.configFile + ", line " + std::to_string(reader.line()) + ": " +
+                    why.Message());
+      ++refused;
+      continue;
+    }
     // $INSTDIR stays a variable; a `$` in the folder or name is the file's own.
     text += "  delete \"$INSTDIR\\" + InstallerLiteral(entry.folder) + "\\" +
             InstallerLiteral(entry.name) + "\"\r\n";
@@ -239,13 +283,28 @@ int RunDeleteList(const StartupOptions& options, Console& console) {
     console.Error("could not read configuration file " + options.configFile);
     return 1;
   }
-  Status why = out.Write(text);
+  if (reader.incomplete() > 0) {
+    warnings.Add(IncompleteEntryText(options.configFile, reader.line(), reader.incomplete()));
+  }
+  if (refused > 0) {
+    console.Error(options.deleteList +
+                  " not written: " + Counted(refused, "entry was", "entries were") + " refused");
+    return 1;
+  }
+  host::AtomicOutputFile out;
+  Status why = out.Create(options.deleteList);
+  if (why.ok()) why = out.Write(text);
   if (why.ok()) why = out.Commit();
   if (!why.ok()) {
     console.Error(Failure("could not write", options.deleteList, why));
     return 1;
   }
-  return 0;
+  return warnings.count > 0 ? 1 : 0;
+}
+
+std::string IncompleteEntryText(const std::string& file, std::int64_t line, int lines) {
+  return file + ", line " + std::to_string(line) + ": the file ends within the entry that " +
+         "begins there (" + std::to_string(lines) + " of its 3 lines), which is not used";
 }
 
 }  // namespace quarrion

@@ -52,10 +52,9 @@ struct ArchivedFile {
 // their paths.
 using ArchiveFiles = std::map<std::string, ArchivedFile>;
 
-// Why `name` cannot be a name a build writes, "" when it can.
-std::string NameProblem(std::string_view name) {
-  if (name.size() > kMaxNameLength) return QuotedName(name) + " is longer than 31 bytes";
-  const Status why = CheckPlainName(name);
+// Why `name` cannot be a name a build writes for `use`, "" when it can.
+std::string NameProblem(std::string_view name, NameUse use) {
+  const Status why = CheckName(name, use);
   return why.ok() ? std::string() : QuotedName(name) + " " + why.reason;
 }
 
@@ -83,9 +82,9 @@ bool CollectFiles(const VpReader& reader, const std::string& archive, Selection&
     f.folder = walk.Current();
     f.entry = i;
     for (const std::string& folder : walk.folders()) {
-      if (f.unpackable.empty()) f.unpackable = NameProblem(folder);
+      if (f.unpackable.empty()) f.unpackable = NameProblem(folder, NameUse::kFolder);
     }
-    if (f.unpackable.empty()) f.unpackable = NameProblem(EntryName(e));
+    if (f.unpackable.empty()) f.unpackable = NameProblem(EntryName(e), NameUse::kFile);
   }
   return true;
 }

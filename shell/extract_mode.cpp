@@ -37,8 +37,7 @@ struct OpenFolder {
 
 // Why a name may not be written on this host, "" when it may.
 std::string ExtractNameProblem(std::string_view name) {
-  Status why = CheckPlainName(name);
-  if (why.ok()) why = host::CheckHostName(name);
+  const Status why = CheckName(name, NameUse::kExtraction);
   return why.ok() ? std::string() : QuotedName(name) + " " + why.reason;
 }
 

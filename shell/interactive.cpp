@@ -40,9 +40,10 @@ bool Answer(Console& console, std::string* word, std::string_view what) {
 }
 
 // "im": a data directory tree, filed under the archive folder data. The path
-// is the rest of the line, blanks and all. Then a warning for each pair of
-// paths in the list that differ only in letter case. False when the
-// directory could not be imported or anything was skipped or warned of.
+// is the rest of the line, blanks and all. Then the files at the path of a
+// folder leave the list, and a warning for each pair of paths in the list
+// that differ only in letter case. False when the directory could not be
+// imported or anything was skipped or warned of.
 bool ImportDirectoryCommand(BuildList& list, Console& console,
                             const std::vector<Pattern>& excluded) {
   console.Prompt("Enter data directory location (ie j:\\games\\tidewater\\data): ");
@@ -57,6 +58,7 @@ bool ImportDirectoryCommand(BuildList& list, Console& console,
   Warnings warnings{console.out, console.err};
   Status why = ImportDataDirectory(list, directory, console.out, warnings, nullptr, excluded);
   if (why.ok()) {
+    SkipFilesAtFolderPaths(list, warnings);
     WarnOfCaseClashes(list, warnings);
   } else {
     console.Error(why.Message());
@@ -96,8 +98,9 @@ bool LoadListCommand(BuildList& list, Console& console) {
   }
   bool loaded = true;
   SourceArchives archives;  // each source archive's directory is read once
+  ListReader reader(file);
   ListEntry entry;
-  while (ReadListEntry(file, entry)) {
+  while (reader.Next(&entry)) {
     Status why = AddFile(list, entry.name, entry.path, entry.folder, &archives);
     if (why.ok()) {
       console.Line("Added: " + entry.name + " to " + entry.folder);
@@ -116,6 +119,9 @@ bool LoadListCommand(BuildList& list, Console& console) {
   }
   if (file.bad()) {
     console.Error("could not read list file " + name);
+    loaded = false;
+  } else if (reader.incomplete() > 0) {
+    console.Error(IncompleteEntryText(name, reader.line(), reader.incomplete()));
     loaded = false;
   }
   file.close();

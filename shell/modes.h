@@ -2,6 +2,9 @@
 // options, the build list and the console, returning the exit status.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "buildlist/build_list.h"
 #include "shell/console.h"
 #include "shell/options.h"
@@ -13,6 +16,9 @@ int RunDeleteList(const StartupOptions& options, Console& console);
 int RunRelationalBuild(const StartupOptions& options, BuildList& list, Console& console);
 int RunMakeConfig(const StartupOptions& options, BuildList& list, Console& console);
 int RunDefaultBuild(const StartupOptions& options, BuildList& list, Console& console);
+// "<file>, line <line>: ..." for an entry of `lines` lines that a list or
+// configuration file ends within, which is not used.
+std::string IncompleteEntryText(const std::string& file, std::int64_t line, int lines);
 
 // The interactive command loop (interactive.cpp) and its "vp" command
 // (vp_import.cpp). "im" leaves out what `build` excludes; "wr" gives the

@@ -137,6 +137,68 @@ TEST_F(BatchTest, PathsThatDifferOnlyInLetterCaseAreWarnedOfAndExitOne) {
 #endif
 }
 
+// What -verify would reject is skipped with a warning by every builder, which
+// writes the rest (exit 1): a file at the path of a folder (no file system
+// holds both; here a reference placed there, and data\MAPS beside the
+// folder data\maps) and a folder whose name begins with ".." (it would read
+// back as an up entry).
+TEST_F(BatchTest, BuildersSkipWhatVerifyWouldRejectAndWriteTheRest) {
+  const std::string pack = dir_.Join("pack.vp"), cfg = dir_.Join("r.cfg");
+  const std::string out = dir_.Join("out.vp"), made = dir_.Join("made.cfg");
+  ASSERT_EQ(RunQuarrionBinary({"-dir", Data(), "-o", pack}).status, 0);
+  WriteFile(cfg, "a.tbl\nx\ndata\nmaps\n" + pack + ":a.tbl\ndata\nc.pof\nx\ndata\\maps\n");
+  const std::string warning = "quarrion: warning: ";
+  struct Case {
+    std::vector<std::string> args;
+    std::string input, warnings;
+  };
+  std::vector<Case> cases = {
+      {{"-rconfig", cfg, "-dir", Game(), "-o", out},
+       "",
+       warning + "data\\maps: a file and a folder of the same path (data\\maps), skipped\n"}};
+#if !defined(_WIN32)
+  WriteFile(Data() + "/..hidden/h.tbl", "h");
+  WriteFile(Data() + "/MAPS", "a file");
+  const std::string tree =
+      warning + Data() + testing::kBelow +
+      "..hidden: folder name \"..hidden\" begins with \"..\", skipped\n" + warning +
+      "data\\MAPS: a file and a folder of the same path (data\\maps), skipped\n";
+  cases.push_back({{"-dir", Data(), "-o", out}, "", tree});
+  cases.push_back({{"-oldinterface"}, "im " + Data() + "\nwr " + out + "\nqu\n", tree});
+  cases.push_back({{"-dir", Data(), "-mconfig", made}, "", tree});
+  cases.push_back({{"-rconfig", made, "-dir", Game(), "-o", out}, "", ""});
+#endif
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    std::filesystem::remove(out);
+    RunResult r = RunQuarrionBinary(c.args, c.input);
+    EXPECT_EQ(r.status, c.warnings.empty() ? 0 : 1);
+    EXPECT_EQ(r.err, c.warnings);
+    if (c.args.back() == made) continue;
+    r = RunQuarrionBinary({"-verify", out});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find(" is sound: 2 files"), std::string::npos) << r.out;
+  }
+}
+
+// An archive written into the tree it packs is left out of the next build
+// of that tree, with a warning that does not fail the run, so the same tree
+// gives the same archive: here as -o names it and as "wr" does after "im".
+TEST_F(BatchTest, ArchiveWrittenIntoItsOwnTreeIsLeftOut) {
+  const std::string out = Data() + "/out.vp";
+  ASSERT_EQ(RunQuarrionBinary({"-dir", Data(), "-o", out}).status, 0);
+  const std::string first = ReadFile(out);
+  ASSERT_EQ(first.substr(16, 16), "tablemodel bytes");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-dir", Data(), "-o", out}, {"-oldinterface"}}) {
+    RunResult r = RunQuarrionBinary(args, "im " + Data() + "\nwr " + out + "\nqu\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "quarrion: warning: " + Data() + testing::kBelow +
+                         "out.vp: is the archive being written, skipped\n");
+    EXPECT_EQ(ReadFile(out), first) << args[0];
+  }
+}
+
 TEST_F(BatchTest, ConfigurationRoundTripGivesTheSameArchive) {
   WriteFile(Data() + "/maps/d.pof", "second model");
   const std::string cfg = dir_.Join("game.cfg");
@@ -158,6 +220,17 @@ TEST_F(BatchTest, ConfigurationRoundTripGivesTheSameArchive) {
                        "Importing Relational Config with base directory: " +
                        moved + "\ndata\ndata\\maps\n\n");
   EXPECT_EQ(ReadFile(dir_.Join("relational.vp")), ReadFile(dir_.Join("direct.vp")));
+
+#if !defined(_WIN32)
+  // A line end in the data directory's path would put the lines out of step:
+  // no configuration is written.
+  const std::string odd = dir_.Join("da\nta");
+  WriteFile(odd + "/a.tbl", "x");
+  r = RunQuarrionBinary({"-dir", odd, "-mconfig", dir_.Join("odd.cfg")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("its source path holds a line end"), std::string::npos) << r.err;
+  EXPECT_FALSE(FileExists(dir_.Join("odd.cfg")));
+#endif
 }
 
 TEST_F(BatchTest, RelationalBuildReferencesAndFailures) {
@@ -187,6 +260,21 @@ TEST_F(BatchTest, RelationalBuildReferencesAndFailures) {
   EXPECT_NE(r.err.find("could not write " + out), std::string::npos);
   EXPECT_EQ(ReadFile(out), "old archive");
 
+  // A byte order mark and a last line without a line end are read; an entry
+  // the file ends within is warned of, naming its line, and the rest built.
+  r = build(
+      "\xEF\xBB\xBF"
+      "a.tbl\nx\ndata\nc.pof\nx\ndata\\maps",
+      {"-dir", Game()}, out);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(out).substr(16, 16), "tablemodel bytes");
+  r = build("a.tbl\nx\ndata\nc.pof\nx\n", {"-dir", Game()}, out);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "quarrion: warning: " + cfg +
+                       ", line 4: the file ends within the entry that begins there (2 of its 3 "
+                       "lines), which is not used\n");
+  EXPECT_EQ(ReadFile(out).size(), 16u + 5 + 2 * 44);  // a.tbl alone
+
   // A reference is kept as written, whatever the base directory.
   r = build("c.pof\n" + pack + ":c.pof\ndata\\models\n", {"-dir", "/nowhere"}, dir_.Join("k.vp"));
   ASSERT_EQ(r.status, 0) << r.out << r.err;
@@ -206,17 +294,23 @@ TEST_F(BatchTest, RelationalBuildReferencesAndFailures) {
 }
 
 // In an installer script `$` starts a variable, so a dollar sign in a folder
-// or name is doubled; $INSTDIR itself stays a variable.
+// or name is doubled, and a double quote is written `$\"`; $INSTDIR itself
+// stays a variable. An entry the file ends within is warned of (exit 1).
 TEST_F(BatchTest, DeleteListBytes) {
   const std::string cfg = dir_.Join("d.cfg");
   WriteFile(cfg,
             "a.txt\nignored\\path\ndata\r\nb.txt\nx\n\r\nfighter.pof\n\ndata\\models\n"
-            "cost$5.tbl\nx\ndata\\$mods$\n$$x\nx\n$\nhalf\n");
+            "cost$5.tbl\nx\ndata\\$mods$\n$$x\nx\n$\nsay \"hi\".txt\nx\ndata\\\"q\"\nhalf\n");
   const std::string out = dir_.Join("del.nsh");
   // -mdlist writes its own second argument; -o names archives only.
   RunResult r = RunQuarrionBinary({"-mdlist", cfg, out, "-o", dir_.Join("other.txt")});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.err, "quarrion: warning: -o: not used by -mdlist, ignored\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "quarrion: warning: -o: not used by -mdlist, ignored\n"
+            "quarrion: warning: " +
+                cfg +
+                ", line 19: the file ends within the entry that begins there (1 of its 3 "
+                "lines), which is not used\n");
   EXPECT_FALSE(FileExists(dir_.Join("other.txt")));
   EXPECT_EQ(r.out, kShortBanner + "Making NSIS Delete List (" + out + ") from config file (" + cfg +
                        ")\n");
@@ -225,12 +319,45 @@ TEST_F(BatchTest, DeleteListBytes) {
             "  delete \"$INSTDIR\\\\b.txt\"\r\n"
             "  delete \"$INSTDIR\\data\\models\\fighter.pof\"\r\n"
             "  delete \"$INSTDIR\\data\\$$mods$$\\cost$$5.tbl\"\r\n"
-            "  delete \"$INSTDIR\\$$\\$$$$x\"\r\n");
+            "  delete \"$INSTDIR\\$$\\$$$$x\"\r\n"
+            "  delete \"$INSTDIR\\data\\$\\\"q$\\\"\\say $\\\"hi$\\\".txt\"\r\n");
+}
+
+// Every entry is checked as a build checks it, and installer wildcards are
+// refused too: each refusal names the entry and its line, and no delete
+// list is written.
+TEST_F(BatchTest, DeleteListRefusesEntriesTheInstallerWouldNotTakeAsTheyStand) {
+  const std::string cfg = dir_.Join("d.cfg");
+  WriteFile(cfg,
+            "ok.txt\nx\ndata\n"
+            "boot.ini\nx\ndata\\..\\..\n"
+            "*\nx\ndata\n"
+            "\nx\n\n"
+            "a.txt\nx\ndata\\\\x\n"
+            "a\rb.txt\nx\ndata\n"
+            "a?.txt\nx\nc:\\data\n");
+  const std::string out = dir_.Join("del.nsh");
+  WriteFile(out, "keep me");
+  RunResult r = RunQuarrionBinary({"-mdlist", cfg, out});
+  EXPECT_EQ(r.status, 1);
+  const std::string at = "quarrion: " + cfg + ", line ";
+  EXPECT_EQ(
+      r.err,
+      at + "4: data\\..\\..\\boot.ini: the folder component \"..\" names the parent folder\n" + at +
+          "7: data\\*: the name \"*\" holds \"*\", which the installer reads as a wildcard\n" + at +
+          "10: the name \"\" is empty\n" + at +
+          "13: data\\\\x\\a.txt: the folder \"data\\\\x\" has an empty component\n" + at +
+          "16: data\\a?b.txt: the name \"a?b.txt\" holds a control character\n" + at +
+          "19: c:\\data\\a?.txt: the name \"a?.txt\" holds \"?\", which the installer reads as "
+          "a wildcard\n"
+          "quarrion: " +
+          out + " not written: 6 entries were refused\n");
+  EXPECT_EQ(ReadFile(out), "keep me");
 }
 
 // The installer compiler itself takes the list, warning-free (-WX makes every
 // warning an error). Unescaped, "$bar" and "$foo" would be unknown variables,
-// each a warning.
+// each a warning, and a double quote would end the string early.
 TEST_F(BatchTest, DeleteListCompilesInAnInstallerScript) {
 #if defined(_WIN32)
   const std::string discard = " > NUL 2>&1";
@@ -241,7 +368,7 @@ TEST_F(BatchTest, DeleteListCompilesInAnInstallerScript) {
     GTEST_SKIP() << "makensis is not installed; the installer compiler check did not run";
   }
   const std::string cfg = dir_.Join("d.cfg");
-  WriteFile(cfg, "cost$foo.tbl\nx\ndata\\$bar\na.tbl\nx\ndata\n");
+  WriteFile(cfg, "cost$foo.tbl\nx\ndata\\$bar\na.tbl\nx\ndata\nsay \"hi\".tbl\nx\ndata\\\"q\"\n");
   ASSERT_EQ(RunQuarrionBinary({"-mdlist", cfg, dir_.Join("delete.nsh")}).status, 0);
   // makensis works in the script's folder, so the names there are relative.
   WriteFile(dir_.Join("setup.nsi"),

@@ -53,12 +53,17 @@ const std::string kTwoEntries =
     "fighter.pof\r\nc:\\games\\data\\models\\fighter.pof\r\ndata\\models\r\n"
     "ship.pof\r\nc:\\packs\\pack.vp:ship.pof\r\ndata\\models\r\n";
 
-// "name|path|folder" of every entry read.
+// "name|path|folder" of every entry read, then "<n> lines from line <l>"
+// for an entry the text ends within.
 std::vector<std::string> ReadAll(const std::string& text) {
   std::istringstream in(text);
+  ListReader reader(in);
   std::vector<std::string> entries;
-  for (ListEntry e; ReadListEntry(in, e);)
-    entries.push_back(e.name + "|" + e.path + "|" + e.folder);
+  for (ListEntry e; reader.Next(&e);) entries.push_back(e.name + "|" + e.path + "|" + e.folder);
+  if (reader.incomplete() > 0) {
+    entries.push_back(std::to_string(reader.incomplete()) + " lines from line " +
+                      std::to_string(reader.line()));
+  }
   return entries;
 }
 
@@ -70,20 +75,29 @@ TEST(ListFileTest, ThreeLinesPerRecordWrittenAndReadStrictlyNothingCreatedOnFail
   for (std::size_t i = 0; i < list.size(); ++i) WriteListEntry(&text, MakeListEntry(list, i));
   EXPECT_EQ(text, kTwoEntries);
 
-  const std::vector<std::string> both = {
-      "fighter.pof|c:\\games\\data\\models\\fighter.pof|data\\models",
-      "ship.pof|c:\\packs\\pack.vp:ship.pof|data\\models"};
-  EXPECT_EQ(ReadAll(text), both);
+  using Strings = std::vector<std::string>;
+  const std::string first = "fighter.pof|c:\\games\\data\\models\\fighter.pof|data\\models";
+  const std::string second = "ship.pof|c:\\packs\\pack.vp:ship.pof|data\\models";
   std::string lf = text;  // plain line feeds read the same
   for (std::size_t p; (p = lf.find("\r\n")) != std::string::npos;) lf.erase(p, 1);
-  EXPECT_EQ(ReadAll(lf), both);
-  EXPECT_EQ(ReadAll(text + "stray\r\n"), both);
-  // No line end after the last folder line: that entry is not used.
-  EXPECT_EQ(ReadAll(text.substr(0, text.size() - 2)).size(), 1u);
-  // A blank line shifts every line after it; blanks, a # and long lines stay.
-  EXPECT_EQ(ReadAll("a\r\n\r\nb\r\nc\r\n")[0], "a||b");
-  EXPECT_EQ(ReadAll(" # a \r\n" + std::string(5000, 'p') + "\r\ndata \r\n")[0],
-            " # a |" + std::string(5000, 'p') + "|data ");
+  const struct {
+    std::string text;
+    Strings read;
+  } rows[] = {
+      {text, {first, second}},
+      {lf, {first, second}},
+      {text.substr(0, text.size() - 2), {first, second}},  // no line end after the last line
+      {"\xEF\xBB\xBF" + text, {first, second}},            // a UTF-8 byte order mark
+      {text + "\r\n \r\n\t\r\n\r\n", {first, second}},     // blank lines at the end
+      {text + "stray\r\n", {first, second, "1 lines from line 7"}},
+      {text + "stray\r\n\r\n", {first, second, "2 lines from line 7"}},
+      // A blank line shifts every line after it; blanks, a # and long lines stay.
+      {"a\r\n\r\nb\r\nc\r\n", {"a||b", "1 lines from line 4"}},
+      {"\r\n\r\n\r\nx\r\ny\r\nz", {"||", "x|y|z"}},
+      {" # a \r\n" + std::string(5000, 'p') + "\r\ndata \r\n",
+       {" # a |" + std::string(5000, 'p') + "|data "}},
+  };
+  for (const auto& row : rows) EXPECT_EQ(ReadAll(row.text), row.read) << row.text.substr(0, 80);
 
   // Opening never creates a file; a failed write leaves none.
   testing::TempDir dir;
@@ -94,6 +108,14 @@ TEST(ListFileTest, ThreeLinesPerRecordWrittenAndReadStrictlyNothingCreatedOnFail
   ASSERT_TRUE((why = WriteListFile(list, dir.Join("out.lst"))).ok());
   EXPECT_EQ(testing::ReadFile(dir.Join("out.lst")), kTwoEntries);
   EXPECT_FALSE((why = WriteListFile(list, dir.Join("no/such/out.lst"))).ok());
+  // A line end in any field would put the lines out of step.
+  for (const FileRecord& r :
+       {Record("cut\nhere", "x.tbl", 0, "x"), Record("data", "x\r.tbl", 0, "x"),
+        Record("data", "x.tbl", 0, "cut\rhere")}) {
+    BuildList broken = list;
+    broken.files.push_back(r);
+    EXPECT_EQ(WriteListFile(broken, dir.Join("broken.lst")).code, Code::kNotPlainName);
+  }
   // Nothing was created but out.lst.
   EXPECT_EQ(testing::ListTree(dir.path()), std::vector<std::string>{"out.lst"});
 }
@@ -164,9 +186,12 @@ TEST(ReadTextTest, WordThenLineDropsOneCarriageReturnAndNeverCuts) {
   ReadLine(in, line);
   EXPECT_EQ(word + "|" + line, big + "| " + big);
   ASSERT_FALSE(in.fail());
-  // A last line without a line feed is read but leaves the stream failed.
+  // A last line needs no line feed; after it, the stream fails.
   ReadLine(in, line);
   EXPECT_EQ(line, "last");
+  EXPECT_FALSE(in.fail());
+  ReadLine(in, line);
+  EXPECT_EQ(line, "");
   EXPECT_TRUE(in.fail());
   // Blanks up to the end of input give no word, and clear the old one.
   std::istringstream blanks("  \n\t ");
@@ -433,13 +458,16 @@ TEST_F(DirImportTest, NamesThatAreNotPlainAreSkippedAndTheRestIsWritten) {
   WriteFile(top_ + "/c:olon.txt", "c");
   WriteFile(top_ + "/x:y/inside.tbl", "i");
   WriteFile(top_ + "/sub/bell\a", "a");
+  WriteFile(top_ + "/..hidden/x.tbl", "h");  // would read back as an up entry
+  WriteFile(top_ + "/..x", "a file may");
   ASSERT_TRUE(Import(top_));
-  EXPECT_EQ(Records(), (Strings{"data|fine.tbl"}));
+  EXPECT_EQ(Sorted(Records()), (Strings{"data|..x", "data|fine.tbl"}));
   // Joined with the slash the top was typed with; control characters shown
   // as '?', so that the name cannot drive the terminal.
   const std::string w = "quarrion: warning: " + top_ + "/";
   EXPECT_EQ(Sorted(Lines(warn_)),
-            (Strings{w + "back\\slash.txt: name \"back\\slash.txt\" holds a backslash, skipped",
+            (Strings{w + "..hidden: folder name \"..hidden\" begins with \"..\", skipped",
+                     w + "back\\slash.txt: name \"back\\slash.txt\" holds a backslash, skipped",
                      w + "c:olon.txt: name \"c:olon.txt\" holds a colon, skipped",
                      w + "sub/bell?: name \"bell?\" holds a control character, skipped",
                      w + "x:y: folder name \"x:y\" holds a colon, skipped"}));

@@ -156,14 +156,29 @@ TEST_F(InteractiveTest, ImportAndWriteWarnOfPathsThatDifferOnlyInLetterCase) {
 TEST_F(InteractiveTest, LoadPausesAfterAnEntryItCannotAdd) {
   const std::string lst = dir_.Join("l.lst");
   // The folder shown as every name is, control characters as '?'.
-  WriteFile(lst, "gone.tbl\n" + dir_.Join("gone.tbl") + "\ndata\\x\x1b[2J\na.tbl\n" +
-                     dir_.Join("a.tbl") + "\ndata\n");
+  const std::string gone = "gone.tbl\n" + dir_.Join("gone.tbl") + "\ndata\\x\x1b[2J\na.tbl\n" +
+                           dir_.Join("a.tbl") + "\ndata\n";
+  WriteFile(lst, gone);
   const std::string failed =
       "An Unkown error has occured while attempting to add gone.tbl to data\\x?[2J\n";
   testing::Dialogue s = Run("lo " + lst + "\nany\nqu\n");
   EXPECT_EQ(s.out, kMenu + kListPrompt + failed + "Added: a.tbl to data\n\n" + kMenu);
   EXPECT_NE(s.err.find("could not add " + dir_.Join("gone.tbl")), std::string::npos);
   EXPECT_EQ(list_.size(), 1u);
+
+  // A byte order mark is skipped; an entry the file ends within is reported
+  // on the error stream and not used.
+  list_.Reset();
+  WriteFile(lst,
+            "\xEF\xBB\xBF"
+            "a.tbl\n" +
+                dir_.Join("a.tbl") + "\ndata\nstray");
+  s = Run("lo " + lst + "\n");
+  EXPECT_EQ(s.out, kMenu + kListPrompt + "Added: a.tbl to data\n\n" + kMenu);
+  EXPECT_EQ(s.err, "quarrion: " + lst +
+                       ", line 4: the file ends within the entry that begins there (1 of its 3 "
+                       "lines), which is not used\n");
+  WriteFile(lst, gone);
 
   // The end of input during the pause stops the load.
   list_.Reset();

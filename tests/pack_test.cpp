@@ -78,7 +78,7 @@ TEST(LayoutTest, RefusesFoldersTheDirectoryCannotHoldAndArchivesPastTwoGigabytes
       {"\\data", Code::kBadFolder, "has an empty component"},
       {"data\\", Code::kBadFolder, "has an empty component"},
       {"data\\" + std::string(32, 'x'), Code::kNameTooLong, "is longer than 31 bytes"},
-      {"data\\..", Code::kBadFolder, "begins with \"..\""},  // it would read as an up entry
+      {"data\\..hidden", Code::kBadFolder, "begins with \"..\""},  // it would read as an up entry
       {"data/maps", Code::kBadFolder, "the folder component \"data/maps\" holds a slash"},
   };
   for (const Case& c : cases) {
@@ -226,7 +226,8 @@ TEST_F(WriterTest, EmptyFileOfTimeZeroReadsBackAsAFile) {
 }
 
 // Readers look names up without regard to case: paths equal but for it (and
-// equal ones) are each warned of once, naming both, and both are written.
+// equal ones) are each warned of once, naming both, and both are written. A
+// file at the path of a folder, or of a folder above one, is left out.
 TEST_F(WriterTest, PathsThatDifferOnlyInLetterCaseAreWarnedOfAndBothWritten) {
   const FileRecord one = Disk("data", "one", 1, '1');
   auto same = [&one](const std::string& folder, const std::string& name) {
@@ -235,11 +236,16 @@ TEST_F(WriterTest, PathsThatDifferOnlyInLetterCaseAreWarnedOfAndBothWritten) {
   std::string console;
   const std::string archive =
       Written({same("data", "ship.pof"), same("data\\Maps", "a.pof"), same("data", "Ship.pof"),
-               same("data\\maps", "A.POF"), same("data", "other"), same("data", "other")},
+               same("data", "MAPS"), same("data\\maps", "A.POF"), same("data", "other"),
+               same("", "Data"), same("data", "other")},
               &console);
   EXPECT_EQ(Directory(archive).size(), 10u);  // 3 folders, 1 up, 6 files
-  // In the order the archive stores them.
+  // The files left out in list order, then the pairs in the order the
+  // archive stores them.
   EXPECT_EQ(console.substr(0, console.find("data\n")),
+            "quarrion: warning: data\\MAPS: a file and a folder of the same path (data\\Maps), "
+            "skipped\n"
+            "quarrion: warning: Data: a file and a folder of the same path (data), skipped\n"
             "quarrion: warning: data\\other is listed twice\n"
             "quarrion: warning: data\\Ship.pof and data\\ship.pof differ only in letter case\n"
             "quarrion: warning: data\\Maps\\a.pof and data\\maps\\A.POF differ only in letter "

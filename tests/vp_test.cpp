@@ -226,14 +226,62 @@ TEST_F(CheckTest, EachFaultGivesItsFinding) {
        "entry 4 (DATA\\A.TBL): the same path as entry 1 (data\\a.tbl), letter case ignored"},
       // A file and a folder of one path, in either order: no host can hold both.
       {fileFirst.Bytes(),
-       "entry 2 (data\\maps): the same path as entry 1 (data\\maps), letter case ignored"},
+       "entry 2 (data\\maps): a file and a folder of the same path, with entry 1 (data\\maps)"},
       {folderFirst.Bytes(),
-       "entry 4 (data\\MAPS): the same path as entry 1 (data\\Maps), letter case ignored"},
+       "entry 4 (data\\MAPS): a file and a folder of the same path, with entry 1 (data\\Maps)"},
   };
   for (const auto& [bytes, finding] : cases) {
     const std::vector<std::string> found = Check(bytes).problems;
     EXPECT_TRUE(found.size() == 1 && found[0].find(finding) != std::string::npos)
         << finding << " not in " << ::testing::PrintToString(found);
+  }
+}
+
+// The name rules, by use: every use takes plain names only; the length and
+// the rest come from the use. The length is checked last.
+TEST(NameRuleTest, EachUseTakesItsOwnNames) {
+  const std::string n31(31, 'n'), n32(32, 'n');
+#if defined(_WIN32)
+  const Code device = Code::kNotPlainName;
+#else
+  const Code device = Code::kOk;
+#endif
+  const struct {
+    std::string name;
+    NameUse use;
+    Code code;
+    std::string reason;
+  } rows[] = {
+      {"ship.pof", NameUse::kFile, Code::kOk, ""},
+      {"", NameUse::kFile, Code::kNotPlainName, "is empty"},
+      {".", NameUse::kExtraction, Code::kNotPlainName, "names the current folder"},
+      {"..", NameUse::kFolder, Code::kBadFolder, "names the parent folder"},
+      {"a:b", NameUse::kExtraction, Code::kNotPlainName, "holds a colon"},
+      {"a\rb", NameUse::kInstaller, Code::kNotPlainName, "holds a control character"},
+      {"..hidden", NameUse::kFolder, Code::kBadFolder, "begins with \"..\""},
+      {"..hidden", NameUse::kFile, Code::kOk, ""},
+      {"..hidden", NameUse::kInstaller, Code::kOk, ""},
+      {n31, NameUse::kFolder, Code::kOk, ""},
+      {n32, NameUse::kFile, Code::kNameTooLong, "is longer than 31 bytes"},
+      {n32, NameUse::kFolder, Code::kNameTooLong, "is longer than 31 bytes"},
+      {n32, NameUse::kInstaller, Code::kNameTooLong, "is longer than 31 bytes"},
+      {n32, NameUse::kExtraction, Code::kOk, ""},  // an unterminated name is written whole
+      {n32 + "/", NameUse::kFile, Code::kNotPlainName, "holds a slash"},
+      {"a*b", NameUse::kInstaller, Code::kNotPlainName,
+       "holds \"*\", which the installer reads as a wildcard"},
+      {"a?b", NameUse::kInstaller, Code::kNotPlainName,
+       "holds \"?\", which the installer reads as a wildcard"},
+      {"a?b*", NameUse::kFile, Code::kOk, ""},
+      {"say \"hi\"", NameUse::kInstaller, Code::kOk, ""},  // written escaped
+      {"nul.txt", NameUse::kExtraction, device, ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name + " as use " + std::to_string(static_cast<int>(row.use)));
+    const Status why = CheckName(row.name, row.use);
+    EXPECT_EQ(why.code, row.code);
+    if (!row.reason.empty()) {
+      EXPECT_EQ(why.reason, row.reason);
+    }
   }
 }
 

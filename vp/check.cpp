@@ -48,7 +48,7 @@ class ArchiveCheck {
   // The number of entries to read: the header's count, within the file.
   std::int64_t EntriesToRead(const VpHeader& header);
   void CheckEntry(std::size_t i, const VpDirEntry& e);
-  void CheckName(std::size_t i, const std::string& path, std::string_view name);
+  void CheckName(std::size_t i, const std::string& path, std::string_view name, NameUse use);
   // Readers find only the first entry of a path, whatever the letter case,
   // and a file and a folder of one path cannot both be written out.
   void CheckPath(std::size_t i, const std::string& path, bool folder);
@@ -145,7 +145,7 @@ void ArchiveCheck::CheckEntry(std::size_t i, const VpDirEntry& e) {
       return;
     case FolderWalk::Step::kOpen: {
       const std::string path = walk_.Current();
-      CheckName(i, path, name);
+      CheckName(i, path, name, NameUse::kFolder);
       CheckPath(i, path, /*folder=*/true);
       return;
     }
@@ -153,18 +153,21 @@ void ArchiveCheck::CheckEntry(std::size_t i, const VpDirEntry& e) {
       break;
   }
   const std::string path = walk_.PathOf(name);
-  CheckName(i, path, name);
+  CheckName(i, path, name, NameUse::kFile);
   CheckPath(i, path, /*folder=*/false);
   ++findings_.files;
   CheckData(i, path, e);
 }
 
-void ArchiveCheck::CheckName(std::size_t i, const std::string& path, std::string_view name) {
+void ArchiveCheck::CheckName(std::size_t i, const std::string& path, std::string_view name,
+                             NameUse use) {
   if (name.size() == kNameFieldSize) {
     Entry(i, path, "the name is not terminated within 32 bytes");
   }
-  if (Status plain = CheckPlainName(name); !plain.ok()) {
-    Entry(i, path, QuotedName(name) + " " + plain.reason);
+  // A name read from the field is longer than 31 bytes only when it is not
+  // terminated, which is reported above.
+  if (Status why = quarrion::CheckName(name, use); !why.ok() && why.code != Code::kNameTooLong) {
+    Entry(i, path, QuotedName(name) + " " + why.reason);
   }
 }
 
@@ -172,9 +175,13 @@ void ArchiveCheck::CheckPath(std::size_t i, const std::string& path, bool folder
   auto [first, added] = paths_.try_emplace(CaseFolded(path), FirstEntry{i, path, folder});
   // A folder may be opened again: its files go on in it.
   if (added || (folder && first->second.folder)) return;
-  Entry(i, path,
-        "the same path as entry " + std::to_string(first->second.index) + " (" +
-            Printable(first->second.path) + "), letter case ignored");
+  const std::string earlier =
+      "entry " + std::to_string(first->second.index) + " (" + Printable(first->second.path) + ")";
+  if (folder != first->second.folder) {
+    Entry(i, path, "a file and a folder of the same path, with " + earlier);
+  } else {
+    Entry(i, path, "the same path as " + earlier + ", letter case ignored");
+  }
 }
 
 void ArchiveCheck::CheckData(std::size_t i, const std::string& path, const VpDirEntry& e) {

@@ -55,26 +55,9 @@ std::string_view EntryName(const VpDirEntry& entry) {
   return std::string_view(begin, static_cast<std::size_t>(end - begin));
 }
 
-bool SetEntryName(VpDirEntry* entry, std::string_view name) {
-  if (name.size() > kMaxNameLength) return false;
+void SetEntryName(VpDirEntry* entry, std::string_view name) {
   entry->name.fill('\0');
-  std::copy(name.begin(), name.end(), entry->name.begin());
-  return true;
-}
-
-Status CheckPlainName(std::string_view name) {
-  auto refuse = [](const char* reason) { return Status::Error(Code::kNotPlainName, "", reason); };
-  if (name.empty()) return refuse("is empty");
-  if (name == ".") return refuse("names the current folder");
-  if (name == "..") return refuse("names the parent folder");
-  for (char c : name) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (c == '/') return refuse("holds a slash");
-    if (c == '\\') return refuse("holds a backslash");
-    if (c == ':') return refuse("holds a colon");
-    if (u < 0x20 || u == 0x7f) return refuse("holds a control character");
-  }
-  return Status::Ok();
+  std::copy_n(name.begin(), std::min(name.size(), kMaxNameLength), entry->name.begin());
 }
 
 EntryKind ClassifyEntry(const VpDirEntry& entry) {

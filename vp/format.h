@@ -9,8 +9,6 @@
 #include <string>
 #include <string_view>
 
-#include "host/status.h"
-
 namespace quarrion {
 
 constexpr std::size_t kHeaderSize = 16;
@@ -49,15 +47,10 @@ bool MagicMatches(const std::array<char, 4>& magic);
 // The name up to its first NUL, never past the 32-byte field.
 std::string_view EntryName(const VpDirEntry& entry);
 
-// Stores `name` NUL-padded; false (and nothing stored) for more than 31 bytes.
-bool SetEntryName(VpDirEntry* entry, std::string_view name);
-
-// Fails with kNotPlainName when `name` is not a plain name: empty, "." or
-// "..", or holding a slash, backslash, colon or control character. Only a
-// plain name stands for one file or folder on every host, so the writer takes
-// no other and -verify and -extract refuse any other. The reason reads after
-// the quoted name ("holds a colon").
-Status CheckPlainName(std::string_view name);
+// Stores `name` NUL-padded. The name is one CheckName accepts for a file
+// (vp/names.h); a longer one is cut to 31 bytes, so the field always keeps
+// its NUL.
+void SetEntryName(VpDirEntry* entry, std::string_view name);
 
 // How a reader tells the kinds apart: size and timestamp both 0 make a folder
 // entry, or an up entry when the name begins with "..".
