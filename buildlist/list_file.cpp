@@ -74,8 +74,9 @@ Status OpenListFile(const std::string& path, std::ifstream* in) {
   if (info.kind != host::FileKind::kRegular) {
     return Status::Error(Code::kNotRegular, path, "not a regular file");
   }
-  in->open(host::NativePath(path), std::ios::in | std::ios::binary);
-  if (!in->is_open()) return Status::Error(Code::kIoError, path, "cannot be opened for reading");
+  if (!host::OpenStream(path, in)) {
+    return Status::Error(Code::kIoError, path, "cannot be opened for reading");
+  }
   return Status::Ok();
 }
 

@@ -22,6 +22,7 @@ using windows::FromHandle;
 using windows::kFileTimeTicksPerSecond;
 using windows::kMaxIoChunk;
 using windows::kUnixEpochInFileTime;
+using windows::WidePath;
 using windows::Win32Error;
 
 // Writes all of `n` bytes at `offset`. Every write names its offset, so a
@@ -62,7 +63,7 @@ Status AtomicOutputFile::OpenTemp(const std::string& beside, std::intptr_t, int)
       tempName_.clear();
       return Status::Error(s.code, target_, s.reason);
     }
-    HANDLE h = ::CreateFileA(tempName_.c_str(), GENERIC_READ | GENERIC_WRITE,
+    HANDLE h = ::CreateFileW(WidePath(tempName_).c_str(), GENERIC_READ | GENERIC_WRITE,
                              FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
@@ -171,7 +172,8 @@ Status AtomicOutputFile::Commit() {
   Status failed;
   if (!::CloseHandle(h)) {
     failed = Win32Error(target_, ::GetLastError());
-  } else if (!::MoveFileExA(tempName_.c_str(), finalName_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+  } else if (!::MoveFileExW(WidePath(tempName_).c_str(), WidePath(finalName_).c_str(),
+                            MOVEFILE_REPLACE_EXISTING)) {
     const DWORD e = ::GetLastError();
     failed = (inFolder_ && e == ERROR_ACCESS_DENIED)
                  ? Status::Error(Code::kIoError, target_,
@@ -193,7 +195,7 @@ void AtomicOutputFile::Discard() {
     handle_ = kInvalid;
   }
   if (!tempName_.empty()) {
-    ::DeleteFileA(tempName_.c_str());
+    ::DeleteFileW(WidePath(tempName_).c_str());
     tempName_.clear();
   }
   interrupt_.Clear();

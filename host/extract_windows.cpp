@@ -16,25 +16,29 @@ namespace {
 
 using windows::AsHandle;
 using windows::FromHandle;
+using windows::Wide;
+using windows::WidePath;
 using windows::Win32Error;
 
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+wchar_t Upper(wchar_t c) {
+  return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+}
 
 // Opens a folder for holding: no reparse point followed, and no one may
 // delete or rename it while the handle is open.
 HANDLE OpenHeldFolder(const std::string& path) {
-  return ::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                       nullptr, OPEN_EXISTING,
+  return ::CreateFileW(WidePath(path).c_str(), FILE_READ_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
 }  // namespace
 
-// Every folder of a path is held: the paths built here are limited to
-// MAX_PATH (260 bytes), which a name and a separator per folder fill within
-// 128 folders. Should a path go deeper, the innermost held folders still
-// keep their ancestors in place, as NTFS renames no folder with an open
-// file or folder below it.
+// The folders of a path are held up to 128 deep, which covers every path of
+// the short form (MAX_PATH, 260 characters, fits no more than 130 folders).
+// A long path may go deeper: the innermost held folders then still keep
+// their ancestors in place, as NTFS renames no folder with an open file or
+// folder below it.
 const std::size_t ExtractFolder::kMostHeld = 128;
 
 void ExtractFolder::Close() {
@@ -57,15 +61,16 @@ Status ExtractFolder::OpenRoot(const std::string& path) {
   for (std::size_t i = 1; i <= path.size(); ++i) {
     if (i == path.size() || path[i] == '\\' || path[i] == '/') {
       if (path[i - 1] == '\\' || path[i - 1] == '/' || path[i - 1] == ':') continue;
-      if (!::CreateDirectoryA(path.substr(0, i).c_str(), nullptr)) {
+      if (!::CreateDirectoryW(WidePath(path.substr(0, i)).c_str(), nullptr)) {
         const DWORD e = ::GetLastError();
         if (e != ERROR_ALREADY_EXISTS && e != ERROR_PATH_NOT_FOUND) notMade = e;
       }
     }
   }
   // The target itself may be reached through links: the user named it.
-  HANDLE h = ::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE h = ::CreateFileW(WidePath(path).c_str(), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD e = ::GetLastError();
     // "Not found" only because it could not be made: say why not.
@@ -88,7 +93,8 @@ Status ExtractFolder::OpenChild(const std::string& name, ExtractFolder* child) c
   if (!windows::IsSingleName(name)) {
     return Status::Error(Code::kBadFolder, full, "not a plain folder name");
   }
-  if (!::CreateDirectoryA(full.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+  if (!::CreateDirectoryW(WidePath(full).c_str(), nullptr) &&
+      ::GetLastError() != ERROR_ALREADY_EXISTS) {
     return Win32Error(full, ::GetLastError());
   }
   HANDLE h = OpenHeldFolder(full);
@@ -121,20 +127,22 @@ Status CheckHostName(std::string_view name) {
   if (!name.empty() && (name.back() == '.' || name.back() == ' ')) {
     return refuse("ends in a dot or blank, which Windows drops");
   }
-  // A device name stays a device with any extension and with blanks before
-  // the extension: "nul", "NUL.txt", "Com1 .log".
-  std::string base(name.substr(0, name.find('.')));
-  while (!base.empty() && base.back() == ' ') base.pop_back();
-  for (char& c : base) c = Upper(c);
-  static const std::array<const char*, 6> kDevices = {"CON", "PRN",    "AUX",
-                                                      "NUL", "CONIN$", "CONOUT$"};
-  for (const char* d : kDevices) {
+  // Windows judges the name in UTF-16, as it will be made. A device name
+  // stays a device with any extension and with blanks before the
+  // extension: "nul", "NUL.txt", "Com1 .log".
+  const std::wstring wide = Wide(name);
+  std::wstring base = wide.substr(0, wide.find(L'.'));
+  while (!base.empty() && base.back() == L' ') base.pop_back();
+  for (wchar_t& c : base) c = Upper(c);
+  static const std::array<const wchar_t*, 6> kDevices = {L"CON", L"PRN",    L"AUX",
+                                                         L"NUL", L"CONIN$", L"CONOUT$"};
+  for (const wchar_t* d : kDevices) {
     if (base == d) return refuse("is a device name on Windows");
   }
-  if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0)) {
-    // COM1-9 and LPT1-9, and the superscript digits 1, 2, 3 of the ANSI code page.
-    const char d = base[3];
-    if ((d >= '1' && d <= '9') || d == '\xB9' || d == '\xB2' || d == '\xB3') {
+  if (base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0)) {
+    // COM1-9 and LPT1-9, and the superscript digits 1, 2, 3.
+    const wchar_t d = base[3];
+    if ((d >= L'1' && d <= L'9') || d == L'\u00B9' || d == L'\u00B2' || d == L'\u00B3') {
       return refuse("is a device name on Windows");
     }
   }

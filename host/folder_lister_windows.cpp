@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "host/host.h"
@@ -15,6 +16,8 @@ namespace {
 
 using windows::Attributes;
 using windows::SetTimeFromFileTime;
+using windows::Utf8;
+using windows::WidePath;
 using windows::Win32Error;
 
 // True when `path` names a folder (links followed).
@@ -29,8 +32,9 @@ bool IsFolder(const std::string& path) {
   return (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// Lists the folder `path`, calling `take(found)` for every entry but "." and
-// "..". False (with the reason) when the folder cannot be listed.
+// Lists the folder `path`, calling `take(found, name)` for every entry but
+// "." and "..", with its name in UTF-8. False (with the reason) when the
+// folder cannot be listed.
 template <typename Take>
 Status EachEntry(const std::string& path, Take take) {
   if (path.empty()) {
@@ -43,8 +47,8 @@ Status EachEntry(const std::string& path, Take take) {
   if (!IsPathSeparator(last) && last != ':') pattern += '\\';
   pattern += '*';
 
-  WIN32_FIND_DATAA found;
-  HANDLE search = ::FindFirstFileA(pattern.c_str(), &found);
+  WIN32_FIND_DATAW found;
+  HANDLE search = ::FindFirstFileW(WidePath(pattern).c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) {
     DWORD e = ::GetLastError();
     // Nothing matched: an empty folder (a drive's root has no "." entry),
@@ -53,10 +57,10 @@ Status EachEntry(const std::string& path, Take take) {
     return Win32Error(path, e);
   }
   do {
-    const std::string_view n(found.cFileName);
-    if (n == "." || n == "..") continue;
-    take(found);
-  } while (::FindNextFileA(search, &found));
+    const std::wstring_view n(found.cFileName);
+    if (n == L"." || n == L"..") continue;
+    take(found, Utf8(n));
+  } while (::FindNextFileW(search, &found));
   DWORD e = ::GetLastError();
   ::FindClose(search);
   if (e != ERROR_NO_MORE_FILES) {
@@ -77,9 +81,9 @@ Status FolderLister::List(const std::string& path, std::vector<FolderEntry>* ent
   entries->clear();
   const char last = path.empty() ? '\\' : path.back();
   const std::string prefix = (IsPathSeparator(last) || last == ':') ? path : path + '\\';
-  Status listed = EachEntry(path, [&](const WIN32_FIND_DATAA& found) {
+  Status listed = EachEntry(path, [&](const WIN32_FIND_DATAW& found, std::string name) {
     FolderEntry& entry = entries->emplace_back();
-    entry.name = found.cFileName;
+    entry.name = std::move(name);
     const DWORD a = found.dwFileAttributes;
     if ((a & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_DIRECTORY)) ==
         0) {

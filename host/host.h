@@ -3,12 +3,15 @@
 // host/*_windows.cpp) and what is the same on every host in host_common.cpp.
 //
 // In memory every path keeps its backslashes as the user or the archive gave
-// them; the functions here map a path to the host's form where it meets the
-// file system (on POSIX every backslash is a separator).
+// them, and every path and name is UTF-8 text (or bytes as a file or archive
+// holds them); the functions here map a path to the host's form where it
+// meets the file system (on POSIX every backslash is a separator; on Windows
+// the path is turned into UTF-16).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -20,8 +23,14 @@
 namespace quarrion::host {
 
 // The path as the host's file system functions take it: on POSIX every
-// backslash becomes a slash; on Windows the path is used as given.
+// backslash becomes a slash; on Windows the path is used as given (the
+// calls that take it turn it into UTF-16).
 std::string NativePath(std::string_view path);
+
+// Opens `in` on the file `path` for reading, in binary mode, taking the path
+// as the host's own calls do (on Windows in UTF-16, long paths included).
+// False when it cannot be opened.
+bool OpenStream(const std::string& path, std::ifstream* in);
 
 // True when `c` separates folders on this host ('\\' and '/' on both).
 bool IsPathSeparator(char c);

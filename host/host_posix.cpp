@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,11 @@ std::string NativePath(std::string_view path) {
   std::string native(path);
   std::replace(native.begin(), native.end(), '\\', '/');
   return native;
+}
+
+bool OpenStream(const std::string& path, std::ifstream* in) {
+  in->open(NativePath(path), std::ios::in | std::ios::binary);
+  return in->is_open();
 }
 
 char JoinSeparator(std::string_view top) {

@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include "host/interrupt.h"
+#include "host/windows_io.h"
 
 namespace quarrion::host {
 namespace {
@@ -39,7 +40,11 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 namespace detail {
 
-void RemoveRegisteredFile(std::intptr_t, const char* name) { ::DeleteFileA(name); }
+// The handler runs on a thread of its own, not inside a signal: it may
+// allocate, like the rest of the program, to turn the name into UTF-16.
+void RemoveRegisteredFile(std::intptr_t, const char* name) {
+  ::DeleteFileW(windows::WidePath(name).c_str());
+}
 
 }  // namespace detail
 

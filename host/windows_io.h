@@ -1,5 +1,10 @@
-// Error reporting, handle and time conversions shared by the Windows host
-// files.
+// What the Windows host files share: UTF-8 paths turned into the UTF-16
+// form the "W" functions take, error reporting, handle and time conversions.
+//
+// Inside the program every path and name is UTF-8, as on POSIX hosts, so one
+// tree gives the same archive on every host. The conversion happens here, at
+// the edge: nothing in the host layer calls an "A" function, whose strings
+// would be in the ANSI code page.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "host/host.h"
@@ -22,6 +28,30 @@ constexpr std::int64_t kFileTimeTicksPerSecond = 10000000LL;
 // The most one ReadFile or WriteFile call is asked to move (it counts in a
 // DWORD).
 constexpr std::size_t kMaxIoChunk = std::size_t{1} << 30;
+
+// `text` in UTF-16. Text is read as UTF-8; where it is not valid UTF-8, as
+// text in the ANSI code page (a double-byte code page's lead byte takes the
+// byte after it along): earlier versions of this tool on Windows wrote
+// configuration and list files and archive names so, and those keep naming
+// the files they named, also within a path whose other parts are UTF-8.
+std::wstring Wide(std::string_view text);
+
+// The length of `bytes` without a UTF-8 sequence cut short at their end.
+std::size_t WholeUtf8(std::string_view bytes);
+
+// UTF-16 text from the system in UTF-8 (a lone surrogate, which no UTF-8
+// can hold, becomes U+FFFD).
+std::string Utf8(std::wstring_view text);
+
+// `path` as the "W" functions take it: in UTF-16, and, when it is long
+// (248 characters or more once made absolute: MAX_PATH less the 12 that
+// CreateDirectoryW keeps for the names in a folder), absolute and normalised
+// in the \\?\ form, which every Windows version takes up to 32767
+// characters long without any system setting. It is normalised as
+// GetFullPathNameW does it (the working folder; ".", ".." and slashes;
+// trailing dots and blanks of a name), which gives it the meaning its short
+// form has. A path already in the \\?\ or \\.\ form is used as given.
+std::wstring WidePath(std::string_view path);
 
 inline HANDLE AsHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 inline std::intptr_t FromHandle(HANDLE h) { return reinterpret_cast<std::intptr_t>(h); }
@@ -59,15 +89,15 @@ inline std::string Reason(DWORD e) {
     default:
       break;
   }
-  char text[512];
-  DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, e,
-                             0, text, sizeof text, nullptr);
-  while (n > 0 &&
-         (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ' || text[n - 1] == '.')) {
+  wchar_t text[512];
+  DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, e,
+                             0, text, sizeof text / sizeof text[0], nullptr);
+  while (n > 0 && (text[n - 1] == L'\r' || text[n - 1] == L'\n' || text[n - 1] == L' ' ||
+                   text[n - 1] == L'.')) {
     --n;
   }
   if (n == 0) return "system error " + std::to_string(e);
-  return std::string(text, n);
+  return Utf8(std::wstring_view(text, n));
 }
 
 inline Status Win32Error(const std::string& path, DWORD e) {
@@ -104,7 +134,7 @@ inline DWORD Attributes(const std::string& path) {
     ::SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_FILE_ATTRIBUTES;
   }
-  return ::GetFileAttributesA(path.c_str());
+  return ::GetFileAttributesW(WidePath(path).c_str());
 }
 
 }  // namespace quarrion::host::windows

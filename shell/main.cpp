@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "host/console.h"
 #include "host/interrupt.h"
 #include "shell/run.h"
 #include "vp/names.h"
@@ -20,16 +21,16 @@ int Failed(const char* what) {
   return 1;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+template <typename Char>
+int Main(int argc, Char** argv) {
   try {
     // An interruption removes the temporary file being written and leaves
     // every target as it was.
     quarrion::host::InstallInterruptHandlers();
     std::ios::sync_with_stdio(false);
     std::cin.tie(&std::cout);
-    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const quarrion::host::Utf8Console console;
+    const std::vector<std::string> args = quarrion::host::Arguments(argc, argv);
     // The environment is read here, once: the rest of the program sees it
     // as an argument.
     std::optional<std::string> sourceDateEpoch;
@@ -41,3 +42,12 @@ int main(int argc, char** argv) {
     return Failed("an unknown exception ended the run");
   }
 }
+
+}  // namespace
+
+// Windows hands the arguments over in UTF-16 only to wmain.
+#if defined(_WIN32)
+int wmain(int argc, wchar_t** argv) { return Main(argc, argv); }
+#else
+int main(int argc, char** argv) { return Main(argc, argv); }
+#endif

@@ -13,6 +13,10 @@
 
 #include "test_util.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace quarrion {
 namespace {
 
@@ -232,6 +236,31 @@ TEST_F(BatchTest, ConfigurationRoundTripGivesTheSameArchive) {
   EXPECT_FALSE(FileExists(dir_.Join("odd.cfg")));
 #endif
 }
+
+#if defined(_WIN32)
+// A configuration file that an earlier version wrote in the ANSI code page
+// still builds: a name that is not UTF-8 finds its file, also below a base
+// folder whose name no ANSI code page holds, and goes into the archive byte
+// for byte.
+TEST_F(BatchTest, ConfigurationsInTheAnsiCodePageStillBuild) {
+  char ansi[16] = {};
+  BOOL lost = FALSE;
+  if (::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, L"\u00e9t\u00e9.wav", -1, ansi,
+                            sizeof ansi, nullptr, &lost) <= 0 ||
+      lost) {
+    GTEST_SKIP() << "the ANSI code page has no letter e with an acute accent";
+  }
+  const std::string name = ansi;
+  WriteFile(dir_.Join("日本語/data/voix/été.wav"), "summer");
+  WriteFile(dir_.Join("old.cfg"), name + "\r\nC:\\old\\" + name + "\r\ndata\\voix\r\n");
+  RunResult r = RunQuarrionBinary(
+      {"-rconfig", dir_.Join("old.cfg"), "-dir", dir_.Join("日本語"), "-o", dir_.Join("old.vp")});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::string vp = ReadFile(dir_.Join("old.vp"));
+  EXPECT_EQ(vp.substr(16, 6), "summer");
+  EXPECT_NE(vp.find(name + '\0'), std::string::npos);
+}
+#endif
 
 TEST_F(BatchTest, RelationalBuildReferencesAndFailures) {
   const std::string pack = dir_.Join("pack.vp");

@@ -59,11 +59,57 @@ TEST(HostTest, InputFileReadsRegularFilesOnlyAndListingsReadEveryStatus) {
   EXPECT_EQ(seen, want);
 }
 
+// Names in any script and paths past MAX_PATH (260 characters) reach what
+// they name: statuses, reads, listings (names as they were written), output
+// files, and extraction one folder at a time.
+TEST(HostTest, NamesInAnyScriptAndPathsPastMaxPath) {
+  std::string deep = "long";
+  for (int i = 0; i < 10; ++i) deep += "/folder " + std::to_string(i) + " abcdefghijklmnopqrstu";
+  const std::string kRows[][2] = {{"Données/日本語 mod/voix", "声.wav"}, {deep, "deep été.txt"}};
+  for (const auto& [folders, name] : kRows) {
+    SCOPED_TRACE(folders);
+    testing::TempDir dir;
+    const std::string folder = dir.Join(folders);
+    testing::WriteFile(folder + "/" + name, "bytes");
+    host::InputFile in;
+    ASSERT_TRUE(in.Open(folder + "\\" + name).ok());
+    std::string got(8, '\0');
+    std::size_t n = 0;
+    ASSERT_TRUE(in.ReadAt(0, got.data(), got.size(), &n).ok());
+    EXPECT_EQ(got.substr(0, n), "bytes");
+    std::vector<host::FolderEntry> entries;
+    ASSERT_TRUE(host::FolderLister().List(folder, &entries).ok());
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, name);
+    EXPECT_EQ(entries[0].info.size, 5);
+
+    host::AtomicOutputFile out;
+    ASSERT_TRUE(out.Create(folder + "/copy " + name).ok());
+    ASSERT_TRUE(out.Write("copy").ok());
+    ASSERT_TRUE(out.Commit().ok());
+    EXPECT_EQ(testing::ReadFile(folder + "/copy " + name), "copy");
+
+    std::vector<host::ExtractFolder> held(1);
+    ASSERT_TRUE(held[0].OpenRoot(dir.Join("x")).ok());
+    for (std::size_t at = 0, end = 0; at <= folders.size(); at = end + 1) {
+      end = std::min(folders.find('/', at), folders.size());
+      host::ExtractFolder child;
+      ASSERT_TRUE(held.back().OpenChild(folders.substr(at, end - at), &child).ok());
+      held.push_back(std::move(child));
+    }
+    ASSERT_TRUE(held.back().WriteFile(name, in, 0, 5, 1000000000).ok());
+    host::FileInfo info;
+    ASSERT_TRUE(host::StatPath(dir.Join("x/" + folders + "/" + name), &info).ok());
+    EXPECT_EQ(info.mtime, 1000000000);
+    EXPECT_EQ(testing::ReadFile(dir.Join("x/" + folders + "/" + name)), "bytes");
+  }
+}
+
 // The names this host cannot hold, which extraction refuses.
 TEST(HostTest, ReservedHostNames) {
 #if defined(_WIN32)
   for (const char* bad : {"CON", "con", "nul.txt", "Com1 .log", "LPT9", "aux.tar.gz", "PRN", "a.",
-                          "a ", "a?b", "a*", "x|y", "\"q\""}) {
+                          "a ", "a?b", "a*", "x|y", "\"q\"", "COM¹", "lpt².txt"}) {
     EXPECT_FALSE(host::CheckHostName(bad).ok()) << bad;
   }
   for (const char* ok : {"COM0", "COM10", "CONSOLE", "nul_", "lpt", "a.b", "con-x"}) {

@@ -30,6 +30,21 @@ namespace quarrion::testing {
 
 namespace {
 
+// A path of the tests, in UTF-8 like every path of the program, as the
+// library takes it on every host (on Windows a long one in the \\?\ form,
+// which is not held to MAX_PATH).
+fs::path Path(const std::string& utf8) {
+  fs::path path(std::u8string(utf8.begin(), utf8.end()));
+#if defined(_WIN32)
+  if (path.native().size() >= MAX_PATH - 12 && path.is_absolute()) {
+    path = L"\\\\?\\" + path.lexically_normal().make_preferred().native();
+  }
+#endif
+  return path;
+}
+
+std::string Utf8(const std::u8string& text) { return std::string(text.begin(), text.end()); }
+
 void SetIoVariable(const char* value) {
 #if defined(_WIN32)
   _putenv_s("QUARRION_IO", value == nullptr ? "" : value);  // "" removes it
@@ -62,7 +77,7 @@ TempDir::TempDir() {
   for (std::error_code ec;;) {
     const fs::path p = fs::temp_directory_path() / ("quarrion-test-" + std::to_string(next++));
     if (fs::create_directory(p, ec)) {
-      path_ = p.generic_string();
+      path_ = Utf8(p.generic_u8string());
       return;
     }
   }
@@ -70,20 +85,20 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
   std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::end(it);
+  for (auto it = fs::recursive_directory_iterator(Path(path_), ec); !ec && it != fs::end(it);
        it.increment(ec)) {
     fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
   }
-  fs::remove_all(path_, ec);
+  fs::remove_all(Path(path_), ec);
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {
-  if (fs::path(path).has_parent_path()) fs::create_directories(fs::path(path).parent_path());
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+  if (Path(path).has_parent_path()) fs::create_directories(Path(path).parent_path());
+  std::ofstream(Path(path), std::ios::binary | std::ios::trunc) << bytes;
 }
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
+  std::ifstream f(Path(path), std::ios::binary);
   std::ostringstream s;
   s << f.rdbuf();
   return s.str();
@@ -91,7 +106,7 @@ std::string ReadFile(const std::string& path) {
 
 bool FileExists(const std::string& path) {
   std::error_code ec;
-  return fs::exists(fs::symlink_status(path, ec));
+  return fs::exists(fs::symlink_status(Path(path), ec));
 }
 
 void SetMTime(const std::string& path, std::int64_t seconds) {
@@ -100,8 +115,9 @@ void SetMTime(const std::string& path, std::int64_t seconds) {
   // for times before 1970 here.
   const auto ticks = static_cast<std::uint64_t>(seconds * 10000000 + 116444736000000000LL);
   FILETIME when{static_cast<DWORD>(ticks & 0xffffffffu), static_cast<DWORD>(ticks >> 32)};
-  HANDLE h = ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE h =
+      ::CreateFileW(Path(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h != INVALID_HANDLE_VALUE) {
     ::SetFileTime(h, nullptr, nullptr, &when);
     ::CloseHandle(h);
@@ -118,8 +134,9 @@ void SetMTime(const std::string& path, std::int64_t seconds) {
 
 std::vector<std::string> ListTree(const std::string& dir) {
   std::vector<std::string> out;
-  for (auto& e : fs::recursive_directory_iterator(dir)) {
-    out.push_back(e.path().lexically_relative(dir).generic_string());  // links as they are
+  for (auto& e : fs::recursive_directory_iterator(Path(dir))) {
+    // Lexically: a symbolic link is listed as itself, not as what it leads to.
+    out.push_back(Utf8(e.path().lexically_relative(Path(dir)).generic_u8string()));
   }
   std::sort(out.begin(), out.end());
   return out;
@@ -147,18 +164,20 @@ std::string QuoteArgument(const std::string& arg) {
 }
 
 // The exit status of the program run with its standard streams on the files.
+// The command line goes over in UTF-16, as a console passes what is typed.
 int Run(const std::vector<std::string>& args, const TempDir& io, const std::string& cwd) {
   std::string cmd = QuoteArgument(QUARRION_BINARY);
   for (const std::string& a : args) cmd += ' ' + QuoteArgument(a);
+  std::wstring wideCmd = Path(cmd).wstring();
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   auto open = [&](const char* name, DWORD access, DWORD disposition) {
-    return ::CreateFileA(io.Join(name).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    return ::CreateFileW(Path(io.Join(name)).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
                          &inherit, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   };
   HANDLE streams[] = {open("in", GENERIC_READ, OPEN_EXISTING),
                       open("out", GENERIC_WRITE, CREATE_ALWAYS),
                       open("err", GENERIC_WRITE, CREATE_ALWAYS)};
-  STARTUPINFOA si{};
+  STARTUPINFOW si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
   si.hStdInput = streams[0];
@@ -166,8 +185,8 @@ int Run(const std::vector<std::string>& args, const TempDir& io, const std::stri
   si.hStdError = streams[2];
   PROCESS_INFORMATION pi{};
   DWORD code = static_cast<DWORD>(-1);
-  if (::CreateProcessA(QUARRION_BINARY, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                       cwd.empty() ? nullptr : cwd.c_str(), &si, &pi)) {
+  if (::CreateProcessW(Path(QUARRION_BINARY).c_str(), wideCmd.data(), nullptr, nullptr, TRUE, 0,
+                       nullptr, cwd.empty() ? nullptr : Path(cwd).c_str(), &si, &pi)) {
     ::WaitForSingleObject(pi.hProcess, INFINITE);
     ::GetExitCodeProcess(pi.hProcess, &code);
     ::CloseHandle(pi.hThread);

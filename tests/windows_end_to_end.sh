@@ -2,8 +2,11 @@
 # End-to-end runs of the Windows build under Wine. quarrion.exe packs the
 # sample data given as Windows paths (the Z: drive, a drive letter of its own,
 # a relative path); every archive and text file it writes must equal, byte
-# for byte, what the Linux build writes from the same files. Ctrl-C in the
-# middle of a write leaves no temporary file and the targets as they were.
+# for byte, what the Linux build writes from the same files. Names in any
+# script and paths past 260 characters work in every mode, on the command
+# line, in files and typed, and a console shows and takes them as they are.
+# Ctrl-C in the middle of a write leaves no temporary file and the targets as
+# they were.
 #
 #   tests/windows_end_to_end.sh <quarrion.exe> <linux quarrion> <work folder>
 #
@@ -30,13 +33,19 @@ fail() {
 }
 
 # run <name> <expected status> <command...>: output kept in $work/<name>.out.
-# The command runs in the folder $cwd (the current one when empty).
+# The command runs in the folder $cwd (the current one when empty), reading
+# the text $input.
 cwd=
+input=
 run() {
   local name=$1 want=$2
   shift 2
   local got=0
-  (cd "${cwd:-.}" && "$@") </dev/null >"$work/$name.out" 2>&1 || got=$?
+  if [ -n "$input" ]; then
+    (cd "${cwd:-.}" && "$@") <<<"$input" >"$work/$name.out" 2>&1 || got=$?
+  else
+    (cd "${cwd:-.}" && "$@") </dev/null >"$work/$name.out" 2>&1 || got=$?
+  fi
   if [ "$got" != "$want" ]; then
     fail "$name: exit status $got, expected $want"
     sed 's/^/  | /' "$work/$name.out" >&2
@@ -105,6 +114,87 @@ cmp -s "$work/times.want" "$work/times.got" || fail "-extract: the modification 
 # A data directory that does not exist is reported, and nothing is written.
 run win-missing 1 wine "$exe" -dir 'Z:\no\such\folder' -o "$(winpath "$work/win/missing.vp")"
 [ ! -e "$work/win/missing.vp" ] || fail "win-missing: an archive was written"
+
+# Names outside the ANSI code page, below folders named so, and paths past
+# 260 characters: the archives equal the Linux build's; -list shows the names
+# and -extract gives them back; -mconfig, -rconfig and the "vp" command take
+# such paths (typed ones from standard input).
+intl="$work/Données/日本語 mod"
+mkdir -p "$intl/data/tables" "$intl/data/voix"
+printf 'ships' >"$intl/data/tables/ships.tbl"
+printf 'summer' >"$intl/data/voix/été.wav"
+printf 'voice' >"$intl/data/voix/声.wav"
+deep=$work/long/data
+for i in $(seq -w 1 12); do deep=$deep/folder-$i-abcdefghijklmnopq; done
+mkdir -p "$deep"
+printf 'deep' >"$deep/声 deep.wav"
+[ ${#deep} -gt 300 ] || fail "the long tree is not long: ${#deep} characters"
+# The long tree's configuration file lies as deep in a folder of its own.
+cfgs=$work/long-config${deep#"$work/long/data"}
+mkdir -p "$cfgs"
+for tree in intl long; do
+  top=$([ $tree = intl ] && echo "$intl" || echo "$work/long")
+  cfg=$([ $tree = intl ] && echo "$intl" || echo "$cfgs")/配置.cfg
+  run linux-$tree 0 "$linux" -dir "$top/data" -o "$work/linux/$tree.vp"
+  run win-$tree 0 wine "$exe" -dir "$(winpath "$top/data")" -o "$(winpath "$top/声.vp")"
+  same "$top/声.vp" "$work/linux/$tree.vp" "$tree: archive"
+  run linux-$tree-list 0 "$linux" -list "$work/linux/$tree.vp"
+  run win-$tree-list 0 wine "$exe" -list "$(winpath "$top/声.vp")"
+  if [ "$(tr -d '\r' <"$work/win-$tree-list.out")" != "$(cat "$work/linux-$tree-list.out")" ]; then
+    fail "$tree: -list: the listings differ"
+  fi
+  run win-$tree-extract 0 wine "$exe" -extract "$(winpath "$top/声.vp")" "$(winpath "$top/x")"
+  diff -r "$top/data" "$top/x/data" >/dev/null || fail "$tree: -extract: the files differ"
+  cwd=$top
+  run win-$tree-mconfig 0 wine "$exe" -dir data -mconfig "$(winpath "$cfg")"
+  run linux-$tree-mconfig 0 "$linux" -dir data -mconfig "$work/linux/$tree.cfg"
+  cwd=
+  if [ "$(entries "$cfg")" != "$(entries "$work/linux/$tree.cfg")" ]; then
+    fail "$tree: configuration file: the entries differ"
+  fi
+  run win-$tree-rconfig 0 wine "$exe" -rconfig "$(winpath "$cfg")" -dir "$(winpath "$top")" \
+    -o "$(winpath "$top/r.vp")"
+  same "$top/r.vp" "$work/linux/$tree.vp" "$tree: archive rebuilt from the configuration"
+done
+# "vp" with a typed archive path (word by word, so one without blanks) deep
+# down the long tree and below Données: every file taken, the list written.
+cp "$work/linux/intl.vp" "$work/Données/声.vp"
+cp "$work/linux/long.vp" "$deep/声.vp"
+for tree in intl long; do
+  from=$([ $tree = intl ] && echo "$work/Données" || echo "$deep")
+  input=$(printf 'vp\n%s\ny\ny\ny\nwr\n%s\nqu' "$(winpath "$from/声.vp")" "$(winpath "$from/vp.vp")")
+  run win-$tree-vp 0 wine "$exe" -oldinterface
+  input=
+  same "$from/vp.vp" "$work/linux/$tree.vp" "$tree: archive written after \"vp\""
+done
+
+# The same on a console (Wine makes one of a terminal; `script` gives it one,
+# switched to raw mode so that Enter arrives as CR): -list shows the names
+# in their own characters, and typed names reach the files.
+console() {
+  local name=$1 text=$2 fifo=$work/$1.in pid i
+  shift 2
+  mkfifo "$fifo"
+  exec 3<>"$fifo"
+  SHELL=$BASH script -qfc "stty raw -echo; $(printf '%q ' "$@")" /dev/null <&3 >"$work/$name.out" 2>&1 &
+  pid=$!
+  if [ -n "$text" ]; then
+    for ((i = 0; i < 600; i++)); do grep -qs 'Cmd:' "$work/$name.out" && break; sleep 0.05; done
+    printf '%s' "$text" >&3
+  fi
+  for ((i = 0; i < 1200; i++)); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+  kill "$pid" 2>/dev/null && fail "$name: still running after a minute"
+  wait "$pid" || true
+  exec 3>&-
+  rm -f "$fifo"
+}
+console win-console-list '' wine "$exe" -list "$(winpath "$work/Données/声.vp")"
+for shown in 'data\voix\été.wav' 'data\voix\声.wav'; do
+  grep -qF "$shown" "$work/win-console-list.out" || fail "console -list: no $shown"
+done
+console win-console-vp "$(printf 'vp\r%s\ry\ry\ry\rwr\r%s\rqu\r' "$(winpath "$work/Données/声.vp")" \
+  "$(winpath "$work/Données/typed.vp")")" wine "$exe" -oldinterface
+same "$work/Données/typed.vp" "$work/linux/intl.vp" "archive written after \"vp\" typed on a console"
 
 # Ctrl-C in the middle of a write (Wine turns SIGINT into the console's
 # Ctrl-C event): the temporary file goes, the targets stay as they were, and
