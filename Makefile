@@ -1,8 +1,9 @@
 # Front door. `make run` builds a release build and packs the sample data
 # directory; `make test` builds and runs the suite twice, plainly and under
 # AddressSanitizer and UndefinedBehaviorSanitizer; `make test-tsan` runs the
-# tests of the code that works on threads under ThreadSanitizer. Every build
-# folder may be given as a relative or an absolute path.
+# tests of the code that works on threads under ThreadSanitizer; `make
+# test-libcxx` builds and runs it with clang++ and libc++. Every build folder
+# may be given as a relative or an absolute path.
 
 CMAKE ?= cmake
 CTEST ?= ctest
@@ -17,7 +18,7 @@ TSAN_DIR ?= build/tsan
 TSAN_TESTS ?= HostTest|AtomicOutputFileTest|FileOpenerTest|WriterTest|DirImportTest
 GTEST_SOURCE_DIR ?= /usr/src/googletest
 
-.PHONY: all release run test test-plain test-asan test-tsan test-fresh test-windows fuzz fuzz-smoke bench install dist clean
+.PHONY: all release run test test-plain test-asan test-tsan test-fresh test-libcxx test-windows fuzz fuzz-smoke bench install dist clean
 
 all: release
 
@@ -58,6 +59,20 @@ test-fresh:
 	  -DFETCHCONTENT_SOURCE_DIR_GOOGLETEST=$(GTEST_SOURCE_DIR) -DFETCHCONTENT_FULLY_DISCONNECTED=ON
 	$(CMAKE) --build $(FRESH_DIR) -j $(JOBS)
 	$(CTEST) --test-dir $(FRESH_DIR) --output-on-failure -j $(JOBS)
+
+# The suite built as on macOS: clang++ with its own standard library,
+# libc++, and GoogleTest built from GTEST_SOURCE_DIR with them (the installed
+# one is built for libstdc++).
+LIBCXX_DIR ?= build/libcxx
+LIBCXX_CC ?= clang
+LIBCXX_CXX ?= clang++
+
+test-libcxx:
+	$(CMAKE) -S . -B $(LIBCXX_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=$(LIBCXX_CC) \
+	  -DCMAKE_CXX_COMPILER=$(LIBCXX_CXX) -DCMAKE_CXX_FLAGS=-stdlib=libc++ \
+	  -DQUARRION_GTEST_SOURCE_DIR=$(GTEST_SOURCE_DIR)
+	$(CMAKE) --build $(LIBCXX_DIR) -j $(JOBS)
+	$(CTEST) --test-dir $(LIBCXX_DIR) --output-on-failure -j $(JOBS)
 
 # Every fuzz/<name>_fuzzer.cpp, built with clang under the sanitizers and run
 # for FUZZ_SECONDS each from its seeds in fuzz/corpus/<name>/. New inputs
@@ -174,5 +189,5 @@ dist: release
 	echo "$(DIST_DIR)/$$linux.tar.gz"; echo "$(DIST_DIR)/$$windows.zip"
 
 clean:
-	rm -rf $(BUILD_DIR) $(TEST_DIR) $(ASAN_DIR) $(TSAN_DIR) $(FRESH_DIR) $(FUZZ_DIR) $(BENCH_DIR) \
+	rm -rf $(BUILD_DIR) $(TEST_DIR) $(ASAN_DIR) $(TSAN_DIR) $(FRESH_DIR) $(LIBCXX_DIR) $(FUZZ_DIR) $(BENCH_DIR) \
 	  $(WIN_DIR)

@@ -115,6 +115,37 @@ Status CopyRange(InputFile& src, int out, std::int64_t offset, std::int64_t leng
   return common::CheckCopied(src, *done, length);
 }
 
+// The file that writing `path` replaces: `path` itself, or, where that is a
+// symbolic link, the file at the end of its chain of links, each relative
+// link read from the folder that holds it. The new file is renamed over
+// that file, so a link stays a link and what it leads to gets the new
+// contents; where the chain ends at nothing yet, the file is made there.
+// Failures name `shown`.
+Status FollowLinks(const std::string& shown, const std::string& path, std::string* final) {
+  // As many links as the kernel follows in one path (Linux: 40).
+  constexpr int kMostLinks = 40;
+  std::string at = path;
+  for (int hops = 0;; ++hops) {
+    struct stat st;
+    if (::lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+    if (hops == kMostLinks) return Errno(shown, ELOOP);
+    std::string link(256, '\0');
+    ssize_t n;
+    while ((n = ::readlink(at.c_str(), link.data(), link.size())) >= 0 &&
+           static_cast<std::size_t>(n) == link.size()) {
+      link.resize(link.size() * 2);
+    }
+    if (n < 0) return Errno(shown, errno);
+    link.resize(static_cast<std::size_t>(n));
+    const std::size_t slash = at.rfind('/');
+    at = (!link.empty() && link.front() == '/') || slash == std::string::npos
+             ? link
+             : at.substr(0, slash + 1) + link;
+  }
+  *final = at;
+  return Status::Ok();
+}
+
 }  // namespace
 
 Status AtomicOutputFile::OpenTemp(const std::string& beside, std::intptr_t folder, int mode) {
@@ -124,7 +155,11 @@ Status AtomicOutputFile::OpenTemp(const std::string& beside, std::intptr_t folde
   int fd = -1;
   for (int attempt = 0; attempt < common::kTempAttempts && fd < 0; ++attempt) {
     tempName_ = common::TempNameBeside(beside);
-    interrupt_.Set(folder, tempName_);
+    // A file the interruption handlers could not remove is not made.
+    if (Status s = interrupt_.Set(folder, tempName_); !s.ok()) {
+      tempName_.clear();
+      return Status::Error(s.code, target_, s.reason);
+    }
     fd = ::openat(AtFolder(folder), tempName_.c_str(), kCreateFlags, static_cast<mode_t>(mode));
     if (fd < 0 && errno != EEXIST) break;
   }
@@ -140,7 +175,7 @@ Status AtomicOutputFile::OpenTemp(const std::string& beside, std::intptr_t folde
 
 Status AtomicOutputFile::Create(const std::string& target) {
   Reset(target);
-  finalName_ = NativePath(target);
+  if (Status s = FollowLinks(target, NativePath(target), &finalName_); !s.ok()) return s;
   struct stat st;
   const bool exists = ::stat(finalName_.c_str(), &st) == 0;
   if (exists && S_ISDIR(st.st_mode)) {
@@ -171,7 +206,9 @@ Status AtomicOutputFile::Create(const ExtractFolder& folder, const std::string& 
   int e = 0;
   {
     InterruptsHeld held;
-    interrupt_.Set(folder_, name);
+    if (Status s = interrupt_.Set(folder_, name); !s.ok()) {
+      return Status::Error(s.code, target_, s.reason);
+    }
     fd = ::openat(AtFolder(folder_), name.c_str(), kCreateFlags, 0666);
     if (fd < 0) {
       e = errno;

@@ -58,7 +58,11 @@ Status AtomicOutputFile::OpenTemp(const std::string& beside, std::intptr_t, int)
   DWORD e = ERROR_FILE_EXISTS;
   for (int attempt = 0; attempt < common::kTempAttempts; ++attempt) {
     tempName_ = common::TempNameBeside(beside);
-    interrupt_.Set(RemoveOnInterrupt::kNoFolder, tempName_);
+    // A file the interruption handler could not remove is not made.
+    if (Status s = interrupt_.Set(RemoveOnInterrupt::kNoFolder, tempName_); !s.ok()) {
+      tempName_.clear();
+      return Status::Error(s.code, target_, s.reason);
+    }
     HANDLE h = ::CreateFileW(WidePath(tempName_).c_str(), GENERIC_READ | GENERIC_WRITE,
                              FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "host/status.h"
+
 namespace quarrion::host {
 
 // The name of the path small files take on this host as the environment
@@ -48,10 +50,12 @@ class BatchReader {
 
   // The data of the next planned files, at most `maxFiles` of them (at
   // least 1): `*data` points at `*bytes` bytes, their contents back to back,
-  // valid until the next call. Returns how many files that is; 0 when the
-  // next file could not be read as planned, which is then passed over for
-  // the consumer to read the ordinary way.
-  virtual std::size_t Take(std::size_t maxFiles, const char** data, std::size_t* bytes) = 0;
+  // valid until the next call, and `*files` is how many files that is; 0
+  // when the next file could not be read as planned, which is then passed
+  // over for the consumer to read the ordinary way. Fails when a thread
+  // that reads ahead was stopped by an exception (out of memory, say).
+  virtual Status Take(std::size_t maxFiles, const char** data, std::size_t* bytes,
+                      std::size_t* files) = 0;
 };
 
 }  // namespace quarrion::host

@@ -19,6 +19,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,6 +30,7 @@
 
 #include "host/batch_io.h"
 #include "host/host.h"
+#include "host/host_common.h"
 
 namespace quarrion::host {
 namespace {
@@ -125,6 +127,8 @@ bool SubmitAndReap(io_uring* r, unsigned queued, Take take) {
 
 class RingReader final : public BatchReader {
  public:
+  static constexpr std::string_view kWork = "reading small files ahead";
+
   RingReader(std::vector<BatchSource> files, std::vector<std::unique_ptr<Ring>> rings)
       : files_(std::move(files)) {
     for (std::size_t first = 0; first < files_.size();) {
@@ -139,7 +143,8 @@ class RingReader final : public BatchReader {
       first = end;
     }
     for (Slot& s : slots_) {
-      s.data = std::make_unique_for_overwrite<char[]>(kChunkBytes);
+      // Left uninitialised: every byte is read into before it is used.
+      s.data.reset(new char[kChunkBytes]);
       s.offsets.resize(kChunkFiles + 1);
       s.bad.resize(kChunkFiles);
       s.extra.resize(kChunkFiles);
@@ -159,28 +164,36 @@ class RingReader final : public BatchReader {
     for (std::thread& t : workers_) t.join();
   }
 
-  std::size_t Take(std::size_t maxFiles, const char** data, std::size_t* bytes) override {
+  Status Take(std::size_t maxFiles, const char** data, std::size_t* bytes,
+              std::size_t* files) override {
     *data = nullptr;
     *bytes = 0;
+    *files = 0;
     if (current_ < chunks_.size() && pos_ == chunks_[current_].count) Release();
-    if (current_ >= chunks_.size()) return 0;
+    if (current_ >= chunks_.size()) return Status::Ok();
     Slot& s = slots_[current_ % kSlots];
     if (!haveCurrent_) {
-      std::unique_lock<std::mutex> lock(mu_);
-      cv_.wait(lock, [&] { return s.filled == current_ + 1; });
+      std::exception_ptr failed;
+      {
+        std::unique_lock<std::mutex> lock(mu_);
+        cv_.wait(lock, [&] { return s.filled == current_ + 1 || failed_ != nullptr; });
+        if (s.filled != current_ + 1) failed = failed_;
+      }
+      if (failed) return common::HelperThreadFailed(kWork, failed);
       haveCurrent_ = true;
     }
     const std::size_t count = chunks_[current_].count;
     if (s.bad[pos_]) {
       ++pos_;
-      return 0;
+      return Status::Ok();
     }
     std::size_t n = 0;
     while (n < maxFiles && pos_ + n < count && !s.bad[pos_ + n]) ++n;
     *data = s.data.get() + s.offsets[pos_];
     *bytes = s.offsets[pos_ + n] - s.offsets[pos_];
     pos_ += n;
-    return n;
+    *files = n;
+    return Status::Ok();
   }
 
  private:
@@ -211,7 +224,20 @@ class RingReader final : public BatchReader {
     haveCurrent_ = false;
   }
 
+  // A worker thread. An exception that stops it (out of memory, say) is
+  // kept in failed_, which fails the consumer's next wait.
   void Work(Ring& ring) {
+    try {
+      ReadChunks(ring);
+    } catch (...) {
+      std::lock_guard<std::mutex> lock(mu_);
+      failed_ = std::current_exception();
+    }
+    cv_.notify_all();
+  }
+
+  // Reads chunks in turn while there are chunks to read and buffers free.
+  void ReadChunks(Ring& ring) {
     Worker w(ring);
     for (;;) {
       std::size_t c;
@@ -223,6 +249,7 @@ class RingReader final : public BatchReader {
         c = next_++;
       }
       Slot& s = slots_[c % kSlots];
+      common::ProbeHelperThread(kWork);
       Read(w, c, s);
       {
         std::lock_guard<std::mutex> lock(mu_);
@@ -340,9 +367,10 @@ class RingReader final : public BatchReader {
 
   std::mutex mu_;
   std::condition_variable cv_;
-  std::size_t next_ = 0;      // the next chunk a worker takes; under mu_
-  std::size_t released_ = 0;  // chunks the consumer is done with; under mu_
-  bool stop_ = false;         // under mu_
+  std::size_t next_ = 0;       // the next chunk a worker takes; under mu_
+  std::size_t released_ = 0;   // chunks the consumer is done with; under mu_
+  bool stop_ = false;          // under mu_
+  std::exception_ptr failed_;  // what stopped a worker; under mu_
 
   std::vector<std::thread> workers_;  // last: they start when all is set up
 };

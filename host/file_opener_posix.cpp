@@ -13,14 +13,17 @@
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 #include "host/host.h"
+#include "host/host_common.h"
 #include "host/posix_io.h"
 
 namespace quarrion::host {
@@ -36,6 +39,7 @@ int OpenInFolder(const std::string& native, std::string* folder, int* folderFd) 
   const std::string_view in(native.data(), slash);
   if (in != *folder) {
     if (*folderFd >= 0) ::close(*folderFd);
+    *folderFd = -1;
     folder->assign(in);
 #if defined(O_PATH)
     // A folder that may be searched but not listed still opens this way.
@@ -64,11 +68,15 @@ void CloseAll(std::vector<int>* fds) {
 // opened and has not closed yet, wherever that is (its own folder, its
 // batch, ready, taken by the copy or given back), and opens no more while
 // that count is at `bound`. A file the thread could not open is opened again
-// by Open, which then gives the reason.
+// by Open, which then gives the reason. An exception that stops the thread
+// (out of memory, say) fails the Open of the first file it did not hand over.
 struct FileOpener::Ahead {
   static constexpr std::size_t kBatch = 16;
   // Next(): the plan ended; Open opens the file itself.
   static constexpr int kEnded = -2;
+  // Next(): the thread failed (`failed`); so does Open.
+  static constexpr int kFailed = -3;
+  static constexpr std::string_view kWork = "opening files ahead";
 
   Ahead(std::vector<const std::string*> planned, std::size_t most)
       : paths(std::move(planned)),
@@ -101,36 +109,60 @@ struct FileOpener::Ahead {
     }
   }
 
+  // The thread: opens the planned files, and ends as finished, with the
+  // exception that stopped it in `failed` (out of memory, say).
   void Run() {
     std::string folder;
     int folderFd = -1;
-    std::size_t held = 0;  // descriptors opened here and not closed yet
     std::vector<int> opened;
     std::vector<int> closing;
-    for (std::size_t i = 0; i < paths.size() && !stop.load(std::memory_order_relaxed); ++i) {
-      // Room for the file and a folder of its own.
-      while (held + 2 > bound) {
-        if (!WaitForReturns(&opened, &closing)) break;
-        held -= closing.size();
-        CloseAll(&closing);
-      }
-      if (held + 2 > bound) break;
-      const int heldFolder = folderFd;
-      const int fd = OpenInFolder(NativePath(*paths[i]), &folder, &folderFd);
-      held = held - (heldFolder >= 0 ? 1 : 0) + (folderFd >= 0 ? 1 : 0) + (fd >= 0 ? 1 : 0);
-      opened.push_back(fd);
-      if (opened.size() >= batch || i + 1 == paths.size()) {
-        Publish(&opened, &closing);
-        held -= closing.size();
-        CloseAll(&closing);
-      }
+    std::exception_ptr thrown;
+    try {
+      OpenPlanned(&folder, &folderFd, &opened, &closing);
+    } catch (...) {
+      thrown = std::current_exception();
     }
     if (folderFd >= 0) ::close(folderFd);
     CloseAll(&closing);
     std::lock_guard<std::mutex> lock(mu);
-    ready.insert(ready.end(), opened.begin(), opened.end());
+    if (thrown) {
+      CloseAll(&opened);
+      failed = thrown;
+    }
     finished = true;
     cv.notify_all();
+  }
+
+  // Opens the planned files in turn, handing them over in batches, and
+  // hands over the last batch; `*folder` and the descriptors are the
+  // caller's, to close whatever happens.
+  void OpenPlanned(std::string* folder, int* folderFd, std::vector<int>* opened,
+                   std::vector<int>* closing) {
+    std::size_t held = 0;  // descriptors opened here and not closed yet
+    for (std::size_t i = 0; i < paths.size() && !stop.load(std::memory_order_relaxed); ++i) {
+      common::ProbeHelperThread(kWork);
+      // Room for the file and a folder of its own.
+      while (held + 2 > bound) {
+        if (!WaitForReturns(opened, closing)) break;
+        held -= closing->size();
+        CloseAll(closing);
+      }
+      if (held + 2 > bound) break;
+      const int heldFolder = *folderFd;
+      // Room first, so that a descriptor is never opened and then lost.
+      opened->reserve(opened->size() + 1);
+      const int fd = OpenInFolder(NativePath(*paths[i]), folder, folderFd);
+      held = held - (heldFolder >= 0 ? 1 : 0) + (*folderFd >= 0 ? 1 : 0) + (fd >= 0 ? 1 : 0);
+      opened->push_back(fd);
+      if (opened->size() >= batch || i + 1 == paths.size()) {
+        Publish(opened, closing);
+        held -= closing->size();
+        CloseAll(closing);
+      }
+    }
+    std::lock_guard<std::mutex> lock(mu);
+    ready.insert(ready.end(), opened->begin(), opened->end());
+    opened->clear();
   }
 
   // Hands the files `*opened` to the copy and takes what it gave back into
@@ -182,12 +214,13 @@ struct FileOpener::Ahead {
 
   // The descriptor for the next planned path: -1 when the thread could not
   // open it, kEnded when it opens no more (it finished early, or it waits
-  // for descriptors the copy keeps).
+  // for descriptors the copy keeps), kFailed when an exception stopped it.
   int Next() {
     if (taken.empty()) {
       std::unique_lock<std::mutex> lock(mu);
       HandBack();
       while (ready.empty()) {
+        if (finished && failed) return kFailed;
         if (finished || (producerWaits && done.empty())) return kEnded;
         consumerWaits = true;
         cv.wait(lock);
@@ -216,6 +249,7 @@ struct FileOpener::Ahead {
   std::vector<int> done;  // given back, for the thread to close
   std::atomic<bool> stop{false};
   bool finished = false;
+  std::exception_ptr failed;  // what stopped the thread, when it failed
   bool producerWaits = false;
   bool consumerWaits = false;
   std::thread thread;
@@ -269,6 +303,11 @@ Status FileOpener::Open(const std::string& path, InputFile* file) {
     if (fd >= 0) {
       file->handle_ = fd;
       return Status::Ok();
+    }
+    if (fd == Ahead::kFailed) {
+      const Status why = common::HelperThreadFailed(Ahead::kWork, ahead_->failed);
+      ahead_.reset();
+      return why;
     }
     if (fd == Ahead::kEnded) ahead_.reset();  // out of the planned order, or the thread stopped
   }

@@ -10,14 +10,17 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 #include "host/host.h"
+#include "host/host_common.h"
 #include "host/posix_io.h"
 
 namespace quarrion::host {
@@ -55,8 +58,11 @@ struct StatJob {
 
 // A thread that helps read the statuses of large folders. The lister posts
 // a job and works on it too; the helper joins when it wakes, and the lister
-// waits at the end only while the helper is inside the job.
+// waits at the end only while the helper is inside the job. An exception
+// that ends the helper's part of a job fails the listing.
 struct FolderLister::Helper {
+  static constexpr std::string_view kWork = "reading the statuses of a folder's entries";
+
   Helper() : thread([this] { Loop(); }) {}
 
   ~Helper() {
@@ -79,29 +85,45 @@ struct FolderLister::Helper {
       StatJob* j = job;
       busy = true;
       lock.unlock();
-      j->Work();
+      std::exception_ptr thrown;
+      try {
+        common::ProbeHelperThread(kWork);
+        j->Work();
+      } catch (...) {
+        thrown = std::current_exception();
+      }
       lock.lock();
       busy = false;
+      failed = thrown;
       cv.notify_all();
     }
   }
 
-  void Run(StatJob& j) {
+  // Reads the statuses of `j` on both threads. Fails when the helper's part
+  // ended with an exception, which may have left entries unread.
+  Status Run(StatJob& j) {
     {
       std::lock_guard<std::mutex> lock(mu);
       job = &j;
+      failed = nullptr;
       ++posted;
     }
     cv.notify_all();
     j.Work();
-    std::unique_lock<std::mutex> lock(mu);
-    job = nullptr;
-    cv.wait(lock, [&] { return !busy; });
+    std::exception_ptr thrown;
+    {
+      std::unique_lock<std::mutex> lock(mu);
+      job = nullptr;
+      cv.wait(lock, [&] { return !busy; });
+      thrown = failed;
+    }
+    return thrown ? common::HelperThreadFailed(kWork, thrown) : Status::Ok();
   }
 
   std::mutex mu;
   std::condition_variable cv;
-  StatJob* job = nullptr;  // the open job; guarded by mu, as is the rest
+  StatJob* job = nullptr;     // the open job; guarded by mu, as is the rest
+  std::exception_ptr failed;  // what ended the helper's part of the job
   std::uint64_t posted = 0;
   bool busy = false;
   bool quit = false;
@@ -116,6 +138,7 @@ Status FolderLister::List(const std::string& path, std::vector<FolderEntry>* ent
   constexpr std::size_t kShared = 48;
   entries->clear();
   std::vector<int> flags;
+  Status helped;
   Status listed = posix::EachEntry(
       path,
       [&](int, const struct dirent& e) {
@@ -138,11 +161,12 @@ Status FolderLister::List(const std::string& path, std::vector<FolderEntry>* ent
           }
         }
         if (helper_ != nullptr) {
-          helper_->Run(job);
+          helped = helper_->Run(job);
         } else {
           job.Work();
         }
       });
+  if (listed.ok() && !helped.ok()) listed = Status::Error(helped.code, path, helped.reason);
   if (!listed.ok()) entries->clear();
   return listed;
 }

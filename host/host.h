@@ -72,7 +72,8 @@ struct FolderEntry {
 // without "." and "..", hidden entries included, with the status of
 // every entry, read while the folder is open (relative to it, where the host
 // can), so a walk needs no look at the entries by their whole paths. Where
-// the host can, the statuses of a large folder are read by two threads.
+// the host can, the statuses of a large folder are read by two threads; an
+// exception that ends the second one's part fails the listing.
 class FolderLister {
  public:
   FolderLister();
@@ -159,6 +160,8 @@ class FileOpener {
   // limit on open files. 0 where no files are opened ahead.
   static std::size_t MostOpenAhead();
 
+  // Fails with the reason the file cannot be opened, or when the thread
+  // that opens files ahead was stopped by an exception (out of memory, say).
   Status Open(const std::string& path, InputFile* file);
 
   // Closes a file opened here; where files are opened ahead, their thread
@@ -197,6 +200,10 @@ class AtomicOutputFile {
   AtomicOutputFile& operator=(const AtomicOutputFile&) = delete;
 
   // Writes the file at the path `target`; a file it replaces keeps its mode.
+  // Where `target` is a symbolic link (on POSIX), the file at the end of its
+  // chain of links is written, through a temporary file beside it, and the
+  // link stays as it is. Fails, making nothing, when the interruption
+  // handlers could not remove the temporary file (RemoveOnInterrupt::Set).
   Status Create(const std::string& target);
 
   // Writes the file `name`, one plain name, directly in `folder`, which must

@@ -2,6 +2,8 @@
 #include "host/host_common.h"
 
 #include <chrono>
+#include <exception>
+#include <new>
 #include <random>
 #include <utility>
 
@@ -53,6 +55,22 @@ Status common::CheckCopied(const InputFile& src, std::int64_t done, std::int64_t
         "holds more than " + std::to_string(length) + " bytes (changed since it was added?)");
   }
   return Status::Ok();
+}
+
+std::atomic<void (*)(std::string_view)> common::gHelperThreadProbe{nullptr};
+
+Status common::HelperThreadFailed(std::string_view work, const std::exception_ptr& e) {
+  std::string why = std::string(work) + " failed: ";
+  try {
+    std::rethrow_exception(e);
+  } catch (const std::bad_alloc&) {
+    why += "out of memory";
+  } catch (const std::exception& e) {
+    why += e.what();
+  } catch (...) {
+    why += "an unknown exception";
+  }
+  return Status::Error(Code::kIoError, "", why);
 }
 
 // ---- InputFile -------------------------------------------------------------

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <string>
 
 namespace quarrion::host {
 namespace {
@@ -50,19 +51,22 @@ void Publish(Slot& slot, std::intptr_t folder, std::string_view name) {
 
 }  // namespace
 
-bool RemoveOnInterrupt::Set(std::intptr_t folder, std::string_view name) {
+Status RemoveOnInterrupt::Set(std::intptr_t folder, std::string_view name) {
   if (name.empty() || name.size() >= kNameRoom || name.find('\0') != std::string_view::npos) {
     Clear();
-    return false;
+    return Status::Error(Code::kIoError, std::string(name),
+                         name.size() >= kNameRoom ? "path too long" : "not a usable file name");
   }
   if (slot_ < 0) {
     for (int i = 0; i < kSlots && slot_ < 0; ++i) {
       if (!gSlots[i].taken.exchange(true, std::memory_order_acquire)) slot_ = i;
     }
-    if (slot_ < 0) return false;
+    if (slot_ < 0) {
+      return Status::Error(Code::kIoError, std::string(name), "too many files written at once");
+    }
   }
   Publish(gSlots[slot_], folder, name);
-  return true;
+  return Status::Ok();
 }
 
 void RemoveOnInterrupt::Clear() {

@@ -1,8 +1,8 @@
 // Temporary files that an interruption removes. Whoever writes a file under
 // a temporary name registers that name here for as long as the file exists;
-// when the program is interrupted (SIGINT, SIGTERM or SIGHUP on POSIX;
-// Ctrl-C, Ctrl-Break or the console closing on Windows), the handler that
-// main installs removes every registered file and ends the program with
+// when the program is interrupted (SIGINT, SIGTERM, SIGHUP or SIGPIPE on
+// POSIX; Ctrl-C, Ctrl-Break or the console closing on Windows), the handler
+// that main installs removes every registered file and ends the program with
 // status 128 + the signal number. No temporary file is left behind, and
 // every target keeps what it held.
 //
@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+
+#include "host/status.h"
 
 namespace quarrion::host {
 
@@ -33,9 +35,10 @@ class RemoveOnInterrupt {
 
   // Registers `name` in the open folder `folder` (a descriptor; POSIX
   // only), or the path `name` with kNoFolder, in place of what this object
-  // registered before. False when every entry of the table is taken or the
-  // name does not fit one: that file is then left on an interruption.
-  bool Set(std::intptr_t folder, std::string_view name);
+  // registered before. Fails (naming `name`) when every entry of the table
+  // is taken or the name does not fit one; the file must then not be made,
+  // since an interruption would leave it.
+  [[nodiscard]] Status Set(std::intptr_t folder, std::string_view name);
 
   // Ends the registration.
   void Clear();
@@ -77,7 +80,10 @@ class InterruptsHeldInRuns {
 };
 
 // Installs the handlers of the interruptions named above. Called once, by
-// main, before anything is written.
+// main, before anything is written. It also ignores SIGXFSZ (POSIX), so that
+// a write beyond the limit on file sizes (ulimit -f) fails with EFBIG, which
+// the writer reports and cleans up after, instead of ending the program on
+// the spot with its output half-written.
 void InstallInterruptHandlers();
 
 // Removes every registered file, now. What the handlers do before the

@@ -1,7 +1,8 @@
-// Interruptions on POSIX: SIGINT, SIGTERM and SIGHUP remove the registered
-// temporary files and end the program with 128 + the signal number. The
-// handler calls nothing but unlink, unlinkat and _exit, all safe in a
-// signal handler; it may run on any thread, and _exit ends them all.
+// Interruptions on POSIX: SIGINT, SIGTERM, SIGHUP and SIGPIPE (a reader of
+// the output that went away, as `quarrion ... | head` does) remove the
+// registered temporary files and end the program with 128 + the signal
+// number. The handler calls nothing but unlink, unlinkat and _exit, all safe
+// in a signal handler; it may run on any thread, and _exit ends them all.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -12,7 +13,7 @@
 namespace quarrion::host {
 namespace {
 
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 void OnInterrupt(int sig) {
   RemoveRegisteredFiles();
@@ -66,6 +67,10 @@ void InstallInterruptHandlers() {
     if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
     ::sigaction(sig, &action, nullptr);
   }
+  // A write past the limit on file sizes then fails with EFBIG, like a full
+  // disk, and the output is removed; the signal would end the program with
+  // its output left behind, cut short.
+  ::signal(SIGXFSZ, SIG_IGN);
 }
 
 }  // namespace quarrion::host

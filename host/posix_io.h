@@ -38,7 +38,7 @@ inline std::string Reason(int e) {
     case ENOSPC:
       return "no space left on the device";
     case EFBIG:
-      return "file too large for the device";
+      return "file too large for the file system or the file size limit";
     case EDQUOT:
       return "disk quota exceeded";
     case ELOOP:

@@ -83,7 +83,8 @@ Status DiskFiles::Copy(std::size_t i, host::AtomicOutputFile& out, std::size_t* 
   }
   const char* data = nullptr;
   std::size_t bytes = 0;
-  const std::size_t taken = batch_->Take(runEnd_ - i, &data, &bytes);
+  std::size_t taken = 0;
+  if (Status s = batch_->Take(runEnd_ - i, &data, &bytes, &taken); !s.ok()) return s;
   if (taken == 0) return CopyDiskFile(files_[i], unplanned_, out);  // says why, or copies it
   *count = taken;
   return out.Write(data, bytes);

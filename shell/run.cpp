@@ -7,6 +7,38 @@
 #include "shell/options.h"
 
 namespace quarrion {
+namespace {
+
+// Runs the chosen mode and returns its exit status.
+int RunMode(Mode mode, const StartupOptions& options, Console& console) {
+  BuildList list;
+  switch (mode) {
+    case Mode::kVersion:
+      PrintVersion(console.out);
+      return 0;
+    case Mode::kInteractive:
+      return InteractiveLoop(list, console, options.build);
+    case Mode::kList:
+      return RunListArchive(options, console);
+    case Mode::kVerify:
+      return RunVerifyArchive(options, console);
+    case Mode::kExtract:
+      return RunExtractArchive(options, console);
+    case Mode::kDiff:
+      return RunDiffArchives(options, console);
+    case Mode::kDeleteList:
+      return RunDeleteList(options, console);
+    case Mode::kRelationalBuild:
+      return RunRelationalBuild(options, list, console);
+    case Mode::kMakeConfig:
+      return RunMakeConfig(options, list, console);
+    case Mode::kDefaultBuild:
+      return RunDefaultBuild(options, list, console);
+  }
+  return 1;
+}
+
+}  // namespace
 
 int RunQuarrion(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
                 std::ostream& err, const std::optional<std::string>& sourceDateEpoch) {
@@ -31,31 +63,14 @@ int RunQuarrion(const std::vector<std::string>& args, std::istream& in, std::ost
   }
   // The version is the whole output; every other mode starts with a banner.
   if (mode != Mode::kVersion) PrintBanner(out, options.given == 0);
-  BuildList list;
-  switch (mode) {
-    case Mode::kVersion:
-      PrintVersion(out);
-      return 0;
-    case Mode::kInteractive:
-      return InteractiveLoop(list, console, options.build);
-    case Mode::kList:
-      return RunListArchive(options, console);
-    case Mode::kVerify:
-      return RunVerifyArchive(options, console);
-    case Mode::kExtract:
-      return RunExtractArchive(options, console);
-    case Mode::kDiff:
-      return RunDiffArchives(options, console);
-    case Mode::kDeleteList:
-      return RunDeleteList(options, console);
-    case Mode::kRelationalBuild:
-      return RunRelationalBuild(options, list, console);
-    case Mode::kMakeConfig:
-      return RunMakeConfig(options, list, console);
-    case Mode::kDefaultBuild:
-      return RunDefaultBuild(options, list, console);
-  }
-  return 1;
+  const int status = RunMode(mode, options, console);
+  // A reader of standard output that went away ends the program by SIGPIPE
+  // (host/interrupt.h). Where that signal is ignored (some wrappers leave it
+  // so), the writes fail instead, and a run whose output was lost does not
+  // end as a success: status 1, or -diff's 2 (trouble).
+  if (out.flush()) return status;
+  console.Error("could not write to standard output");
+  return mode == Mode::kDiff ? 2 : 1;
 }
 
 }  // namespace quarrion

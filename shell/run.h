@@ -19,6 +19,8 @@ namespace quarrion {
 //   -diff: 0 the archives hold the same files, 1 they differ, 2 trouble (an
 //      archive cannot be read, the patch cannot be written, or an -only
 //      pattern matched no file).
+// A run whose standard output could not be written (its reader went away,
+// with SIGPIPE ignored) ends with 1, or -diff's 2.
 // And 128 + N when signal N interrupted the run: the handler that main
 // installs ends it so (host/interrupt.h).
 int RunQuarrion(const std::vector<std::string>& args, std::istream& in, std::ostream& out,

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/coverage.h"
@@ -20,6 +23,8 @@
 
 namespace quarrion {
 namespace {
+
+namespace fs = std::filesystem;
 
 // A backslash separates folders; a FIFO is refused without blocking on it,
 // and a listing reads the status of every entry, through links.
@@ -181,6 +186,72 @@ TEST(AtomicOutputFileTest, InAFolderReplacesOnlyWhatWasWrittenWhole) {
   EXPECT_EQ(out.Create(folder, "..").code, Code::kBadFolder);
   EXPECT_EQ(testing::ListTree(dir.Join("out")), (std::vector<std::string>{"a.bin", "new.bin"}));
 }
+
+// With every entry of the interruption registry taken, no output file is
+// made at all, neither a temporary one nor one at its name: an interruption
+// could not remove it.
+TEST(AtomicOutputFileTest, NoFileIsMadeThatAnInterruptionCouldNotRemove) {
+  testing::TempDir dir;
+  host::ExtractFolder folder;
+  ASSERT_TRUE(folder.OpenRoot(dir.Join("out")).ok());
+  std::vector<std::unique_ptr<host::RemoveOnInterrupt>> taken;
+  for (Status s; s.ok() && taken.size() < 1000;) {
+    taken.push_back(std::make_unique<host::RemoveOnInterrupt>());
+    s = taken.back()->Set(host::RemoveOnInterrupt::kNoFolder,
+                          dir.Join("none" + std::to_string(taken.size())));
+  }
+  host::AtomicOutputFile out;
+  Status why = out.Create(dir.Join("out/a.vp"));
+  EXPECT_EQ(why.Message(), dir.Join("out/a.vp") + ": too many files written at once");
+  EXPECT_FALSE(out.Create(folder, "b.bin").ok());
+  EXPECT_EQ(testing::ListTree(dir.Join("out")), std::vector<std::string>{});
+  taken.clear();
+  EXPECT_TRUE(out.Create(folder, "b.bin").ok());
+}
+
+#if !defined(_WIN32)
+// A target that is a symbolic link is written through: the file at the end
+// of its chain of links (each relative link read from its own folder) gets
+// the new bytes, or is made where the chain ends at nothing, and every link
+// stays as it was; nothing else is left in either folder.
+TEST(AtomicOutputFileTest, ATargetThatIsALinkIsWrittenThroughAndStaysALink) {
+  struct Case {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> links;  // link, what it holds
+    std::string written;
+  };
+  const Case cases[] = {
+      {"relative", {{"out/current.vp", "../real/a.vp"}}, "real/a.vp"},
+      {"absolute", {{"out/current.vp", "/"}}, "real/a.vp"},  // "/": the absolute path of `written`
+      {"a chain", {{"out/current.vp", "next.vp"}, {"out/next.vp", "../real/a.vp"}}, "real/a.vp"},
+      {"ending at nothing", {{"out/current.vp", "../real/new.vp"}}, "real/new.vp"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::TempDir dir;
+    testing::WriteFile(dir.Join("real/a.vp"), "old");
+    fs::create_directory(dir.Join("out"));
+    std::vector<std::string> tree = {"out", "real", "real/a.vp"};
+    for (const auto& [link, to] : c.links) {
+      const std::string held = to == "/" ? dir.Join(c.written) : to;
+      ASSERT_EQ(::symlink(held.c_str(), dir.Join(link).c_str()), 0) << link;
+      tree.push_back(link);
+    }
+    if (c.written != "real/a.vp") tree.push_back(c.written);
+    std::sort(tree.begin(), tree.end());
+
+    host::AtomicOutputFile out;
+    ASSERT_TRUE(out.Create(dir.Join("out/current.vp")).ok());
+    ASSERT_TRUE(out.Write("new").ok());
+    ASSERT_TRUE(out.Commit().ok());
+    EXPECT_EQ(testing::ReadFile(dir.Join(c.written)), "new");
+    EXPECT_EQ(testing::ListTree(dir.path()), tree);
+    for (const auto& [link, to] : c.links) {
+      EXPECT_EQ(fs::read_symlink(dir.Join(link)).string(), to == "/" ? dir.Join(c.written) : to);
+    }
+  }
+}
+#endif
 
 // FileOpener: files opened ahead on a thread of their own arrive right, in
 // the planned order or out of it, and the thread never holds more

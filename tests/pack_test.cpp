@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <iterator>
+#include <new>
 #include <random>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "host/batch_io.h"
 #include "host/host.h"
+#include "host/host_common.h"
 #include "pack/layout.h"
 #include "pack/writer.h"
 #include "test_util.h"
@@ -436,6 +440,58 @@ TEST_F(WriterTest, FullDiskFailsAndKeepsTheOldArchive) {
     const Status why = Failed(files);
     EXPECT_EQ(why.code, Code::kIoError) << why.Message();
     EXPECT_NE(why.Message().find(target_), std::string::npos) << why.Message();
+  }
+}
+
+// While it lives, the helper thread doing `work` throws bad_alloc.
+class HelperThreadThrows {
+ public:
+  explicit HelperThreadThrows(std::string_view work) {
+    work_ = work;
+    host::common::gHelperThreadProbe = &Probe;
+  }
+  ~HelperThreadThrows() { host::common::gHelperThreadProbe = nullptr; }
+
+ private:
+  static void Probe(std::string_view work) {
+    if (work == work_) throw std::bad_alloc();
+  }
+  static inline std::string_view work_;
+};
+
+// A helper thread stopped by an exception fails what it served, with the
+// reason, instead of ending the program: the write (keeping the old archive,
+// leaving no temporary file) or the listing.
+TEST_F(WriterTest, AHelperThreadThatThrowsFailsTheWriteOrTheListing) {
+  std::vector<FileRecord> files;
+  for (int i = 0; i < 100; ++i) files.push_back(Disk("data", "f" + std::to_string(i), 10, 'f'));
+  const std::string many = dir_.Join("src/data");
+  struct Case {
+    std::string_view work;
+    bool portable;  // small files read one by one, opened ahead
+    std::string message;
+  };
+  const Case cases[] = {
+      {"reading small files ahead", false, "reading small files ahead failed: out of memory"},
+      {"opening files ahead", true, "opening files ahead failed: out of memory"},
+      {"reading the statuses of a folder's entries", true,
+       many + ": reading the statuses of a folder's entries failed: out of memory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.work);
+    testing::IoPath path(c.portable);
+    if (!c.portable && host::BatchIoName() != std::string("io_uring")) continue;
+    HelperThreadThrows throws(c.work);
+    Status why;
+    if (c.work.rfind("reading the statuses", 0) == 0) {
+      // The lister does not wait for its helper: list until it joined.
+      host::FolderLister lister;
+      std::vector<host::FolderEntry> entries;
+      for (int i = 0; i < 1000 && why.ok(); ++i) why = lister.List(many, &entries);
+    } else {
+      why = Failed(files);
+    }
+    EXPECT_EQ(why.Message(), c.message);
   }
 }
 #endif

@@ -135,7 +135,8 @@ void SetMTime(const std::string& path, std::int64_t seconds) {
 std::vector<std::string> ListTree(const std::string& dir) {
   std::vector<std::string> out;
   for (auto& e : fs::recursive_directory_iterator(Path(dir))) {
-    out.push_back(Utf8(fs::relative(e.path(), Path(dir)).generic_u8string()));
+    // Lexically: a symbolic link is listed as itself, not as what it leads to.
+    out.push_back(Utf8(e.path().lexically_relative(Path(dir)).generic_u8string()));
   }
   std::sort(out.begin(), out.end());
   return out;
@@ -201,9 +202,16 @@ int Run(const std::vector<std::string>& args, const TempDir& io, const std::stri
 
 namespace {
 
+// The limits and signals a program is started with.
+struct Setup {
+  int openFiles = 0;
+  std::int64_t fileBytes = 0;
+  bool pipeIgnored = false;
+};
+
 // Forks and runs the built quarrion on the standard streams given, in `cwd`.
 int Spawn(const std::vector<std::string>& args, const std::string& in, const std::string& out,
-          const std::string& err, int openFiles, const std::string& cwd) {
+          const std::string& err, const Setup& setup, const std::string& cwd) {
   // Everything the child needs is made before the fork: after it, only
   // calls that are safe in a copy of a threaded process.
   std::vector<std::string> words{QUARRION_BINARY};
@@ -211,34 +219,44 @@ int Spawn(const std::vector<std::string>& args, const std::string& in, const std
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
+  int pipeEnds[2] = {-1, -1};
+  if (out.empty() && ::pipe(pipeEnds) == 0) ::close(pipeEnds[0]);
   const pid_t pid = ::fork();
-  if (pid != 0) return static_cast<int>(pid);
+  if (pid != 0) {
+    if (pipeEnds[1] >= 0) ::close(pipeEnds[1]);
+    return static_cast<int>(pid);
+  }
   const int i = ::open(in.c_str(), O_RDONLY);
-  const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int o = out.empty() ? pipeEnds[1] : ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (i < 0 || o < 0 || e < 0 || ::dup2(i, 0) < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0 ||
       (!cwd.empty() && ::chdir(cwd.c_str()) != 0)) {
     ::_exit(127);
   }
   for (int fd = 3; fd < 1024; ++fd) ::close(fd);  // nothing else of this process
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::signal(sig, SIG_DFL);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ}) ::signal(sig, SIG_DFL);
+  if (setup.pipeIgnored) ::signal(SIGPIPE, SIG_IGN);
   struct rlimit limit;
-  limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(openFiles);
-  if (openFiles > 0 && ::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(127);
+  limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(setup.openFiles);
+  if (setup.openFiles > 0 && ::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(127);
+  limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(setup.fileBytes);
+  if (setup.fileBytes > 0 && ::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(127);
   ::execv(argv[0], argv.data());
   ::_exit(127);
 }
 
 // The exit status of the program run with its standard streams on the files.
 int Run(const std::vector<std::string>& args, const TempDir& io, const std::string& cwd) {
-  return WaitQuarrionBinary(Spawn(args, io.Join("in"), io.Join("out"), io.Join("err"), 0, cwd));
+  return WaitQuarrionBinary(
+      Spawn(args, io.Join("in"), io.Join("out"), io.Join("err"), Setup{}, cwd));
 }
 
 }  // namespace
 
 int StartQuarrionBinary(const std::vector<std::string>& args, const std::string& out,
-                        const std::string& err, int openFiles) {
-  return Spawn(args, "/dev/null", out, err, openFiles, "");
+                        const std::string& err, int openFiles, std::int64_t fileBytes,
+                        bool pipeIgnored) {
+  return Spawn(args, "/dev/null", out, err, Setup{openFiles, fileBytes, pipeIgnored}, "");
 }
 
 int WaitQuarrionBinary(int pid) {

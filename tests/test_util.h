@@ -86,10 +86,13 @@ RunResult RunQuarrionInProcess(const std::vector<std::string>& args, const std::
 #if !defined(_WIN32)
 // Starts the built quarrion with `args` and returns at once with its process
 // id: standard input empty, standard output and error into the files `out`
-// and `err`, SIGINT, SIGTERM and SIGHUP at their defaults whatever this
-// process ignores, and at most `openFiles` descriptors when that is not 0.
+// and `err` (`out` empty: a pipe whose reading end is closed), every signal
+// it handles or ignores at its default whatever this process does (SIGPIPE
+// ignored with `pipeIgnored`), at most `openFiles` descriptors and files of
+// at most `fileBytes` bytes (ulimit -f) when those are not 0.
 int StartQuarrionBinary(const std::vector<std::string>& args, const std::string& out,
-                        const std::string& err, int openFiles = 0);
+                        const std::string& err, int openFiles = 0, std::int64_t fileBytes = 0,
+                        bool pipeIgnored = false);
 // Waits for a process started so; its exit status, or -1 when a signal ended it.
 int WaitQuarrionBinary(int pid);
 
