@@ -230,8 +230,11 @@ int RunDiffArchives(const StartupOptions& options, Console& console) {
     // Both archives are closed again before the patch may replace one.
     VpReader oldReader, newReader;
     ArchiveFiles oldFiles, newFiles;
-    if (!OpenArchive(options.diffOld, &oldReader, console) ||
-        !OpenArchive(options.diffNew, &newReader, console) ||
+    // Bytes after a directory are told, but do not change what the
+    // comparison finds: its status says whether the files differ.
+    Warnings told{console.out, console.err};
+    if (!OpenArchive(options.diffOld, &oldReader, console, told) ||
+        !OpenArchive(options.diffNew, &newReader, console, told) ||
         !CollectFiles(oldReader, options.diffOld, selection, console, &oldFiles) ||
         !CollectFiles(newReader, options.diffNew, selection, console, &newFiles)) {
       return kTrouble;

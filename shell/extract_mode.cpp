@@ -219,7 +219,8 @@ int RunExtractArchive(const StartupOptions& options, Console& console) {
   Selection selection;
   if (!selection.Compile(options.onlyPatterns, console)) return 1;
   VpReader reader;
-  if (!OpenArchive(options.archiveFile, &reader, console)) return 1;
+  Warnings warnings{console.out, console.err};
+  if (!OpenArchive(options.archiveFile, &reader, console, warnings)) return 1;
   host::ExtractFolder root;
   if (Status why = root.OpenRoot(options.extractDir); !why.ok()) {
     console.Error(Failure("cannot extract into", options.extractDir, why));
@@ -237,7 +238,6 @@ int RunExtractArchive(const StartupOptions& options, Console& console) {
     console.Error("not everything was extracted: " + std::to_string(extraction.refused()) +
                   " refused, " + std::to_string(extraction.failed()) + " failed");
   }
-  Warnings warnings{console.out, console.err};
   selection.WarnUnmatched(warnings);
   return extraction.refused() > 0 || extraction.failed() > 0 || warnings.count > 0 ? 1 : 0;
 }

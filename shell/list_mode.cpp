@@ -21,8 +21,8 @@ int RunListArchive(const StartupOptions& options, Console& console) {
   Selection selection;
   if (!selection.Compile(options.onlyPatterns, console)) return 1;
   VpReader reader;
-  if (!OpenArchive(options.archiveFile, &reader, console)) return 1;
   Warnings warnings{console.out, console.err};
+  if (!OpenArchive(options.archiveFile, &reader, console, warnings)) return 1;
   FolderWalk walk;
   std::int64_t files = 0;
   std::int64_t bytes = 0;

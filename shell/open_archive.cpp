@@ -5,14 +5,20 @@
 
 namespace quarrion {
 
-bool OpenArchive(const std::string& path, VpReader* reader, Console& console) {
+bool OpenArchive(const std::string& path, VpReader* reader, Console& console, Warnings& warnings) {
   Status why = reader->Open(path);
   if (why.ok()) {
     const ArchiveFindings& findings = reader->findings();
+    const bool whole = findings.DirectoryWhole();
     for (std::size_t i = 0; i < findings.wholeFile; ++i) {
-      console.Error(path + ": " + findings.problems[i]);
+      const std::string text = path + ": " + findings.problems[i];
+      if (whole) {
+        warnings.Add(text);
+      } else {
+        console.Error(text);
+      }
     }
-    return findings.wholeFile == 0;
+    return whole;
   }
   if (why.code != Code::kNotVpArchive) {
     console.Error(Failure("cannot open archive", path, why));

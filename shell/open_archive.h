@@ -16,8 +16,10 @@ namespace quarrion {
 // Opens `path` into `reader`. Prints the error and returns false when it
 // cannot be opened, is not a VP archive (saying what it begins with), or
 // has a problem as a whole that -verify reports (each in -verify's words):
-// a directory cut short or out of place is not read at all.
-bool OpenArchive(const std::string& path, VpReader* reader, Console& console);
+// a directory cut short or out of place is not read at all. Bytes after the
+// directory leave every entry whole: they are a counted warning, and the
+// archive is read.
+bool OpenArchive(const std::string& path, VpReader* reader, Console& console, Warnings& warnings);
 
 // Why a walk over an archive's directory leaves entry `i`, at `path`, alone,
 // in -verify's words ("entry 9 (data\x): the data overlap ..."); "" when it

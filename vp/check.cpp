@@ -263,6 +263,7 @@ std::int64_t DirectoryCheck::Impl::EntriesToRead(const VpHeader& header) {
       after > 0) {
     Problem("the file holds " + Counted(after, "byte", "bytes") +
             " after the last directory entry");
+    findings_.bytesAfterDirectory = true;
   }
   return count;
 }

@@ -34,6 +34,10 @@ struct ArchiveFindings {
   std::vector<std::string> problems;
   // How many of the first problems are those of the file as a whole.
   std::size_t wholeFile = 0;
+  // Whether the last of them is bytes after the directory, which leave the
+  // directory and every entry whole: such an archive is still read, with a
+  // warning, where any other problem of the file as a whole refuses it.
+  bool bytesAfterDirectory = false;
   // Every entry refused, in directory order.
   std::vector<EntryRefusal> refused;
   std::int64_t files = 0;  // file entries
@@ -41,6 +45,9 @@ struct ArchiveFindings {
 
   // Why entry `entry` may not be used; null when it may.
   const EntryRefusal* Refusal(std::size_t entry) const;
+  // True when the directory can be read whole: no problem of the file as a
+  // whole but bytes after the directory.
+  bool DirectoryWhole() const { return wholeFile == (bytesAfterDirectory ? 1u : 0u); }
   // The problems of the file as a whole.
   std::vector<std::string> WholeFileProblems() const {
     return {problems.begin(), problems.begin() + static_cast<std::ptrdiff_t>(wholeFile)};
