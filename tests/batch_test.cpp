@@ -119,51 +119,36 @@ TEST_F(BatchTest, EmptyListsWriteAnEmptyArchiveWithAWarning) {
   EXPECT_EQ(r.out, kShortBanner + out + " is sound: 0 files, 0 bytes\n");
 }
 
-// Two paths readers cannot tell apart: warned of (see the writer's tests),
-// both packed, exit 1; the default build warns once, -mconfig too.
-TEST_F(BatchTest, PathsThatDifferOnlyInLetterCaseAreWarnedOfAndExitOne) {
-  const std::string pack = dir_.Join("pack.vp");
-  ASSERT_EQ(RunQuarrionBinary({"-dir", Data(), "-o", pack}).status, 0);
-  const std::string cfg = dir_.Join("r.cfg");
-  WriteFile(cfg, "a.tbl\n" + pack + ":a.tbl\ndata\nA.TBL\n" + pack + ":a.tbl\ndata\n");
-  RunResult r = RunQuarrionBinary({"-rconfig", cfg, "-dir", Game(), "-o", dir_.Join("r.vp")});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "quarrion: warning: data\\A.TBL and data\\a.tbl differ only in letter case\n");
-  EXPECT_EQ(ReadFile(dir_.Join("r.vp")).substr(16, 10), "tabletable");
-#if !defined(_WIN32)
-  WriteFile(Data() + "/A.tbl", "other");
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"-dir", Data(), "-o", dir_.Join("d.vp")},
-        {"-dir", Data(), "-mconfig", cfg}}) {
-    r = RunQuarrionBinary(args);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "quarrion: warning: data\\A.tbl and data\\a.tbl differ only in letter case\n");
-  }
-#endif
-}
-
-// What -verify would reject is skipped with a warning by every builder, which
-// writes the rest (exit 1): a file at the path of a folder (no file system
-// holds both; here a reference placed there, and data\MAPS beside the
-// folder data\maps) and a folder whose name begins with ".." (it would read
-// back as an up entry).
-TEST_F(BatchTest, BuildersSkipWhatVerifyWouldRejectAndWriteTheRest) {
+// Every builder warns of what readers could not tell apart and exits 1.
+// What -verify would reject is skipped and the rest written: a file at the
+// path of a folder (no file system holds both; here a reference placed
+// there, and data\MAPS beside the folder data\maps) and a folder whose name
+// begins with ".." (it would read back as an up entry). Two paths that
+// differ only in letter case are both packed (see the writer's tests).
+TEST_F(BatchTest, BuildersWarnOfWhatReadersCannotTellApart) {
   const std::string pack = dir_.Join("pack.vp"), cfg = dir_.Join("r.cfg");
+  const std::string cased = dir_.Join("c.cfg"), casedData = dir_.Join("cased/data");
   const std::string out = dir_.Join("out.vp"), made = dir_.Join("made.cfg");
   ASSERT_EQ(RunQuarrionBinary({"-dir", Data(), "-o", pack}).status, 0);
   WriteFile(cfg, "a.tbl\nx\ndata\nmaps\n" + pack + ":a.tbl\ndata\nc.pof\nx\ndata\\maps\n");
+  WriteFile(cased, "a.tbl\n" + pack + ":a.tbl\ndata\nA.TBL\n" + pack + ":a.tbl\ndata\n");
   const std::string warning = "quarrion: warning: ";
+  const std::string clash = warning + "data\\A.TBL and data\\a.tbl differ only in letter case\n";
   struct Case {
     std::vector<std::string> args;
     std::string input, warnings;
+    std::string data = "";  // the start of the archive's data; "" when -verify checks it
   };
   std::vector<Case> cases = {
       {{"-rconfig", cfg, "-dir", Game(), "-o", out},
        "",
-       warning + "data\\maps: a file and a folder of the same path (data\\maps), skipped\n"}};
+       warning + "data\\maps: a file and a folder of the same path (data\\maps), skipped\n"},
+      {{"-rconfig", cased, "-dir", Game(), "-o", out}, "", clash, "tabletable"}};
 #if !defined(_WIN32)
   WriteFile(Data() + "/..hidden/h.tbl", "h");
   WriteFile(Data() + "/MAPS", "a file");
+  WriteFile(casedData + "/a.tbl", "one");
+  WriteFile(casedData + "/A.TBL", "two");
   const std::string tree =
       warning + Data() + testing::kBelow +
       "..hidden: folder name \"..hidden\" begins with \"..\", skipped\n" + warning +
@@ -172,14 +157,20 @@ TEST_F(BatchTest, BuildersSkipWhatVerifyWouldRejectAndWriteTheRest) {
   cases.push_back({{"-oldinterface"}, "im " + Data() + "\nwr " + out + "\nqu\n", tree});
   cases.push_back({{"-dir", Data(), "-mconfig", made}, "", tree});
   cases.push_back({{"-rconfig", made, "-dir", Game(), "-o", out}, "", ""});
+  cases.push_back({{"-dir", casedData, "-o", out}, "", clash, "twoone"});
+  cases.push_back({{"-dir", casedData, "-mconfig", made}, "", clash});
 #endif
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.args[0]);
+    SCOPED_TRACE(c.args[0] + " " + c.args.back());
     std::filesystem::remove(out);
     RunResult r = RunQuarrionBinary(c.args, c.input);
     EXPECT_EQ(r.status, c.warnings.empty() ? 0 : 1);
     EXPECT_EQ(r.err, c.warnings);
     if (c.args.back() == made) continue;
+    if (!c.data.empty()) {
+      EXPECT_EQ(ReadFile(out).substr(16, c.data.size()), c.data);
+      continue;
+    }
     r = RunQuarrionBinary({"-verify", out});
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find(" is sound: 2 files"), std::string::npos) << r.out;
@@ -263,125 +254,143 @@ TEST_F(BatchTest, ConfigurationsInTheAnsiCodePageStillBuild) {
 }
 #endif
 
-TEST_F(BatchTest, RelationalBuildReferencesAndFailures) {
-  const std::string pack = dir_.Join("pack.vp");
-  ASSERT_EQ(RunQuarrionBinary({"-dir", Data(), "-o", pack}).status, 0);
-  const std::string cfg = dir_.Join("r.cfg");
-  const std::string out = dir_.Join("r.vp");
-  WriteFile(out, "old archive");
-  auto build = [&](const std::string& config, std::vector<std::string> args,
-                   const std::string& target) {
-    WriteFile(cfg, config);
-    args.insert(args.end(), {"-rconfig", cfg, "-o", target});
-    return RunQuarrionBinary(args);
-  };
-  // An empty folder line gives two backslashes in a row; no line end follows.
-  RunResult r =
-      build("c.pof\nx\ndata\\maps\nlost.tbl\nx\n\nc.pof\nx\ndata\\maps\n", {"-dir", Game()}, out);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(r.out.ends_with("Add Failed! File \"" + Game() + "\\\\lost.tbl\" Does Not Exist!"))
-      << r.out;
-  // A refusal for another reason says that reason instead.
-  r = build("a:b.tbl\nx\ndata\n", {"-dir", Game()}, out);
-  EXPECT_TRUE(r.out.ends_with("\\data\\a:b.tbl\" Has A Name That Is Not A Plain Name!")) << r.out;
-  // A doubled backslash makes an empty folder component, which the writer refuses.
-  r = build("a.tbl\nx\ndata\\\\\n", {"-dir", Game()}, out);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("could not write " + out), std::string::npos);
-  EXPECT_EQ(ReadFile(out), "old archive");
-
-  // A byte order mark and a last line without a line end are read; an entry
-  // the file ends within is warned of, naming its line, and the rest built.
-  r = build(
-      "\xEF\xBB\xBF"
-      "a.tbl\nx\ndata\nc.pof\nx\ndata\\maps",
-      {"-dir", Game()}, out);
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(ReadFile(out).substr(16, 16), "tablemodel bytes");
-  r = build("a.tbl\nx\ndata\nc.pof\nx\n", {"-dir", Game()}, out);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "quarrion: warning: " + cfg +
-                       ", line 4: the file ends within the entry that begins there (2 of its 3 "
-                       "lines), which is not used\n");
-  EXPECT_EQ(ReadFile(out).size(), 16u + 5 + 2 * 44);  // a.tbl alone
-
-  // A reference is kept as written, whatever the base directory.
-  r = build("c.pof\n" + pack + ":c.pof\ndata\\models\n", {"-dir", "/nowhere"}, dir_.Join("k.vp"));
-  ASSERT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(ReadFile(dir_.Join("k.vp")).substr(16, 11), "model bytes");
-  // Moved to the -vppath folder before it is added (".VP:" marks a reference
-  // as ".vp:" does); a failure shows the moved path.
-  std::filesystem::copy_file(pack, dir_.Join("UPPER.VP"));
-  const std::string moved = "c.pof\nd:\\vps\\UPPER.VP:c.pof\ndata\\models\n";
-  r = build(moved, {"-dir", "/x", "-vppath", dir_.path()}, dir_.Join("u.vp"));
-  ASSERT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(ReadFile(dir_.Join("u.vp")), ReadFile(dir_.Join("k.vp")));
-  r = build(moved, {"-vppath", dir_.Join("elsewhere"), "-dir", "/x"}, dir_.Join("f.vp"));
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.out.find("Add Failed! File \"" + dir_.Join("elsewhere") + "\\UPPER.VP:c.pof\""),
-            std::string::npos);
-  EXPECT_FALSE(FileExists(dir_.Join("f.vp")));
-}
-
-// A reference takes the file its inner name names, under the name line's
+// The relational build joins base directory, folder and name lines. A
+// reference takes the file its inner name names, under the name line's
 // name: a bare name the first file of that name (warned of when there are
-// several), a path exactly that file, never a folder. -vppath moves the
-// archive and keeps the inner path; a line without ".vp:" is a reference
-// when it names an archive; a source cut short is warned of and used as far
-// as it goes; an entry -verify reports is refused.
-TEST_F(BatchTest, ReferencesTakeTheFileTheirInnerNameNames) {
+// several), a path exactly that file, never a folder; it is kept as written
+// whatever the base directory. -vppath moves the archive and keeps the inner
+// path; a line without ".vp:" is a reference when it names an archive; a
+// source cut short is warned of and used as far as it goes; an entry -verify
+// reports is refused. A file that cannot be added fails the run and nothing
+// is written; the old archive stays.
+TEST_F(BatchTest, RelationalBuildRows) {
   ArchiveBuilder b;
   b.Folder("data").Folder("a").File("x.tbl", "one").Up().Folder("b").File("x.tbl", "two");
   b.Up().Folder("maps").File("m", "m").Add(testing::Entry(16, 3, "o", 1));
   const std::string pack = dir_.Join("pack.vp");
   WriteFile(pack, b.Bytes());
   WriteFile(dir_.Join("pack.dat"), b.Bytes());
+  WriteFile(dir_.Join("UPPER.VP"), b.Bytes());
   const std::string cut = dir_.Join("cut.vp");
   WriteFile(cut, b.Bytes(2, b.DirOffset(), 20));
+  const std::string cfg = dir_.Join("r.cfg"), out = dir_.Join("r.vp");
+  const std::string game = Game(), vps = dir_.path(), elsewhere = dir_.Join("elsewhere");
   struct Case {
     std::string config;
-    bool vppath;
+    std::vector<std::string> args;  // before -rconfig
     int status;
-    std::string data;  // the archive's data; "" when none is written
-    std::string err;
-    std::string out;  // the end of standard output
+    std::string data;      // the start of the archive's data; "" when none is written
+    std::string err;       // the start of standard error
+    std::string out;       // the end of standard output
+    std::size_t size = 0;  // of the archive, when not 0
   };
   const Case cases[] = {
-      {"x.tbl\n" + pack + ":data\\b\\x.tbl\ndata\n", false, 0, "two", "", ""},
-      {"y.tbl\n" + pack + ":DATA\\A\\X.TBL\ndata\n", false, 0, "one", "", ""},
-      {"x.tbl\n" + pack + ":x.tbl\ndata\n", false, 1, "one",
+      // An empty folder line gives two backslashes in a row; no line end follows.
+      {"c.pof\nx\ndata\\maps\nlost.tbl\nx\n\nc.pof\nx\ndata\\maps\n",
+       {"-dir", game},
+       1,
+       "",
+       "",
+       "Add Failed! File \"" + game + "\\\\lost.tbl\" Does Not Exist!"},
+      {"a:b.tbl\nx\ndata\n",
+       {"-dir", game},
+       1,
+       "",
+       "",
+       "\\data\\a:b.tbl\" Has A Name That Is Not A Plain Name!"},
+      // A doubled backslash makes an empty folder component, which the writer refuses.
+      {"a.tbl\nx\ndata\\\\\n", {"-dir", game}, 1, "", "quarrion: could not write " + out, ""},
+      // A byte order mark and a last line without a line end are read; an
+      // entry the file ends within is warned of, naming its line.
+      {"\xEF\xBB\xBF"
+       "a.tbl\nx\ndata\nc.pof\nx\ndata\\maps",
+       {"-dir", game},
+       0,
+       "tablemodel bytes",
+       "",
+       ""},
+      {"a.tbl\nx\ndata\nc.pof\nx\n",
+       {"-dir", game},
+       1,
+       "table",
+       "quarrion: warning: " + cfg +
+           ", line 4: the file ends within the entry that begins there (2 of its 3 lines), which "
+           "is not used\n",
+       "",
+       16 + 5 + 2 * 44},
+      {"x.tbl\n" + pack + ":data\\b\\x.tbl\ndata\n", {"-dir", "/nowhere"}, 0, "two", "", ""},
+      {"y.tbl\n" + pack + ":DATA\\A\\X.TBL\ndata\n", {"-dir", game}, 0, "one", "", ""},
+      {"x.tbl\n" + pack + ":x.tbl\ndata\n",
+       {"-dir", game},
+       1,
+       "one",
        "quarrion: warning: " + pack +
            ":x.tbl: the archive holds 2 files named \"x.tbl\"; the first, data\\a\\x.tbl, is "
            "used\n",
        ""},
-      {"maps\n" + pack + ":maps\ndata\\other\n", false, 1, "", "",
+      {"maps\n" + pack + ":maps\ndata\\other\n",
+       {"-dir", game},
+       1,
+       "",
+       "",
        "Add Failed! File \"" + pack + ":maps\" Is Not In Its VP Archive!"},
-      {"x.tbl\nd:\\vps\\pack.vp:data\\b\\x.tbl\ndata\n", true, 0, "two", "", ""},
-      {"x.tbl\n" + dir_.Join("pack.dat") + ":data\\b\\x.tbl\ndata\n", false, 0, "two", "", ""},
-      {"x.tbl\n" + cut + ":data\\b\\x.tbl\ndata\n", false, 1, "two",
+      // Moved to the -vppath folder before it is added (".VP:" marks a
+      // reference as ".vp:" does); a failure shows the moved path.
+      {"x.tbl\nd:\\vps\\UPPER.VP:data\\b\\x.tbl\ndata\n",
+       {"-dir", "/x", "-vppath", vps},
+       0,
+       "two",
+       "",
+       ""},
+      {"x.tbl\nd:\\vps\\UPPER.VP:data\\b\\x.tbl\ndata\n",
+       {"-vppath", elsewhere, "-dir", "/x"},
+       1,
+       "",
+       "",
+       "Add Failed! File \"" + elsewhere + "\\UPPER.VP:data\\b\\x.tbl\" Does Not Exist!"},
+      {"x.tbl\n" + dir_.Join("pack.dat") + ":data\\b\\x.tbl\ndata\n",
+       {"-dir", game},
+       0,
+       "two",
+       "",
+       ""},
+      {"x.tbl\n" + cut + ":data\\b\\x.tbl\ndata\n",
+       {"-dir", game},
+       1,
+       "two",
        "quarrion: warning: source archive " + cut +
            ": the header counts 20 entries, but only 10 fit",
        ""},
-      {"o\n" + pack + ":o\ndata\n", false, 1, "", "",
+      {"o\n" + pack + ":o\ndata\n",
+       {"-dir", game},
+       1,
+       "",
+       "",
        "Add Failed! File \"" + pack + ":o\" Is Broken In Its VP Archive!"},
   };
-  const std::string cfg = dir_.Join("r.cfg");
-  const std::string out = dir_.Join("r.vp");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.config);
-    std::filesystem::remove(out);
+    WriteFile(out, "old archive");
     WriteFile(cfg, c.config);
-    std::vector<std::string> args = {"-rconfig", cfg, "-dir", Game(), "-o", out};
-    if (c.vppath) args.insert(args.end(), {"-vppath", dir_.path()});
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"-rconfig", cfg, "-o", out});
     const RunResult r = testing::RunQuarrionInProcess(args);
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.err.substr(0, c.err.size()), c.err);
     EXPECT_TRUE(r.out.ends_with(c.out)) << r.out;
     const std::string written = ReadFile(out);
-    EXPECT_EQ(written.size() > 16 ? written.substr(16, c.data.size()) : "", c.data);
-    // Stored under its name line.
-    EXPECT_EQ(written.find(c.config.substr(0, c.config.find('\n')) + '\0') != std::string::npos,
-              !c.data.empty());
+    if (c.data.empty()) {
+      EXPECT_EQ(written, "old archive");
+      continue;
+    }
+    EXPECT_EQ(written.substr(16, c.data.size()), c.data);
+    if (c.size != 0) {
+      EXPECT_EQ(written.size(), c.size);
+    }
+    // Stored under its name line (after any byte order mark).
+    const std::size_t name = c.config.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+    EXPECT_NE(written.find(c.config.substr(name, c.config.find('\n') - name) + '\0'),
+              std::string::npos);
   }
 
 #if !defined(_WIN32)
