@@ -242,71 +242,73 @@ TEST_F(InteractiveTest, ProgramRunsASessionAndExitsWithItsStatus) {
 // lines, the answers, and the records it adds.
 using VpImportTest = InteractiveTest;
 
-TEST_F(VpImportTest, WalkOverTheDirectoryThisProgramWrites) {
-  ArchiveBuilder b;  // as the writer lays out data\maps\a.pof and data\tables\b.tbl
-  b.Folder("data").Folder("maps").File("a.pof", "model", 1234).Up();
-  b.Folder("tables").File("b.tbl", "table");
-  testing::Dialogue t = Import(b.Bytes(), "y n\n");
-  EXPECT_EQ(t.out, kArchivePrompt + "Stepping into directory: \\maps\n" + Ask("\\maps\\a.pof") +
-                       "Importing File\n"
-                       "Stepping up directory ().\n"
-                       "Stepping into directory: \\tables\n" +
-                       Ask("\\tables\\b.tbl") + "Skipping file;\n");
-  EXPECT_EQ(t.err, "");
-  ASSERT_EQ(list_.size(), 1u);
-  EXPECT_EQ(list_[0].path, vp_ + ":data\\maps\\a.pof");  // the file's exact path
-  EXPECT_EQ(list_[0].folder, "data\\maps");              // the true folder, not the shown \maps
-  EXPECT_EQ(list_[0].entry.size, 5);
-  EXPECT_EQ(list_[0].entry.timestamp, 1234);
-}
-
-TEST_F(VpImportTest, AnswersAreReadOneNonBlankCharacterAtATime) {
-  ArchiveBuilder five;
+// The walk as this program writes directories (data\maps\a.pof and
+// data\tables\b.tbl); answers read one non-blank character at a time
+// ("yes" takes a, e and s each ask again, and the question waits a third
+// time when the input ends); and unusual directories: files before any
+// folder sit at the root, an up entry there changes nothing, "..x" counts as
+// an up entry, an entry of no size nor time is a folder, the shown path
+// loses folders the true one keeps, control characters are shown as '?'.
+TEST_F(VpImportTest, WalksAnswersAndTheRecordsTaken) {
+  ArchiveBuilder written, five, odd;
+  written.Folder("data").Folder("maps").File("a.pof", "model", 1234).Up();
+  written.Folder("tables").File("b.tbl", "table");
   five.Folder("data");
   for (const char* name : {"a", "b", "c", "d", "e"}) five.File(name, name);
-  testing::Dialogue t = Import(five.Bytes(), "ynyn\nN\n");
-  EXPECT_EQ(t.out, kArchivePrompt + Ask("\\a") + "Importing File\n" + Ask("\\b") +
-                       "Skipping file;\n" + Ask("\\c") + "Importing File\n" + Ask("\\d") +
-                       "Skipping file;\n" + Ask("\\e") + "Skipping file;\n");
-  ASSERT_EQ(list_.size(), 2u);
-  EXPECT_EQ(list_[1].name(), "c");
-
-  // "yes" takes a; e and s each ask again, and the question waits a third
-  // time when the input ends, which takes nothing more.
-  list_.Reset();
-  t = Import("", "yes\n");
-  EXPECT_EQ(t.out, kArchivePrompt + Ask("\\a") + "Importing File\n" + Ask("\\b") + Ask("\\b") +
-                       Ask("\\b"));
-  EXPECT_EQ(list_.size(), 1u);
-  EXPECT_NE(t.err.find("end of input"), std::string::npos);
-}
-
-TEST_F(VpImportTest, EntryKindsAndFoldersOfUnusualDirectories) {
-  ArchiveBuilder b;
-  b.File("root.txt", "r").Up();         // before any folder: the root; an up entry changes nothing
-  b.Folder("Data").File("x.tbl", "x");  // not the data folder
-  b.Add(testing::Entry(16, 0, "..x"));  // counts as an up entry
-  b.File("empty", "", 0).File("in.tbl", "", 5).Up();  // no size nor time: a folder
-  b.Folder("data").Folder("maps").Folder("data").File("f.pof", "f");
-  b.Up().File("g.pof", "g");  // the shown path loses \maps, the true folder does not
-  b.Up().Folder("e\x1b[2J").File("t\tab", "t");  // control characters shown as '?'
-  testing::Dialogue t = Import(b.Bytes(), "yyyyyn");
-  const std::string up = "Stepping up directory ().\n";
-  const std::string yes = "Importing File\n";
-  EXPECT_EQ(t.out, kArchivePrompt + Ask("\\root.txt") + yes + up +
-                       "Stepping into directory: \\Data\n" + Ask("\\Data\\x.tbl") + yes + up +
-                       "Stepping into directory: \\empty\n" + Ask("\\empty\\in.tbl") + yes + up +
-                       "Stepping into directory: \\maps\n" + Ask("\\maps\\f.pof") + yes + up +
-                       Ask("\\g.pof") + yes + up + "Stepping into directory: \\e?[2J\n" +
-                       Ask("\\e?[2J\\t?ab") + "Skipping file;\n");
-  EXPECT_EQ(t.err, "");
-  ASSERT_EQ(list_.size(), 5u);
-  const char* folders[] = {"", "Data", "empty", "data\\maps\\data", "data\\maps"};
-  const char* inner[] = {"\\root.txt", "Data\\x.tbl", "empty\\in.tbl", "data\\maps\\data\\f.pof",
-                         "data\\maps\\g.pof"};
-  for (std::size_t i = 0; i < 5; ++i) {
-    EXPECT_EQ(list_[i].folder, folders[i]) << i;
-    EXPECT_EQ(list_[i].path, vp_ + ":" + inner[i]) << i;
+  odd.File("root.txt", "r").Up().Folder("Data").File("x.tbl", "x");
+  odd.Add(testing::Entry(16, 0, "..x")).File("empty", "", 0).File("in.tbl", "", 5).Up();
+  odd.Folder("data").Folder("maps").Folder("data").File("f.pof", "f");
+  odd.Up().File("g.pof", "g").Up().Folder("e\x1b[2J").File("t\tab", "t");
+  const std::string into = "Stepping into directory: ", up = "Stepping up directory ().\n";
+  const std::string yes = "Importing File\n", no = "Skipping file;\n";
+  struct Case {
+    std::string bytes, answers, out;
+    std::vector<std::string> records;  // folder|inner path
+    std::string err = "";              // a part of standard error
+  };
+  const Case cases[] = {
+      {written.Bytes(),
+       "y n\n",
+       into + "\\maps\n" + Ask("\\maps\\a.pof") + yes + up + into + "\\tables\n" +
+           Ask("\\tables\\b.tbl") + no,
+       {"data\\maps|data\\maps\\a.pof"}},  // the true folder, not the shown \maps
+      {five.Bytes(),
+       "ynyn\nN\n",
+       Ask("\\a") + yes + Ask("\\b") + no + Ask("\\c") + yes + Ask("\\d") + no + Ask("\\e") + no,
+       {"data|data\\a", "data|data\\c"}},
+      {five.Bytes(),
+       "yes\n",
+       Ask("\\a") + yes + Ask("\\b") + Ask("\\b") + Ask("\\b"),
+       {"data|data\\a"},
+       "end of input"},
+      {odd.Bytes(),
+       "yyyyyn",
+       Ask("\\root.txt") + yes + up + into + "\\Data\n" + Ask("\\Data\\x.tbl") + yes + up + into +
+           "\\empty\n" + Ask("\\empty\\in.tbl") + yes + up + into + "\\maps\n" +
+           Ask("\\maps\\f.pof") + yes + up + Ask("\\g.pof") + yes + up + into + "\\e?[2J\n" +
+           Ask("\\e?[2J\\t?ab") + no,
+       {"|\\root.txt", "Data|Data\\x.tbl", "empty|empty\\in.tbl",
+        "data\\maps\\data|data\\maps\\data\\f.pof", "data\\maps|data\\maps\\g.pof"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answers);
+    list_.Reset();
+    const testing::Dialogue t = Import(c.bytes, c.answers);
+    EXPECT_EQ(t.out, kArchivePrompt + c.out);
+    if (c.err.empty()) {
+      EXPECT_EQ(t.err, "");
+    } else {
+      EXPECT_NE(t.err.find(c.err), std::string::npos) << t.err;
+    }
+    std::vector<std::string> records;
+    for (const FileRecord& r : list_.files) {
+      records.push_back(r.folder + "|" + r.path.substr(r.path.find(".vp:") + 4));
+    }
+    EXPECT_EQ(records, c.records);
+    if (&c == &cases[0]) {  // the size and time of the entry taken
+      EXPECT_EQ(list_[0].entry.size, 5);
+      EXPECT_EQ(list_[0].entry.timestamp, 1234);
+    }
   }
 }
 
