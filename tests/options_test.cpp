@@ -65,6 +65,16 @@ TEST(CommandLineTest, ArgumentsAreTakenLiterallyAndALaterOptionWins) {
   EXPECT_EQ(o.vpPath, "-dir");
   ASSERT_TRUE(ParseCommandLine({"-o", "-h"}, &o));
   EXPECT_EQ(o.outputFile, "-h");
+  // -only repeats; -diff takes two arguments, and the modes that look into
+  // one archive come before it.
+  o = StartupOptions();
+  ASSERT_TRUE(
+      ParseCommandLine({"-only", "*.tbl", "-diff", "a.vp", "-only", "-only", "x*", "-o", "p"}, &o));
+  EXPECT_EQ(o.onlyPatterns, (std::vector<std::string>{"*.tbl", "x*"}));
+  EXPECT_EQ(o.diffOld + " " + o.diffNew, "a.vp -only");
+  EXPECT_EQ(ChooseMode(o), Mode::kDiff);
+  ASSERT_TRUE(ParseCommandLine({"-diff", "a.vp", "b.vp", "-extract", "a.vp", "d"}, &o));
+  EXPECT_EQ(ChooseMode(o), Mode::kExtract);
 }
 
 // Unknown words, options in another case and help words that are not
@@ -133,24 +143,24 @@ TEST(CommandLineTest, OptionsTheModeDoesNotUseAreWarnedAbout) {
       << r.err;
 }
 
+// Seconds, dates and date-times in UTC, as -mtime reads them; malformed or
+// out-of-range times are refused.
 TEST(TimeTextTest, SecondsDatesAndDateTimesInUtc) {
-  EXPECT_EQ(ParseTimeText("0"), 0);
-  EXPECT_EQ(ParseTimeText("1700000000"), 1700000000);
-  EXPECT_EQ(ParseTimeText("2147483647"), 2147483647);
-  EXPECT_EQ(ParseTimeText("1970-01-01"), 0);
-  EXPECT_EQ(ParseTimeText("2024-02-29"), 1709164800);
-  EXPECT_EQ(ParseTimeText("2026-12-07T10:30:05"), 1796639405);
-  EXPECT_EQ(ParseTimeText("2038-01-19T03:14:07"), 2147483647);
-  // Listings show what -mtime reads.
-  EXPECT_EQ(UtcTimeText(*ParseTimeText("2024-02-29T23:59:58")), "2024-02-29 23:59:58");
-}
-
-TEST(TimeTextTest, MalformedOrOutOfRangeTimesAreRefused) {
+  const std::pair<const char*, std::int64_t> rows[] = {{"0", 0},
+                                                       {"1700000000", 1700000000},
+                                                       {"2147483647", 2147483647},
+                                                       {"1970-01-01", 0},
+                                                       {"2024-02-29", 1709164800},
+                                                       {"2026-12-07T10:30:05", 1796639405},
+                                                       {"2038-01-19T03:14:07", 2147483647}};
+  for (const auto& [text, seconds] : rows) EXPECT_EQ(ParseTimeText(text), seconds) << text;
   for (const char* bad : {"", "-1", "12x", "2147483648", "99999999999", "2023-02-29", "2026-13-01",
                           "2026-12-7", "2026-12-07 10:30:00", "2026-12-07T24:00:00",
                           "2026-12-07T10:30", "1969-12-31", "2038-01-19T03:14:08"}) {
     EXPECT_FALSE(ParseTimeText(bad).has_value()) << bad;
   }
+  // Listings show what -mtime reads.
+  EXPECT_EQ(UtcTimeText(*ParseTimeText("2024-02-29T23:59:58")), "2024-02-29 23:59:58");
 }
 
 }  // namespace
