@@ -9,7 +9,6 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -209,33 +208,28 @@ std::string SourceArchive() {
   return b.Bytes();
 }
 
-// Times outside 32 bits are clamped, not wrapped.
-TEST(AddFileTest, DiskFileKeepsItsArgumentsVerbatimAndClampsItsTime) {
+// A disk file keeps its arguments verbatim and its time clamped to 32 bits,
+// not wrapped; every refusal leaves the list alone, with its code and the
+// source named. What a reference takes: see the relational build's rows.
+TEST(AddFileTest, AddedVerbatimOrRefusedWithItsCode) {
   TempDir dir;
-  BuildList list;
-  const std::string path = dir.Join("ships.tbl");
-  WriteFile(path, "12345");
-  for (std::int64_t time :
-       {std::int64_t{1234567890}, std::int64_t{5000000000}, std::int64_t{-100}}) {
-    testing::SetMTime(path, time);
-    ASSERT_TRUE(AddFile(list, std::string(31, 'x'), path, "data\\tables\\").ok());
-  }
-  EXPECT_EQ(list[0].path, path);
-  EXPECT_EQ(list[0].folder, "data\\tables\\");
-  EXPECT_EQ(list[0].name(), std::string(31, 'x'));
-  EXPECT_EQ(list[0].entry.size, 5);
-  EXPECT_EQ(list[0].entry.timestamp, 1234567890);
-  EXPECT_EQ(list[1].entry.timestamp, 0x7fffffff);
-  EXPECT_EQ(list[2].entry.timestamp, 0);
-}
-
-TEST(AddFileTest, EveryRefusalLeavesTheListAloneWithItsCode) {
-  TempDir dir;
-  const std::string archive = dir.Join("pack.vp");
+  const std::string archive = dir.Join("pack.vp"), path = dir.Join("ships.tbl");
   WriteFile(archive, SourceArchive());
   WriteFile(dir.Join("text.vp"), "just some text, no archive");
+  WriteFile(path, "12345");
   auto in = [&archive](const std::string& inner) { return FileSource::Archived(archive, inner); };
-  const std::tuple<std::string, FileSource, Code> cases[] = {
+  const std::string n31(31, 'x');
+  struct Case {
+    std::string name;
+    FileSource source;
+    Code code;
+    std::int64_t mtime = 0;  // set on ships.tbl first when not 0
+    std::int32_t time = 0;   // of the record added
+  };
+  const Case cases[] = {
+      {n31, FileSource::Disk(path), Code::kOk, 1234567890, 1234567890},
+      {n31, FileSource::Disk(path), Code::kOk, 5000000000, 0x7fffffff},
+      {n31, FileSource::Disk(path), Code::kOk, -100, 0},
       {"x", FileSource::Disk(dir.Join("missing.tbl")), Code::kNotFound},
       {"x", FileSource::Disk(dir.path()), Code::kNotRegular},
       {std::string(32, 'n'), in("ship.pof"), Code::kNameTooLong},
@@ -251,58 +245,24 @@ TEST(AddFileTest, EveryRefusalLeavesTheListAloneWithItsCode) {
       {"cut.tbl", in("cut.tbl"), Code::kBrokenEntry},
   };
   SourceArchives archives;
-  BuildList list;
-  for (const auto& [name, source, code] : cases) {
-    for (SourceArchives* cache : {static_cast<SourceArchives*>(nullptr), &archives}) {
-      SCOPED_TRACE(source.Text() + (cache ? ", cached" : ""));
-      Status why = AddFile(list, name, source, "data", cache);
-      EXPECT_EQ(why.code, code);
-      EXPECT_EQ(why.file, source.Text()) << why.Message();
-      ASSERT_EQ(list.size(), 0u);
-    }
-  }
-}
-
-// The inner name is looked up without regard to case: a bare name takes the
-// first file of that name and tells how many there are, a path exactly its
-// file. The record keeps its own name and the entry it found. Only the last
-// colon ends the archive's path (a folder may hold one; on Windows the
-// drive's colon comes first).
-TEST(AddFileTest, ReferenceTakesTheFileItsInnerNameNames) {
-  TempDir dir;
-#if defined(_WIN32)
-  const std::string archive = dir.Join("pack.vp");
-#else
-  const std::string archive = dir.Join("a:b/pack.vp");
-#endif
-  WriteFile(archive, SourceArchive());
-  struct Case {
-    std::string name, inner;
-    std::int32_t size, time;
-    std::int64_t entry;
-    std::size_t sameName;
-  };
-  const Case cases[] = {{"ship.pof", "SHIP.pof", 3, 1111, 2, 2},
-                        {"renamed.pof", "DATA\\B\\Ship.POF", 4, 2222, 5, 0}};
-  SourceArchives archives;
   for (const Case& c : cases) {
     for (SourceArchives* cache : {static_cast<SourceArchives*>(nullptr), &archives}) {
-      SCOPED_TRACE(c.inner);
+      SCOPED_TRACE(c.source.Text() + (cache ? ", cached" : ""));
+      if (c.mtime != 0) testing::SetMTime(path, c.mtime);
       BuildList list;
-      SourceNotes notes;
-      Status why =
-          AddFile(list, c.name, FileSource::Archived(archive, c.inner), "data\\x", cache, &notes);
-      ASSERT_TRUE(why.ok()) << why.Message();
-      const FileRecord& r = list[0];
-      EXPECT_EQ(r.name(), c.name);
-      EXPECT_EQ(r.entry.size, c.size);
-      EXPECT_EQ(r.entry.timestamp, c.time);
-      EXPECT_EQ(r.source, FileRecord::Source::kArchive);
-      EXPECT_EQ(r.path, archive + ":" + c.inner);
-      EXPECT_EQ(r.sourceArchive, archive);
-      EXPECT_EQ(r.sourceEntry, c.entry);
-      EXPECT_EQ(notes.sameName, c.sameName);
-      EXPECT_EQ(notes.taken, c.sameName > 1 ? "data\\a\\ship.pof" : "");
+      const Status why = AddFile(list, c.name, c.source, "data\\tables\\", cache);
+      EXPECT_EQ(why.code, c.code);
+      if (!why.ok()) {
+        EXPECT_EQ(why.file, c.source.Text()) << why.Message();
+        EXPECT_EQ(list.size(), 0u);
+        continue;
+      }
+      ASSERT_EQ(list.size(), 1u);
+      EXPECT_EQ(list[0].path, path);
+      EXPECT_EQ(list[0].folder, "data\\tables\\");
+      EXPECT_EQ(list[0].name(), n31);
+      EXPECT_EQ(list[0].entry.size, 5);
+      EXPECT_EQ(list[0].entry.timestamp, c.time);
     }
   }
 }
@@ -323,6 +283,8 @@ TEST(AddFileTest, PathLinesThatNameArchives) {
   };
   const Case cases[] = {
       {"c:\\old\\pack.vp:ship.pof", nullptr, "c:\\old\\pack.vp|ship.pof"},
+      // Only the last colon ends the archive's path: a folder may hold one.
+      {"c:\\o:ld\\pack.vp:ship.pof", nullptr, "c:\\o:ld\\pack.vp|ship.pof"},
       {"PACK.VP:data\\maps\\a.pof", nullptr, "PACK.VP|data\\maps\\a.pof"},
       {dir.Join("pack.dat") + ":data\\x.tbl", nullptr, dir.Join("pack.dat") + "|data\\x.tbl"},
       {dir.Join("text.dat") + ":x", nullptr, ""},
