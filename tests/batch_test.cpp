@@ -66,51 +66,46 @@ TEST_F(BatchTest, DefaultBuildWithOptionsOrPrompts) {
   EXPECT_EQ(ReadFile(dir_.Join("asked.vp")), vp);
 }
 
-TEST_F(BatchTest, InputsThatCannotBeReadAndOutputsThatCannotBeWrittenAreErrors) {
-  // Nothing is written or created: the tree keeps its five entries and out.vp.
-  const std::string out = dir_.Join("out.vp");
-  WriteFile(out, "keep me");
-  const std::string none = dir_.Join("none.cfg");
-  for (std::vector<std::string> args :
-       {std::vector<std::string>{"-dir", dir_.Join("nowhere"), "-o", out},
-        {"-mdlist", none, out},
-        {"-rconfig", none, "-dir", Game(), "-o", out}}) {
-    RunResult r = RunQuarrionBinary(args);
-    EXPECT_EQ(r.status, 1) << args[1];
-    EXPECT_NE(r.err.find(args[1]), std::string::npos) << r.err;
-    EXPECT_EQ(ReadFile(out), "keep me");
-    EXPECT_EQ(testing::ListTree(dir_.path()).size(), 6u);
-  }
-  // An empty path names no directory; the message says so.
-  RunResult r = RunQuarrionBinary({"-dir", "", "-o", out});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "quarrion: no data directory given (the path is empty)\n");
-  EXPECT_EQ(ReadFile(out), "keep me");
-  // The end of input at a prompt.
-  r = RunQuarrionBinary({"-o", out}, "");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("end of input"), std::string::npos);
-  r = RunQuarrionBinary({"-dir", Data()}, "", dir_.path());
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(testing::ListTree(dir_.path()).size(), 6u);
-}
-
-// An empty data directory or configuration gives the header alone, with a
-// warning that does not fail the run; -list and -verify read it.
-TEST_F(BatchTest, EmptyListsWriteAnEmptyArchiveWithAWarning) {
-  const std::string empty = dir_.Join("empty");
+// Inputs that cannot be read are errors, and nothing is written or created:
+// the tree keeps its entries and out.vp its bytes. An empty data directory
+// or configuration gives the header alone, with a warning that does not fail
+// the run; -list and -verify read it.
+TEST_F(BatchTest, RunsThatFailOrWriteAnEmptyArchive) {
+  const std::string out = dir_.Join("out.vp"), none = dir_.Join("none.cfg");
+  const std::string empty = dir_.Join("empty"), cfg = dir_.Join("empty.cfg");
   std::filesystem::create_directories(empty);
-  const std::string cfg = dir_.Join("empty.cfg");
   WriteFile(cfg, "");
-  const std::string out = dir_.Join("out.vp");
-  const std::string header("VPVP\x02\0\0\0\x10\0\0\0\0\0\0\0", 16);
-  for (const std::vector<std::string>& args : {std::vector<std::string>{"-dir", empty, "-o", out},
-                                               {"-rconfig", cfg, "-dir", Game(), "-o", out}}) {
-    std::filesystem::remove(out);
-    RunResult r = RunQuarrionBinary(args);
-    EXPECT_EQ(r.status, 0) << args[0];
-    EXPECT_EQ(r.err, "quarrion: warning: " + out + " holds no files\n");
-    EXPECT_EQ(ReadFile(out), header);
+  const std::string header("VPVP\x02\0\0\0\x10\0\0\0\0\0\0\0", 16), kept = "keep me";
+  const std::string noConfig = "quarrion: cannot read configuration file " + none + ": ";
+  const std::string noFiles = "quarrion: warning: " + out + " holds no files\n";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string err;  // the start of standard error
+    const std::string& archive;
+  };
+  const Case cases[] = {
+      {{"-dir", dir_.Join("nowhere"), "-o", out},
+       1,
+       "quarrion: " + dir_.Join("nowhere") + ": no such file or folder\n",
+       kept},
+      {{"-mdlist", none, out}, 1, noConfig, kept},
+      {{"-rconfig", none, "-dir", Game(), "-o", out}, 1, noConfig, kept},
+      {{"-dir", "", "-o", out}, 1, "quarrion: no data directory given (the path is empty)\n", kept},
+      // The end of input at a prompt.
+      {{"-o", out}, 1, "quarrion: no data directory given (end of input)\n", kept},
+      {{"-dir", Data()}, 1, "quarrion: no archive name given (end of input)\n", kept},
+      {{"-dir", empty, "-o", out}, 0, noFiles, header},
+      {{"-rconfig", cfg, "-dir", Game(), "-o", out}, 0, noFiles, header},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    WriteFile(out, kept);
+    const RunResult r = RunQuarrionBinary(c.args, "", dir_.path());
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.err.substr(0, c.err.size()), c.err);
+    EXPECT_TRUE(ReadFile(out) == c.archive);
+    EXPECT_EQ(testing::ListTree(dir_.path()).size(), 8u);
   }
   RunResult r = RunQuarrionBinary({"-list", out});
   EXPECT_EQ(r.out, kShortBanner + "0 files, 0 bytes\n");
