@@ -207,6 +207,8 @@ struct Setup {
   int openFiles = 0;
   std::int64_t fileBytes = 0;
   bool pipeIgnored = false;
+  std::string program = QUARRION_BINARY;
+  bool asNobody = false;  // under root: run as the user "nobody"
 };
 
 // Forks and runs the built quarrion on the standard streams given, in `cwd`.
@@ -214,7 +216,7 @@ int Spawn(const std::vector<std::string>& args, const std::string& in, const std
           const std::string& err, const Setup& setup, const std::string& cwd) {
   // Everything the child needs is made before the fork: after it, only
   // calls that are safe in a copy of a threaded process.
-  std::vector<std::string> words{QUARRION_BINARY};
+  std::vector<std::string> words{setup.program};
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
@@ -241,6 +243,11 @@ int Spawn(const std::vector<std::string>& args, const std::string& in, const std
   if (setup.openFiles > 0 && ::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(127);
   limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(setup.fileBytes);
   if (setup.fileBytes > 0 && ::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(127);
+  const uid_t nobody = 65534;
+  if (setup.asNobody && ::geteuid() == 0 &&
+      (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)) {
+    ::_exit(126);
+  }
   ::execv(argv[0], argv.data());
   ::_exit(127);
 }
@@ -279,25 +286,10 @@ RunResult RunQuarrionUnprivileged(const std::vector<std::string>& args, const st
   ::chmod(program.c_str(), 0755);
   ::chmod(dir.c_str(), 0777);
   const std::string out = dir + "/stdout", err = dir + "/stderr";
-  std::vector<std::string> words{program};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int i = ::open("/dev/null", O_RDONLY);
-    const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    const uid_t nobody = 65534;
-    if (i < 0 || o < 0 || e < 0 || ::dup2(i, 0) < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0 ||
-        (::geteuid() == 0 &&
-         (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0))) {
-      ::_exit(126);
-    }
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
+  Setup setup;
+  setup.program = program;
+  setup.asNobody = true;
+  const int pid = Spawn(args, "/dev/null", out, err, setup, "");
   RunResult r{WaitQuarrionBinary(pid), ReadFile(out), ReadFile(err)};
   for (const std::string& path : {program, out, err}) fs::remove(path);
   return r;
