@@ -583,39 +583,27 @@ TEST_F(ReproducibleTest, MtimeAndSourceDateEpochSetTheTimesOfEveryArchiveWriter)
   ASSERT_EQ(Run({"-dir", Data(), "-o", full}).status, 0);
   struct Case {
     Strings args;
-    std::optional<std::string> epoch;
-    std::string input;
-    Strings shown;  // the times of a.tbl, c.pof and empty.txt
-    int status = 0;
+    std::string epoch;
+    std::string maps;        // the time of c.pof and empty.txt
+    std::string first = "";  // of a.tbl, when it differs
   };
   const std::string at = "2026-12-07 10:30:05", midnight = "2026-12-07 00:00:00";
-  for (const Case& c : {
-           Case{{"-dir", Data(), "-o", out, "-mtime", "1796639405"}, "1", "", {at, at, at}},
-           Case{{"-rconfig", cfg, "-dir", dir_.path(), "-o", out, "-mtime", "2026-12-07"},
-                "1",
-                "",
-                {midnight, midnight, midnight}},
-           Case{{"-oldinterface", "-mtime", "2026-12-07T10:30:05"},
-                "1",
-                "im\n" + Data() + "\nwr\n" + out + "\nqu\n",
-                {at, at, at}},
-           Case{{"-dir", Data(), "-o", out},
-                "1100000000",
-                "",
-                {"2001-09-09 01:46:40", "2004-11-09 11:33:20", "2004-11-09 11:33:20"}},
-           Case{
-               {"-diff", empty, full, "-o", out, "-mtime", "1796639405"}, "1", "", {at, at, at}, 1},
-           Case{{"-diff", empty, full, "-o", out},
-                "1100000000",
-                "",
-                {"2001-09-09 01:46:40", "2004-11-09 11:33:20", "2004-11-09 11:33:20"},
-                1},
-       }) {
-    ASSERT_EQ(Run(c.args, c.epoch, c.input).status, c.status) << c.args[0];
-    EXPECT_EQ(Listing(out),
-              (Strings{c.shown[0] + "  data\\a.tbl", c.shown[1] + "  data\\maps\\c.pof",
-                       c.shown[2] + "  data\\maps\\empty.txt"}))
-        << c.args[0];
+  const std::string before = "2001-09-09 01:46:40", epoch = "2004-11-09 11:33:20";
+  const Case cases[] = {
+      {{"-dir", Data(), "-o", out, "-mtime", "1796639405"}, "1", at},
+      {{"-rconfig", cfg, "-dir", dir_.path(), "-o", out, "-mtime", "2026-12-07"}, "1", midnight},
+      {{"-oldinterface", "-mtime", "2026-12-07T10:30:05"}, "1", at},
+      {{"-dir", Data(), "-o", out}, "1100000000", epoch, before},
+      {{"-diff", empty, full, "-o", out, "-mtime", "1796639405"}, "1", at},
+      {{"-diff", empty, full, "-o", out}, "1100000000", epoch, before},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.epoch);
+    const std::string input = "im\n" + Data() + "\nwr\n" + out + "\nqu\n";
+    ASSERT_EQ(Run(c.args, c.epoch, input).status, c.args[0] == "-diff" ? 1 : 0);
+    const std::string first = c.first.empty() ? c.maps : c.first;
+    EXPECT_EQ(Listing(out), (Strings{first + "  data\\a.tbl", c.maps + "  data\\maps\\c.pof",
+                                     c.maps + "  data\\maps\\empty.txt"}));
   }
 }
 
