@@ -29,13 +29,14 @@ TEST_F(ArchiveModeTest, ListPrintsFilesInDirectoryOrderButWhatVerifyReports) {
   c.Up().Folder("tables").File("ships.tbl", std::string(1234, 'x'), 2147483647);
   c.File("leap", "", 951782400).File("old", "", -2147483647 - 1);
   c.File("bad\x1b]0;x", "!", 86400);  // a name that would drive a terminal
-  c.Add(Entry(16, -4, "neg", 1)).Add(Entry(17, 3, "over", 1));
+  // A problem of the data comes before the others of its entry.
+  c.Add(Entry(16, -4, "n:g", 1)).Add(Entry(17, 3, "over", 1));
   testing::Dialogue t = RunArchiveMode(RunListArchive, Archive(c.Bytes()));
   EXPECT_EQ(t.status, 1);
   EXPECT_EQ(t.err,
             "quarrion: warning: left out entry 9 (data\\tables\\bad?]0;x): \"bad?]0;x\" holds a "
             "control character\n"
-            "quarrion: warning: left out entry 10 (data\\tables\\neg): the size -4 is negative\n"
+            "quarrion: warning: left out entry 10 (data\\tables\\n:g): the size -4 is negative\n"
             "quarrion: warning: left out entry 11 (data\\tables\\over): the data overlap those of "
             "entry 1 (data\\readme.txt)\n");
   EXPECT_EQ(t.out,
@@ -92,6 +93,24 @@ TEST_F(ArchiveModeTest, ArchivesThatCannotBeReadAreErrors) {
   EXPECT_EQ(t.status, 1);
   EXPECT_EQ(t.out, "");
   EXPECT_EQ(t.err.rfind(missing, 0), 0u) << t.err;
+}
+
+// Every problem -verify finds is printed, those of the folders' structure in
+// the order of the entries before those of the data, then their count. A
+// sound archive and the findings themselves: see the batch and the checks'
+// tests.
+TEST_F(ArchiveModeTest, VerifyPrintsEveryProblemAndTheirCount) {
+  ArchiveBuilder c;
+  c.Up().Folder("data").File("a", "0123456789").Add(Entry(16, 4, "dup", 1));
+  c.Folder(".").Up().Up().Up();
+  const testing::Dialogue t = RunArchiveMode(RunVerifyArchive, Archive(c.Bytes()));
+  EXPECT_EQ(t.status, 1);
+  EXPECT_EQ(t.out,
+            "entry 0 (..): closes no open folder\n"
+            "entry 4 (data\\.): \".\" names the current folder\n"
+            "entry 7 (..): closes no open folder\n"
+            "entry 3 (data\\dup): the data overlap those of entry 2 (data\\a)\n" +
+                dir_.Join("a.vp") + ": 4 problems found\n");
 }
 
 // -only with -list and -extract: the files chosen by path (letter case
