@@ -129,23 +129,14 @@ bool ImportForBuild(const StartupOptions& options, BuildList& list, Console& con
 }
 
 // Writes the list as an archive named `target`, its file entries with the
-// times the options set. Prints the error and returns false when the archive
-// cannot be written.
-bool WriteArchive(const StartupOptions& options, BuildList& list, const std::string& target,
-                  Console& console, Warnings& warnings, SourceArchives* archives) {
-  host::AtomicOutputFile out;
-  // A live progress line when standard error is a terminal.
-  std::unique_ptr<ProgressLine> progress = MakeProgressLine(console.err);
-  Status why = out.Create(target);
-  if (why.ok()) {
-    why = WriteVp(list, out, console.out, warnings, archives, progress.get(), options.build.times);
-  }
-  // The source archives are closed before the rename: Windows cannot replace
-  // a file that is open, and an archive may be rebuilt over its own source.
-  if (archives != nullptr) archives->Clear();
-  if (why.ok()) why = out.Commit();
+// times the options set, with a progress line on a terminal. Prints the
+// error and returns false when the archive cannot be written.
+bool WriteBuild(const StartupOptions& options, BuildList& list, const std::string& target,
+                Console& console, Warnings& warnings, SourceArchives* archives) {
+  WriteDisplay display(console, /*folders=*/true, /*progress=*/true);
+  Status why = WriteArchive(list, target, warnings, &display, archives, options.build.times);
   if (!why.ok()) {
-    if (progress != nullptr) progress->Finish();
+    display.Finish();
     console.Error(Failure("could not write", target, why));
     return false;
   }
@@ -203,7 +194,7 @@ int RunDefaultBuild(const StartupOptions& options, BuildList& list, Console& con
   std::string target;
   if (!ChooseArchiveName(options, console, &target)) return 1;
   // The writer looks for paths that differ only in letter case.
-  if (!WriteArchive(options, list, target, console, warnings, nullptr)) return 1;
+  if (!WriteBuild(options, list, target, console, warnings, nullptr)) return 1;
   return warnings.count > 0 ? 1 : 0;
 }
 
@@ -257,7 +248,7 @@ int RunRelationalBuild(const StartupOptions& options, BuildList& list, Console& 
   std::string target;
   if (!ChooseArchiveName(options, console, &target)) return 1;
   archives.Recheck();  // the archive name may have been typed meanwhile
-  if (!WriteArchive(options, list, target, console, warnings, &archives)) return 1;
+  if (!WriteBuild(options, list, target, console, warnings, &archives)) return 1;
   return warnings.count > 0 ? 1 : 0;
 }
 

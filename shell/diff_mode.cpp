@@ -208,15 +208,9 @@ Status PatchList(const VpReader& newReader, const std::vector<const ArchivedFile
 // the diff is the output.
 Status WritePatch(BuildList& list, const std::string& target, const EntryTimes& times,
                   Console& console) {
-  host::AtomicOutputFile out;
-  std::unique_ptr<ProgressLine> progress = MakeProgressLine(console.err);
-  std::ostream discard(nullptr);
+  WriteDisplay display(console, /*folders=*/false, /*progress=*/true);
   Warnings warnings{console.out, console.err};
-  Status why = out.Create(target);
-  if (why.ok()) why = WriteVp(list, out, discard, warnings, nullptr, progress.get(), times);
-  if (progress != nullptr) progress->Finish();
-  if (why.ok()) why = out.Commit();
-  return why;
+  return WriteArchive(list, target, warnings, &display, nullptr, times);
 }
 
 }  // namespace

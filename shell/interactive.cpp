@@ -18,6 +18,7 @@
 #include "pack/writer.h"
 #include "shell/modes.h"
 #include "shell/open_archive.h"
+#include "shell/progress.h"
 #include "vp/source_archives.h"
 
 namespace quarrion {
@@ -143,16 +144,9 @@ bool WriteArchiveCommand(BuildList& list, Console& console, const EntryTimes& ti
   console.Prompt("VP output Filename: ");
   std::string name;
   if (!Answer(console, &name, "archive name")) return false;
-  host::AtomicOutputFile out;
-  SourceArchives archives;
   Warnings warnings{console.out, console.err};
-  Status why = out.Create(name);
-  if (why.ok()) why = WriteVp(list, out, console.out, warnings, &archives, nullptr, times);
-  // Source archives are closed before the rename: some hosts cannot replace
-  // an open file, and the output may replace one of its own sources.
-  archives.Clear();
-  if (why.ok()) why = out.Commit();
-  if (!why.ok()) {
+  WriteDisplay display(console, /*folders=*/true, /*progress=*/false);
+  if (Status why = WriteArchive(list, name, warnings, &display, nullptr, times); !why.ok()) {
     console.Error(Failure("could not write", name, why));
     return false;
   }
