@@ -13,6 +13,7 @@
 #include "buildlist/build_list.h"
 #include "host/host.h"
 #include "pack/writer.h"
+#include "shell/console.h"
 
 namespace quarrion {
 namespace {
@@ -79,7 +80,7 @@ void WriteList(benchmark::State& state, BuildList& list) {
   for (const FileRecord& r : list.files) bytes += r.entry.size;
   for (auto _ : state) {
     std::ostringstream console;
-    Warnings warnings{console, console};
+    ConsoleWarnings warnings(console, console);
     if (Status why = WriteArchive(list, target, warnings); !why.ok()) {
       state.SkipWithError(why.Message().c_str());
       break;

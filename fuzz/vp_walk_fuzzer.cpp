@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (list.files.empty()) return 0;
 
-  Warnings warnings{out, err};
+  ConsoleWarnings warnings(out, err);
   if (Status why = WriteArchive(list, Output(), warnings); !why.ok()) {
     // Only folders an archive cannot hold are refused.
     Check(why.code == Code::kBadFolder || why.code == Code::kNameTooLong);

@@ -115,8 +115,9 @@ bool ImportForBuild(const StartupOptions& options, BuildList& list, Console& con
     console.Line();
     console.Line("Importing Directory: \"" + directory + "\"");
   }
-  if (Status why = ImportDataDirectory(list, directory, console.out, warnings, nullptr,
-                                       options.build.excluded);
+  ImportDisplay display(console);
+  if (Status why =
+          ImportDataDirectory(list, directory, display, warnings, nullptr, options.build.excluded);
       !why.ok()) {
     console.Error(why.Message());
     return false;
@@ -188,18 +189,18 @@ std::string AddFailureText(const Status& why) {
 // The default build, -mconfig and -rconfig exit with 1 after a counted
 // warning: a file skipped, or two paths that differ only in letter case.
 int RunDefaultBuild(const StartupOptions& options, BuildList& list, Console& console) {
-  Warnings warnings{console.out, console.err};
+  ConsoleWarnings warnings(console);
   if (!ImportForBuild(options, list, console, warnings)) return 1;
   console.Line("Writing VP ->");
   std::string target;
   if (!ChooseArchiveName(options, console, &target)) return 1;
   // The writer looks for paths that differ only in letter case.
   if (!WriteBuild(options, list, target, console, warnings, nullptr)) return 1;
-  return warnings.count > 0 ? 1 : 0;
+  return warnings.count() > 0 ? 1 : 0;
 }
 
 int RunMakeConfig(const StartupOptions& options, BuildList& list, Console& console) {
-  Warnings warnings{console.out, console.err};
+  ConsoleWarnings warnings(console);
   if (!ImportForBuild(options, list, console, warnings)) return 1;
   // The configuration holds what a build of it can write.
   SkipFilesAtFolderPaths(list, warnings);
@@ -208,7 +209,7 @@ int RunMakeConfig(const StartupOptions& options, BuildList& list, Console& conso
     console.Error(Failure("could not write", options.configFile, why));
     return 1;
   }
-  return warnings.count > 0 ? 1 : 0;
+  return warnings.count() > 0 ? 1 : 0;
 }
 
 int RunRelationalBuild(const StartupOptions& options, BuildList& list, Console& console) {
@@ -222,7 +223,7 @@ int RunRelationalBuild(const StartupOptions& options, BuildList& list, Console& 
 
   // One directory read per source archive for the adds and the write alike.
   SourceArchives archives;
-  Warnings warnings{console.out, console.err};
+  ConsoleWarnings warnings(console);
   SourceWarnings sourceWarnings(warnings);
   ListReader reader(config);
   ListEntry entry;
@@ -249,7 +250,7 @@ int RunRelationalBuild(const StartupOptions& options, BuildList& list, Console& 
   if (!ChooseArchiveName(options, console, &target)) return 1;
   archives.Recheck();  // the archive name may have been typed meanwhile
   if (!WriteBuild(options, list, target, console, warnings, &archives)) return 1;
-  return warnings.count > 0 ? 1 : 0;
+  return warnings.count() > 0 ? 1 : 0;
 }
 
 // Every entry is checked before anything is written: one that cannot be
@@ -259,7 +260,7 @@ int RunDeleteList(const StartupOptions& options, Console& console) {
                options.configFile + ")");
   std::ifstream config;
   if (!OpenConfiguration(options, &config, console)) return 1;
-  Warnings warnings{console.out, console.err};
+  ConsoleWarnings warnings(console);
   std::string text;
   std::int64_t refused = 0;
   ListReader reader(config);
@@ -295,7 +296,7 @@ int RunDeleteList(const StartupOptions& options, Console& console) {
     console.Error(Failure("could not write", options.deleteList, why));
     return 1;
   }
-  return warnings.count > 0 ? 1 : 0;
+  return warnings.count() > 0 ? 1 : 0;
 }
 
 std::string IncompleteEntryText(const std::string& file, std::int64_t line, int lines) {

@@ -209,7 +209,7 @@ Status PatchList(const VpReader& newReader, const std::vector<const ArchivedFile
 Status WritePatch(BuildList& list, const std::string& target, const EntryTimes& times,
                   Console& console) {
   WriteDisplay display(console, /*folders=*/false, /*progress=*/true);
-  Warnings warnings{console.out, console.err};
+  ConsoleWarnings warnings(console);
   return WriteArchive(list, target, warnings, &display, nullptr, times);
 }
 
@@ -226,7 +226,7 @@ int RunDiffArchives(const StartupOptions& options, Console& console) {
     ArchiveFiles oldFiles, newFiles;
     // Bytes after a directory are told, but do not change what the
     // comparison finds: its status says whether the files differ.
-    Warnings told{console.out, console.err};
+    ConsoleWarnings told(console);
     if (!OpenArchive(options.diffOld, &oldReader, console, told) ||
         !OpenArchive(options.diffNew, &newReader, console, told) ||
         !CollectFiles(oldReader, options.diffOld, selection, console, &oldFiles) ||
@@ -261,9 +261,9 @@ int RunDiffArchives(const StartupOptions& options, Console& console) {
   }
   // A pattern that chose nothing in either archive is most likely a slip:
   // the comparison of what it meant to choose did not take place.
-  Warnings warnings{console.out, console.err};
+  ConsoleWarnings warnings(console);
   selection.WarnUnmatched(warnings);
-  if (warnings.count > 0) return kTrouble;
+  if (warnings.count() > 0) return kTrouble;
   return d.added + d.removed + d.changed > 0 ? kDifferent : kNoDifference;
 }
 

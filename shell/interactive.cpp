@@ -57,8 +57,9 @@ bool ImportDirectoryCommand(BuildList& list, Console& console,
   }
   console.Line();
   console.Line("Importing Directory: \"" + directory + "\"");
-  Warnings warnings{console.out, console.err};
-  Status why = ImportDataDirectory(list, directory, console.out, warnings, nullptr, excluded);
+  ConsoleWarnings warnings(console);
+  ImportDisplay display(console);
+  Status why = ImportDataDirectory(list, directory, display, warnings, nullptr, excluded);
   if (why.ok()) {
     SkipFilesAtFolderPaths(list, warnings);
     WarnOfCaseClashes(list, warnings);
@@ -67,7 +68,7 @@ bool ImportDirectoryCommand(BuildList& list, Console& console,
   }
   console.Line();
   console.Line();
-  return why.ok() && warnings.count == 0;
+  return why.ok() && warnings.count() == 0;
 }
 
 // "li": the list as a list file, one "#" per record once it is written.
@@ -101,7 +102,7 @@ bool LoadListCommand(BuildList& list, Console& console) {
   }
   bool loaded = true;
   SourceArchives archives;  // each source archive's directory is read once
-  Warnings warnings{console.out, console.err};
+  ConsoleWarnings warnings(console);
   SourceWarnings sources(warnings);
   ListReader reader(file);
   ListEntry entry;
@@ -135,7 +136,7 @@ bool LoadListCommand(BuildList& list, Console& console) {
   }
   file.close();
   console.Line();
-  return loaded && warnings.count == 0;
+  return loaded && warnings.count() == 0;
 }
 
 // "wr": the list as an archive, laid out first. False when it was not
@@ -144,14 +145,14 @@ bool WriteArchiveCommand(BuildList& list, Console& console, const EntryTimes& ti
   console.Prompt("VP output Filename: ");
   std::string name;
   if (!Answer(console, &name, "archive name")) return false;
-  Warnings warnings{console.out, console.err};
+  ConsoleWarnings warnings(console);
   WriteDisplay display(console, /*folders=*/true, /*progress=*/false);
   if (Status why = WriteArchive(list, name, warnings, &display, nullptr, times); !why.ok()) {
     console.Error(Failure("could not write", name, why));
     return false;
   }
   console.Line("VP Written!");
-  return warnings.count == 0;
+  return warnings.count() == 0;
 }
 
 // "ad": one file from its three typed values; the path is read as a list
@@ -172,9 +173,9 @@ bool AddFileCommand(BuildList& list, Console& console) {
     console.Error("could not add " + why.Message());
     return false;
   }
-  Warnings warnings{console.out, console.err};
+  ConsoleWarnings warnings(console);
   SourceWarnings(warnings).Note(source, notes);
-  return warnings.count == 0;
+  return warnings.count() == 0;
 }
 
 // "rm": removes the record of that name and folder.

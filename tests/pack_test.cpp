@@ -16,6 +16,7 @@
 #include "host/host_common.h"
 #include "pack/layout.h"
 #include "pack/writer.h"
+#include "shell/console.h"
 #include "test_util.h"
 #include "vp/coding.h"
 #include "vp/format.h"
@@ -121,7 +122,7 @@ Status WriteArchive(BuildList& list, const std::string& target, std::string* con
     void DataDone() override { shown << '\n'; }
   };
   std::ostringstream shown;
-  Warnings warnings{shown, shown};
+  ConsoleWarnings warnings(shown, shown);
   Folders folders(shown);
   Status why = quarrion::WriteArchive(list, target, warnings, &folders, archives);
   if (console != nullptr) *console = shown.str();
