@@ -24,6 +24,7 @@ enum class Code {
   kIoError,       // anything the operating system refused
   kBadPattern,    // a file pattern that cannot be used
   kBadTime,       // a time that is none of the forms read, or one an archive cannot hold
+  kEndOfInput,    // the console's input ended before the answer the run needs
 };
 
 struct [[nodiscard]] Status {
