@@ -217,7 +217,10 @@ bool Extraction::File(std::size_t i, const VpDirEntry& e) {
 
 int RunExtractArchive(const StartupOptions& options, Console& console) {
   Selection selection;
-  if (!selection.Compile(options.onlyPatterns, console)) return 1;
+  if (Status why = selection.Compile(options.onlyPatterns); !why.ok()) {
+    console.Error(why.Message());
+    return 1;
+  }
   VpReader reader;
   ConsoleWarnings warnings(console);
   if (!OpenArchive(options.archiveFile, &reader, console, warnings)) return 1;
