@@ -196,7 +196,7 @@ Status AtomicOutputFile::Create(const std::string& target) {
 Status AtomicOutputFile::Create(const ExtractFolder& folder, const std::string& name) {
   Reset(folder.path() + "/" + name);
   if (!posix::IsSingleName(name)) {
-    return Status::Error(Code::kBadFolder, target_, "not a plain file name");
+    return Status::Error(Code::kNotPlainName, target_, "not a plain file name");
   }
   inFolder_ = true;
   finalName_ = name;
