@@ -7,7 +7,6 @@
 
 #include "buildlist/build_list.h"
 #include "buildlist/warnings.h"
-#include "host/host.h"
 #include "host/status.h"
 
 namespace quarrion {

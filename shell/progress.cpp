@@ -106,10 +106,6 @@ void WriteDisplay::Advance(std::int64_t doneBytes, std::int64_t doneFiles) {
 
 void WriteDisplay::DataDone() { Show({}); }
 
-void WriteDisplay::Finish() {
-  if (progress_ != nullptr) progress_->Finish();
-}
-
 void WriteDisplay::Show(std::string_view line) {
   if (progress_ != nullptr) progress_->Hide();
   if (folders_) console_.Line(line);

@@ -68,7 +68,7 @@ std::unique_ptr<ProgressLine> MakeProgressLine(std::ostream& err);
 // What a write shows: with `folders`, each folder on the console as its data
 // begin and an empty line after the data; with `progress`, a progress line
 // when standard error is a terminal (MakeProgressLine), hidden at each folder
-// and after the data.
+// and after the data, and erased for good when the display goes.
 class WriteDisplay : public WriteObserver {
  public:
   WriteDisplay(Console& console, bool folders, bool progress);
@@ -77,9 +77,6 @@ class WriteDisplay : public WriteObserver {
   void Folder(std::string_view folder) override;
   void Advance(std::int64_t doneBytes, std::int64_t doneFiles) override;
   void DataDone() override;
-
-  // Erases the progress line for good: the write is over.
-  void Finish();
 
  private:
   void Show(std::string_view line);
