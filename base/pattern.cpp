@@ -1,4 +1,4 @@
-#include "buildlist/pattern.h"
+#include "base/pattern.h"
 
 #include <algorithm>
 

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "buildlist/add_file.h"
+#include "fastio/folder_lister.h"
 #include "host/host.h"
 #include "vp/names.h"
 
@@ -25,7 +26,7 @@ struct ListedFile {
 
 // One listing of `dirPath` with the status of every entry: the entries that
 // are not folders, and the subfolders with their identity.
-Status SplitFolder(host::FolderLister& lister, const std::string& dirPath,
+Status SplitFolder(fastio::FolderLister& lister, const std::string& dirPath,
                    std::vector<ListedFile>* files, std::vector<Subfolder>* subfolders) {
   files->clear();
   subfolders->clear();
@@ -104,7 +105,7 @@ class Walk {
 
   void PushAncestor(const host::FileInfo& info) { ancestors_.push_back(info); }
 
-  host::FolderLister& lister() { return lister_; }
+  fastio::FolderLister& lister() { return lister_; }
 
  private:
   // `name` below the folder `dirPath` on disk, one separator between them.
@@ -147,7 +148,7 @@ class Walk {
   char separator_;               // joins names to paths on disk
   // The folders from the top down to the one being walked.
   std::vector<host::FileInfo> ancestors_;
-  host::FolderLister lister_;
+  fastio::FolderLister lister_;
 };
 
 }  // namespace

@@ -3,8 +3,9 @@
 #include <string_view>
 #include <utility>
 
-#include "buildlist/read_text.h"
+#include "base/read_text.h"
 #include "host/host.h"
+#include "host/output_file.h"
 
 namespace quarrion {
 

@@ -9,8 +9,8 @@
 #include <istream>
 #include <string>
 
+#include "base/status.h"
 #include "buildlist/build_list.h"
-#include "host/status.h"
 
 namespace quarrion {
 

@@ -7,7 +7,7 @@
 #include <ostream>
 #include <string_view>
 
-#include "vp/names.h"
+#include "base/text.h"
 
 namespace quarrion {
 

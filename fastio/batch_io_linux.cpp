@@ -28,11 +28,14 @@
 #include <utility>
 #include <vector>
 
-#include "host/batch_io.h"
+#include "fastio/batch_io.h"
+#include "fastio/helper_thread.h"
 #include "host/host.h"
-#include "host/host_common.h"
+#include "host/shared.h"
 
-namespace quarrion::host {
+namespace quarrion::fastio {
+
+using host::NativePath;
 namespace {
 
 constexpr std::size_t kChunkFiles = 256;
@@ -179,7 +182,7 @@ class RingReader final : public BatchReader {
         cv_.wait(lock, [&] { return s.filled == current_ + 1 || failed_ != nullptr; });
         if (s.filled != current_ + 1) failed = failed_;
       }
-      if (failed) return common::HelperThreadFailed(kWork, failed);
+      if (failed) return HelperThreadFailed(kWork, failed);
       haveCurrent_ = true;
     }
     const std::size_t count = chunks_[current_].count;
@@ -249,7 +252,7 @@ class RingReader final : public BatchReader {
         c = next_++;
       }
       Slot& s = slots_[c % kSlots];
-      common::ProbeHelperThread(kWork);
+      ProbeHelperThread(kWork);
       Read(w, c, s);
       {
         std::lock_guard<std::mutex> lock(mu_);
@@ -392,4 +395,4 @@ std::unique_ptr<BatchReader> BatchReader::Start(std::vector<BatchSource> files) 
   return std::make_unique<RingReader>(std::move(files), std::move(rings));
 }
 
-}  // namespace quarrion::host
+}  // namespace quarrion::fastio

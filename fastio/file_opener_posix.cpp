@@ -22,11 +22,17 @@
 #include <thread>
 #include <vector>
 
+#include "fastio/file_opener.h"
+#include "fastio/helper_thread.h"
 #include "host/host.h"
-#include "host/host_common.h"
 #include "host/posix_io.h"
 
-namespace quarrion::host {
+namespace quarrion::fastio {
+
+namespace posix = host::posix;
+using host::FileInfo;
+using host::InputFile;
+using host::NativePath;
 namespace {
 
 // Opens the file at `native` (a path in the host's form) relative to the
@@ -140,7 +146,7 @@ struct FileOpener::Ahead {
                    std::vector<int>* closing) {
     std::size_t held = 0;  // descriptors opened here and not closed yet
     for (std::size_t i = 0; i < paths.size() && !stop.load(std::memory_order_relaxed); ++i) {
-      common::ProbeHelperThread(kWork);
+      ProbeHelperThread(kWork);
       // Room for the file and a folder of its own.
       while (held + 2 > bound) {
         if (!WaitForReturns(opened, closing)) break;
@@ -305,7 +311,7 @@ Status FileOpener::Open(const std::string& path, InputFile* file) {
       return Status::Ok();
     }
     if (fd == Ahead::kFailed) {
-      const Status why = common::HelperThreadFailed(Ahead::kWork, ahead_->failed);
+      const Status why = HelperThreadFailed(Ahead::kWork, ahead_->failed);
       ahead_.reset();
       return why;
     }
@@ -321,4 +327,4 @@ Status FileOpener::Open(const std::string& path, InputFile* file) {
   return Status::Ok();
 }
 
-}  // namespace quarrion::host
+}  // namespace quarrion::fastio

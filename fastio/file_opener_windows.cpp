@@ -4,9 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "host/host.h"
+#include "fastio/file_opener.h"
 
-namespace quarrion::host {
+namespace quarrion::fastio {
+
+using host::InputFile;
 
 // Windows opens by whole path, one file at a time (and keeps its look before
 // opening: a device name needs no listing to look like a file).
@@ -23,4 +25,4 @@ void FileOpener::Close(InputFile* file) { file->Close(); }
 
 Status FileOpener::Open(const std::string& path, InputFile* file) { return file->Open(path); }
 
-}  // namespace quarrion::host
+}  // namespace quarrion::fastio

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/status.h"
 #include "host/host.h"
-#include "host/status.h"
 
 namespace quarrion::host {
 

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "host/extract.h"
-#include "host/host.h"
-#include "host/host_common.h"
+#include "host/output_file.h"
 #include "host/posix_io.h"
+#include "host/shared.h"
 
 namespace quarrion::host {
 namespace {
@@ -81,7 +81,7 @@ Status KernelCopy(int in, int out, std::int64_t offset, std::int64_t length, std
 // end of `out` through a buffer, until the source ends.
 Status BufferCopy(InputFile& src, int out, std::int64_t offset, std::int64_t limit,
                   const std::string& target, std::int64_t* done) {
-  static thread_local std::vector<char> buf(common::kCopyBufferSize);
+  static thread_local std::vector<char> buf(kCopyBufferSize);
   while (*done < limit) {
     const std::size_t want = static_cast<std::size_t>(
         std::min<std::int64_t>(limit - *done, static_cast<std::int64_t>(buf.size())));
@@ -112,7 +112,7 @@ Status CopyRange(InputFile& src, int out, std::int64_t offset, std::int64_t leng
   if (!ended) {
     if (Status s = BufferCopy(src, out, offset, limit, target, done); !s.ok()) return s;
   }
-  return common::CheckCopied(src, *done, length);
+  return CheckCopied(src, *done, length);
 }
 
 // The file that writing `path` replaces: `path` itself, or, where that is a
@@ -153,8 +153,8 @@ Status AtomicOutputFile::OpenTemp(const std::string& beside, std::intptr_t folde
   // interruption from then on removes it.
   folder_ = folder;
   int fd = -1;
-  for (int attempt = 0; attempt < common::kTempAttempts && fd < 0; ++attempt) {
-    tempName_ = common::TempNameBeside(beside);
+  for (int attempt = 0; attempt < kTempAttempts && fd < 0; ++attempt) {
+    tempName_ = TempNameBeside(beside);
     // A file the interruption handlers could not remove is not made.
     if (Status s = interrupt_.Set(folder, tempName_); !s.ok()) {
       tempName_.clear();
@@ -235,7 +235,7 @@ Status AtomicOutputFile::WriteOut(const char* p, std::size_t n) {
 
 Status AtomicOutputFile::CopyFrom(InputFile& src, std::int64_t offset, std::int64_t length,
                                   bool wholeFile) {
-  if (handle_ == kInvalid) return common::NotOpenForWriting(target_);
+  if (handle_ == kInvalid) return NotOpenForWriting(target_);
   if (Status s = FlushBuffer(); !s.ok()) return s;
   std::int64_t done = 0;
   const Status copied =
@@ -246,7 +246,7 @@ Status AtomicOutputFile::CopyFrom(InputFile& src, std::int64_t offset, std::int6
 }
 
 Status AtomicOutputFile::WriteAt(std::int64_t offset, const void* data, std::size_t n) {
-  if (handle_ == kInvalid) return common::NotOpenForWriting(target_);
+  if (handle_ == kInvalid) return NotOpenForWriting(target_);
   if (Status s = FlushBuffer(); !s.ok()) return s;
   const char* p = static_cast<const char*>(data);
   while (n > 0) {
@@ -263,7 +263,7 @@ Status AtomicOutputFile::WriteAt(std::int64_t offset, const void* data, std::siz
 }
 
 Status AtomicOutputFile::SetModified(std::int64_t seconds) {
-  if (handle_ == kInvalid) return common::NotOpenForWriting(target_);
+  if (handle_ == kInvalid) return NotOpenForWriting(target_);
   if (Status s = FlushBuffer(); !s.ok()) return s;
   struct timespec times[2];
   times[0].tv_sec = 0;
@@ -275,7 +275,7 @@ Status AtomicOutputFile::SetModified(std::int64_t seconds) {
 }
 
 Status AtomicOutputFile::Commit() {
-  if (handle_ == kInvalid) return common::NotOpenForWriting(target_);
+  if (handle_ == kInvalid) return NotOpenForWriting(target_);
   if (Status s = FlushBuffer(); !s.ok()) {
     Discard();
     return s;

@@ -6,11 +6,12 @@
 #include <string_view>
 #include <vector>
 
-#include "host/batch_io.h"
+#include "base/text.h"
+#include "fastio/batch_io.h"
+#include "fastio/file_opener.h"
 #include "pack/layout.h"
 #include "vp/coding.h"
 #include "vp/format.h"
-#include "vp/names.h"
 #include "vp/reader.h"
 #include "vp/source_archives.h"
 
@@ -28,7 +29,7 @@ bool FromSourceArchive(const FileRecord& r) { return r.source == FileRecord::Sou
 // length it had when it was added: the offsets of everything after it were
 // computed from that length, so the copy fails on a file that is shorter or
 // longer now.
-Status CopyDiskFile(const FileRecord& r, host::FileOpener& opener, host::AtomicOutputFile& out) {
+Status CopyDiskFile(const FileRecord& r, fastio::FileOpener& opener, host::AtomicOutputFile& out) {
   host::InputFile src;
   if (Status s = opener.Open(r.path, &src); !s.ok()) return s;
   Status copied = out.CopyFrom(src, 0, r.entry.size, /*wholeFile=*/true);
@@ -50,22 +51,22 @@ class DiskFiles {
  private:
   const std::vector<FileRecord>& files_;
   std::vector<char> batched_;  // 1: read by batch_
-  std::unique_ptr<host::BatchReader> batch_;
-  host::FileOpener opener_;     // the files not batched
-  host::FileOpener unplanned_;  // the batched files the batch could not read as planned
-  std::size_t runEnd_ = 0;      // the end of the run of batched files at hand
+  std::unique_ptr<fastio::BatchReader> batch_;
+  fastio::FileOpener opener_;     // the files not batched
+  fastio::FileOpener unplanned_;  // the batched files the batch could not read as planned
+  std::size_t runEnd_ = 0;        // the end of the run of batched files at hand
 };
 
 DiskFiles::DiskFiles(const BuildList& list) : files_(list.files), batched_(files_.size(), 0) {
-  std::vector<host::BatchSource> small;
+  std::vector<fastio::BatchSource> small;
   for (std::size_t i = 0; i < files_.size(); ++i) {
     const FileRecord& r = files_[i];
-    if (!FromSourceArchive(r) && r.entry.size <= host::BatchReader::kMaxFileSize) {
-      small.push_back(host::BatchSource{&r.path, r.entry.size});
+    if (!FromSourceArchive(r) && r.entry.size <= fastio::BatchReader::kMaxFileSize) {
+      small.push_back(fastio::BatchSource{&r.path, r.entry.size});
       batched_[i] = 1;
     }
   }
-  batch_ = host::BatchReader::Start(std::move(small));
+  batch_ = fastio::BatchReader::Start(std::move(small));
   if (batch_ == nullptr) std::fill(batched_.begin(), batched_.end(), 0);
   std::vector<const std::string*> paths;
   for (std::size_t i = 0; i < files_.size(); ++i) {

@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <ostream>
 
+#include "base/status.h"
 #include "buildlist/build_list.h"
 #include "buildlist/warnings.h"
-#include "host/host.h"
-#include "host/status.h"
+#include "host/output_file.h"
 
 namespace quarrion {
 

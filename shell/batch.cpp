@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/counted.h"
 #include "buildlist/add_file.h"
 #include "buildlist/dir_import.h"
 #include "buildlist/list_file.h"
@@ -19,7 +20,7 @@
 #include "shell/modes.h"
 #include "shell/open_archive.h"
 #include "shell/progress.h"
-#include "vp/counted.h"
+#include "vp/names.h"
 #include "vp/source_archives.h"
 
 namespace quarrion {

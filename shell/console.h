@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "buildlist/read_text.h"
-#include "host/status.h"
-#include "vp/names.h"
+#include "base/read_text.h"
+#include "base/status.h"
+#include "base/text.h"
 
 namespace quarrion {
 

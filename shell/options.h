@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "buildlist/pattern.h"
-#include "host/status.h"
+#include "base/pattern.h"
+#include "base/status.h"
 #include "pack/writer.h"
 
 namespace quarrion {

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "buildlist/pattern.h"
+#include "base/pattern.h"
 #include "buildlist/warnings.h"
 #include "shell/console.h"
 

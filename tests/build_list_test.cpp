@@ -13,11 +13,12 @@
 #include <utility>
 #include <vector>
 
+#include "base/pattern.h"
+#include "base/read_text.h"
 #include "buildlist/add_file.h"
 #include "buildlist/dir_import.h"
 #include "buildlist/list_file.h"
-#include "buildlist/pattern.h"
-#include "buildlist/read_text.h"
+#include "fastio/folder_lister.h"
 #include "host/host.h"
 #include "test_util.h"
 #include "vp/reference.h"
@@ -376,7 +377,7 @@ Strings Sorted(Strings v) {
 
 // The subfolders of `dir` in the host's listing order.
 Strings Subfolders(const std::string& dir) {
-  host::FolderLister lister;
+  fastio::FolderLister lister;
   std::vector<host::FolderEntry> entries;
   EXPECT_TRUE(lister.List(dir, &entries).ok());
   Strings names;

@@ -9,8 +9,11 @@
 #include <utility>
 #include <vector>
 
-#include "host/coverage.h"
+#include "base/coverage.h"
+#include "fastio/file_opener.h"
+#include "fastio/folder_lister.h"
 #include "host/extract.h"
+#include "host/output_file.h"
 #include "test_util.h"
 
 #if !defined(_WIN32)
@@ -45,7 +48,7 @@ TEST(HostTest, InputFileReadsRegularFilesOnlyAndListingsReadEveryStatus) {
 #endif
   testing::WriteFile(dir.Join("top.bin"), "t");
   std::vector<host::FolderEntry> entries;
-  host::FolderLister lister;
+  fastio::FolderLister lister;
   ASSERT_TRUE(lister.List(dir.path(), &entries).ok());
   std::vector<std::string> seen;
   for (const host::FolderEntry& e : entries) {
@@ -78,7 +81,7 @@ TEST(HostTest, NamesInAnyScriptAndPathsPastMaxPath) {
     ASSERT_TRUE(in.ReadAt(0, got.data(), got.size(), &n).ok());
     EXPECT_EQ(got.substr(0, n), "bytes");
     std::vector<host::FolderEntry> entries;
-    ASSERT_TRUE(host::FolderLister().List(folder, &entries).ok());
+    ASSERT_TRUE(fastio::FolderLister().List(folder, &entries).ok());
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].name, name);
     EXPECT_EQ(entries[0].info.size, 5);
@@ -132,7 +135,7 @@ TEST(HostTest, DriveLetterPathsAndDeviceNamesOnWindows) {
   ASSERT_TRUE(host::StatPath(top + "\\maps\\c.pof", &info).ok());
   EXPECT_EQ(info.size, 5);
   std::vector<host::FolderEntry> entries;
-  host::FolderLister lister;
+  fastio::FolderLister lister;
   ASSERT_TRUE(lister.List(top + "\\", &entries).ok());  // a separator at the end
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].name, "maps");
@@ -274,7 +277,7 @@ std::vector<const std::string*> Plan(const std::vector<std::string>& paths) {
 }
 
 // Opens `path` through `opener` and reads it whole; "" when it fails.
-std::string OpenAndRead(host::FileOpener& opener, const std::string& path) {
+std::string OpenAndRead(fastio::FileOpener& opener, const std::string& path) {
   host::InputFile file;
   if (!opener.Open(path, &file).ok()) return "";
   std::string bytes(path.size() + 1, '\0');
@@ -296,7 +299,7 @@ int OpenDescriptors(int limit) {
 TEST(FileOpenerTest, APathOutOfThePlannedOrderEndsThePlanAndStillOpensTheRightFile) {
   testing::TempDir dir;
   const std::vector<std::string> paths = MakeFiles(dir, 200);
-  host::FileOpener opener;
+  fastio::FileOpener opener;
   opener.Expect(Plan(paths));
   for (int i = 0; i < 10; ++i) EXPECT_EQ(OpenAndRead(opener, paths[i]), paths[i]);
   EXPECT_EQ(OpenAndRead(opener, paths[150]), paths[150]);
@@ -320,12 +323,12 @@ TEST(FileOpenerTest, ALowLimitOnOpenFilesKeepsTheThreadWithinItsBound) {
     constexpr int kLimit = 64;
     struct rlimit limit = {kLimit, kLimit};
     if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(10);
-    const std::size_t bound = host::FileOpener::MostOpenAhead();
+    const std::size_t bound = fastio::FileOpener::MostOpenAhead();
     if (bound == 0 || bound > kLimit / 2) ::_exit(11);
     const int before = OpenDescriptors(kLimit);
     int most = 0;
     {
-      host::FileOpener opener;
+      fastio::FileOpener opener;
       opener.Expect(Plan(paths));
       for (const std::string& path : paths) {
         if (OpenAndRead(opener, path) != path) ::_exit(12);

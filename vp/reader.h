@@ -11,8 +11,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/status.h"
 #include "host/host.h"
-#include "host/status.h"
 #include "vp/check.h"
 #include "vp/format.h"
 
