@@ -78,7 +78,7 @@ void WriteArchive(benchmark::State& state, BuildList& list) {
   std::int64_t bytes = 0;
   for (const FileRecord& r : list.files) bytes += r.entry.size;
   for (auto _ : state) {
-    host::AtomicOutputFile out;
+    host::OutputFile out;
     std::ostringstream console;
     Warnings warnings{console, console};
     Status why = out.Create(target);

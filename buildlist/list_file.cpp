@@ -93,7 +93,7 @@ Status WriteListFile(const BuildList& list, const std::string& path) {
       }
     }
   }
-  host::AtomicOutputFile out;
+  host::OutputFile out;
   if (Status s = out.Create(path); !s.ok()) return s;
   std::string text;
   for (std::size_t i = 0; i < list.size(); ++i) {

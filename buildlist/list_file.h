@@ -66,7 +66,7 @@ class ListReader {
 Status OpenListFile(const std::string& path, std::ifstream* in);
 
 // Writes every record of the list, in list order, to `path` through an
-// atomic output file: an existing file is replaced only when all was written.
+// output file: an existing file is replaced only when all was written.
 // A name, path or folder that holds a line end (CR or LF) would put the
 // lines out of step: it is refused (kNotPlainName, naming the record)
 // before anything is written.

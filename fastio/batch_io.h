@@ -4,7 +4,7 @@
 // io_uring) the writer reads its small sources that way, into memory, and
 // appends many of them with one write. Everywhere else, and whenever the
 // batched path cannot be set up, nothing here is used and every file takes
-// the ordinary path (FileOpener and AtomicOutputFile::CopyFrom).
+// the ordinary path (FileOpener and OutputFile::CopyFrom).
 #pragma once
 
 #include <cstddef>

@@ -21,7 +21,7 @@ namespace quarrion::fastio {
 //
 // The files were regular files when they were added, and their sizes were
 // read then; Open reads no status again (info() stays empty). What changed
-// since shows up in the copy: AtomicOutputFile::CopyFrom with `wholeFile`
+// since shows up in the copy: OutputFile::CopyFrom with `wholeFile`
 // refuses a source that is shorter or longer than recorded, and a folder or
 // pipe swapped in cannot be read at a position.
 class FileOpener {

@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (list.files.empty()) return 0;
 
-  host::AtomicOutputFile output;
+  host::OutputFile output;
   Status why = output.Create(Output());
   Check(why.ok());
   std::ostringstream shown;

@@ -26,12 +26,12 @@ class ExtractFolder;  // host/extract.h
 // makes the new file replace its target in one step, so a reader sees the
 // old file or the whole new one; but after a power cut a file written just
 // before may be incomplete. Where that matters, run `sync` after quarrion.
-class AtomicOutputFile {
+class OutputFile {
  public:
-  AtomicOutputFile() = default;
-  ~AtomicOutputFile();
-  AtomicOutputFile(const AtomicOutputFile&) = delete;
-  AtomicOutputFile& operator=(const AtomicOutputFile&) = delete;
+  OutputFile() = default;
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
 
   // Writes the file at the path `target`; a file it replaces keeps its mode.
   // Where `target` is a symbolic link (on POSIX), the file at the end of its

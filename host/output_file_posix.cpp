@@ -1,4 +1,4 @@
-// AtomicOutputFile on POSIX: the temporary file is made with O_EXCL beside
+// OutputFile on POSIX: the temporary file is made with O_EXCL beside
 // its target (relative to the target folder's descriptor for extraction) and
 // renamed over the target; an extracted file whose name is free is made at
 // that name instead. Data from other files are copied by the kernel where it
@@ -148,7 +148,7 @@ Status FollowLinks(const std::string& shown, const std::string& path, std::strin
 
 }  // namespace
 
-Status AtomicOutputFile::OpenTemp(const std::string& beside, std::intptr_t folder, int mode) {
+Status OutputFile::OpenTemp(const std::string& beside, std::intptr_t folder, int mode) {
   // The name is registered before the file is created, so that an
   // interruption from then on removes it.
   folder_ = folder;
@@ -173,7 +173,7 @@ Status AtomicOutputFile::OpenTemp(const std::string& beside, std::intptr_t folde
   return Status::Ok();
 }
 
-Status AtomicOutputFile::Create(const std::string& target) {
+Status OutputFile::Create(const std::string& target) {
   Reset(target);
   if (Status s = FollowLinks(target, NativePath(target), &finalName_); !s.ok()) return s;
   struct stat st;
@@ -189,7 +189,7 @@ Status AtomicOutputFile::Create(const std::string& target) {
   return Status::Ok();
 }
 
-Status AtomicOutputFile::Create(const ExtractFolder& folder, const std::string& name) {
+Status OutputFile::Create(const ExtractFolder& folder, const std::string& name) {
   Reset(folder.path() + "/" + name);
   if (!posix::IsSingleName(name)) {
     return Status::Error(Code::kBadFolder, target_, "not a plain file name");
@@ -227,14 +227,14 @@ Status AtomicOutputFile::Create(const ExtractFolder& folder, const std::string& 
   return OpenTemp("." + name, folder_, 0666);
 }
 
-Status AtomicOutputFile::WriteOut(const char* p, std::size_t n) {
+Status OutputFile::WriteOut(const char* p, std::size_t n) {
   if (Status s = WriteAll(static_cast<int>(handle_), p, n, target_); !s.ok()) return s;
   flushed_ += static_cast<std::int64_t>(n);
   return Status::Ok();
 }
 
-Status AtomicOutputFile::CopyFrom(InputFile& src, std::int64_t offset, std::int64_t length,
-                                  bool wholeFile) {
+Status OutputFile::CopyFrom(InputFile& src, std::int64_t offset, std::int64_t length,
+                            bool wholeFile) {
   if (handle_ == kInvalid) return NotOpenForWriting(target_);
   if (Status s = FlushBuffer(); !s.ok()) return s;
   std::int64_t done = 0;
@@ -245,7 +245,7 @@ Status AtomicOutputFile::CopyFrom(InputFile& src, std::int64_t offset, std::int6
   return copied;
 }
 
-Status AtomicOutputFile::WriteAt(std::int64_t offset, const void* data, std::size_t n) {
+Status OutputFile::WriteAt(std::int64_t offset, const void* data, std::size_t n) {
   if (handle_ == kInvalid) return NotOpenForWriting(target_);
   if (Status s = FlushBuffer(); !s.ok()) return s;
   const char* p = static_cast<const char*>(data);
@@ -262,7 +262,7 @@ Status AtomicOutputFile::WriteAt(std::int64_t offset, const void* data, std::siz
   return Status::Ok();
 }
 
-Status AtomicOutputFile::SetModified(std::int64_t seconds) {
+Status OutputFile::SetModified(std::int64_t seconds) {
   if (handle_ == kInvalid) return NotOpenForWriting(target_);
   if (Status s = FlushBuffer(); !s.ok()) return s;
   struct timespec times[2];
@@ -274,7 +274,7 @@ Status AtomicOutputFile::SetModified(std::int64_t seconds) {
   return Status::Ok();
 }
 
-Status AtomicOutputFile::Commit() {
+Status OutputFile::Commit() {
   if (handle_ == kInvalid) return NotOpenForWriting(target_);
   if (Status s = FlushBuffer(); !s.ok()) {
     Discard();
@@ -299,7 +299,7 @@ Status AtomicOutputFile::Commit() {
   return Status::Ok();
 }
 
-void AtomicOutputFile::Discard() {
+void OutputFile::Discard() {
   if (handle_ != kInvalid) {
     ::close(static_cast<int>(handle_));
     handle_ = kInvalid;

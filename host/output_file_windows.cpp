@@ -1,4 +1,4 @@
-// AtomicOutputFile on Windows: the temporary file is made with CREATE_NEW
+// OutputFile on Windows: the temporary file is made with CREATE_NEW
 // beside its target and moved over the target with MoveFileEx; data from
 // other files pass through the write buffer, so small files gather into
 // large writes.
@@ -61,7 +61,7 @@ void RemoveRegisteredFile(std::intptr_t, const char* name) {
 
 }  // namespace detail
 
-Status AtomicOutputFile::OpenTemp(const std::string& beside, std::intptr_t, int) {
+Status OutputFile::OpenTemp(const std::string& beside, std::intptr_t, int) {
   // The name is registered before the file is made, so that an interruption
   // from then on removes it, and FILE_SHARE_DELETE lets the interruption
   // handler delete it while it is open here. CREATE_NEW never opens what is
@@ -89,7 +89,7 @@ Status AtomicOutputFile::OpenTemp(const std::string& beside, std::intptr_t, int)
   return Win32Error(target_, e);
 }
 
-Status AtomicOutputFile::Create(const std::string& target) {
+Status OutputFile::Create(const std::string& target) {
   Reset(target);
   finalName_ = target;
   DWORD attrs = Attributes(target);
@@ -101,7 +101,7 @@ Status AtomicOutputFile::Create(const std::string& target) {
   return OpenTemp(target, RemoveOnInterrupt::kNoFolder, 0);
 }
 
-Status AtomicOutputFile::Create(const ExtractFolder& folder, const std::string& name) {
+Status OutputFile::Create(const ExtractFolder& folder, const std::string& name) {
   // The folder's path ends in a separator, and the folder is held open
   // against renames, so the path built here reaches it.
   Reset(folder.path() + name);
@@ -113,7 +113,7 @@ Status AtomicOutputFile::Create(const ExtractFolder& folder, const std::string& 
   return OpenTemp(target_, RemoveOnInterrupt::kNoFolder, 0);
 }
 
-Status AtomicOutputFile::WriteOut(const char* p, std::size_t n) {
+Status OutputFile::WriteOut(const char* p, std::size_t n) {
   if (Status s = WriteAllAt(AsHandle(handle_), flushed_, p, n, target_); !s.ok()) return s;
   flushed_ += static_cast<std::int64_t>(n);
   return Status::Ok();
@@ -121,8 +121,8 @@ Status AtomicOutputFile::WriteOut(const char* p, std::size_t n) {
 
 // The one file-to-file copy of this host: Windows has none in the kernel for
 // part of a file, so the data pass through the write buffer.
-Status AtomicOutputFile::CopyFrom(InputFile& src, std::int64_t offset, std::int64_t length,
-                                  bool wholeFile) {
+Status OutputFile::CopyFrom(InputFile& src, std::int64_t offset, std::int64_t length,
+                            bool wholeFile) {
   if (handle_ == kInvalid) return NotOpenForWriting(target_);
   std::int64_t done = 0;
   while (done < length) {
@@ -151,13 +151,13 @@ Status AtomicOutputFile::CopyFrom(InputFile& src, std::int64_t offset, std::int6
   return CheckCopied(src, done, length);
 }
 
-Status AtomicOutputFile::WriteAt(std::int64_t offset, const void* data, std::size_t n) {
+Status OutputFile::WriteAt(std::int64_t offset, const void* data, std::size_t n) {
   if (handle_ == kInvalid) return NotOpenForWriting(target_);
   if (Status s = FlushBuffer(); !s.ok()) return s;
   return WriteAllAt(AsHandle(handle_), offset, static_cast<const char*>(data), n, target_);
 }
 
-Status AtomicOutputFile::SetModified(std::int64_t seconds) {
+Status OutputFile::SetModified(std::int64_t seconds) {
   if (handle_ == kInvalid) return NotOpenForWriting(target_);
   if (Status s = FlushBuffer(); !s.ok()) return s;
   const std::int64_t ticks = seconds * kFileTimeTicksPerSecond + kUnixEpochInFileTime;
@@ -170,7 +170,7 @@ Status AtomicOutputFile::SetModified(std::int64_t seconds) {
   return Status::Ok();
 }
 
-Status AtomicOutputFile::Commit() {
+Status OutputFile::Commit() {
   if (handle_ == kInvalid) return NotOpenForWriting(target_);
   if (Status s = FlushBuffer(); !s.ok()) {
     Discard();
@@ -200,7 +200,7 @@ Status AtomicOutputFile::Commit() {
   return Status::Ok();
 }
 
-void AtomicOutputFile::Discard() {
+void OutputFile::Discard() {
   if (handle_ != kInvalid) {
     ::CloseHandle(AsHandle(handle_));
     handle_ = kInvalid;

@@ -74,11 +74,11 @@ InputFile& InputFile::operator=(InputFile&& other) noexcept {
   return *this;
 }
 
-// ---- AtomicOutputFile ------------------------------------------------------
+// ---- OutputFile ------------------------------------------------------------
 
-AtomicOutputFile::~AtomicOutputFile() { Discard(); }
+OutputFile::~OutputFile() { Discard(); }
 
-void AtomicOutputFile::Reset(const std::string& target) {
+void OutputFile::Reset(const std::string& target) {
   Discard();
   target_ = target;
   folder_ = RemoveOnInterrupt::kNoFolder;
@@ -89,14 +89,14 @@ void AtomicOutputFile::Reset(const std::string& target) {
   flushed_ = 0;
 }
 
-Status AtomicOutputFile::FlushBuffer() {
+Status OutputFile::FlushBuffer() {
   if (buffer_.empty()) return Status::Ok();
   if (Status s = WriteOut(buffer_.data(), buffer_.size()); !s.ok()) return s;
   buffer_.clear();
   return Status::Ok();
 }
 
-Status AtomicOutputFile::Write(const void* data, std::size_t n) {
+Status OutputFile::Write(const void* data, std::size_t n) {
   if (handle_ == kInvalid) return NotOpenForWriting(target_);
   const char* p = static_cast<const char*>(data);
   if (buffer_.size() + n > kCopyBufferSize) {
@@ -134,7 +134,7 @@ ExtractFolder& ExtractFolder::operator=(ExtractFolder&& other) noexcept {
 
 Status ExtractFolder::WriteFile(const std::string& name, InputFile& src, std::int64_t offset,
                                 std::int64_t length, std::int64_t mtime) const {
-  AtomicOutputFile out;
+  OutputFile out;
   if (Status s = out.Create(*this, name); !s.ok()) return s;
   if (Status s = out.CopyFrom(src, offset, length); !s.ok()) return s;
   if (Status s = out.SetModified(mtime); !s.ok()) return s;

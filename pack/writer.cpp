@@ -29,7 +29,7 @@ bool FromSourceArchive(const FileRecord& r) { return r.source == FileRecord::Sou
 // length it had when it was added: the offsets of everything after it were
 // computed from that length, so the copy fails on a file that is shorter or
 // longer now.
-Status CopyDiskFile(const FileRecord& r, fastio::FileOpener& opener, host::AtomicOutputFile& out) {
+Status CopyDiskFile(const FileRecord& r, fastio::FileOpener& opener, host::OutputFile& out) {
   host::InputFile src;
   if (Status s = opener.Open(r.path, &src); !s.ok()) return s;
   Status copied = out.CopyFrom(src, 0, r.entry.size, /*wholeFile=*/true);
@@ -46,7 +46,7 @@ class DiskFiles {
   // Copies the data of list.files[i], a file on disk, and where they were
   // read in one piece those of the batched files right after it; `*count`
   // is how many files that was.
-  Status Copy(std::size_t i, host::AtomicOutputFile& out, std::size_t* count);
+  Status Copy(std::size_t i, host::OutputFile& out, std::size_t* count);
 
  private:
   const std::vector<FileRecord>& files_;
@@ -75,7 +75,7 @@ DiskFiles::DiskFiles(const BuildList& list) : files_(list.files), batched_(files
   opener_.Expect(std::move(paths));
 }
 
-Status DiskFiles::Copy(std::size_t i, host::AtomicOutputFile& out, std::size_t* count) {
+Status DiskFiles::Copy(std::size_t i, host::OutputFile& out, std::size_t* count) {
   *count = 1;
   if (!batched_[i]) return CopyDiskFile(files_[i], opener_, out);
   if (runEnd_ <= i) {
@@ -95,8 +95,7 @@ Status DiskFiles::Copy(std::size_t i, host::AtomicOutputFile& out, std::size_t* 
 // entry must still be the file it was when the record was made (the
 // archive is read again when it changed on disk since), and one that
 // -verify does not report.
-Status CopyArchivedFile(const FileRecord& r, host::AtomicOutputFile& out,
-                        SourceArchives& archives) {
+Status CopyArchivedFile(const FileRecord& r, host::OutputFile& out, SourceArchives& archives) {
   VpReader* reader = nullptr;
   if (Status s = archives.Get(r.sourceArchive, &reader); !s.ok()) return s;
   const std::vector<VpDirEntry>& entries = reader->entries();
@@ -141,7 +140,7 @@ std::size_t CommonParts(const std::vector<std::string>& a, const std::vector<std
 // folder included). File entries get their times from `times`. Counts the
 // entries written in `*written`.
 Status WriteDirectory(const BuildList& list, const Layout& layout, const EntryTimes& times,
-                      host::AtomicOutputFile& out, std::int64_t* written) {
+                      host::OutputFile& out, std::int64_t* written) {
   static const std::vector<std::string> kRoot;
   const std::vector<std::string>* current = &kRoot;
   std::string_view currentFolder;
@@ -181,7 +180,7 @@ Status WriteDirectory(const BuildList& list, const Layout& layout, const EntryTi
 
 // The data pass: every file's bytes, in list order, right after the header.
 // Prints each folder to `console` as its data begin, then an empty line.
-Status WriteData(const BuildList& list, const Layout& layout, host::AtomicOutputFile& out,
+Status WriteData(const BuildList& list, const Layout& layout, host::OutputFile& out,
                  std::ostream& console, SourceArchives& sources, WriteProgress* progress) {
   DiskFiles disk(list);
   std::string_view printed;
@@ -247,9 +246,8 @@ void SkipArchiveBeingWritten(BuildList& list, const std::string& target, Warning
 
 }  // namespace
 
-Status WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& console,
-               Warnings& warnings, SourceArchives* archives, WriteProgress* progress,
-               const EntryTimes& times) {
+Status WriteVp(BuildList& list, host::OutputFile& out, std::ostream& console, Warnings& warnings,
+               SourceArchives* archives, WriteProgress* progress, const EntryTimes& times) {
   SkipArchiveBeingWritten(list, out.target(), warnings);
   SkipFilesAtFolderPaths(list, warnings);
   const Layout layout = LayoutTree(list);

@@ -66,8 +66,8 @@ struct EntryTimes {
 // (Clear) before committing, since some hosts cannot replace an open file.
 // `progress`, when given, follows the data pass. The file entries' times are
 // `times` applied to the records' own.
-Status WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& console,
-               Warnings& warnings, SourceArchives* archives = nullptr,
-               WriteProgress* progress = nullptr, const EntryTimes& times = {});
+Status WriteVp(BuildList& list, host::OutputFile& out, std::ostream& console, Warnings& warnings,
+               SourceArchives* archives = nullptr, WriteProgress* progress = nullptr,
+               const EntryTimes& times = {});
 
 }  // namespace quarrion

@@ -1,7 +1,7 @@
 // The four batch modes: the default build, make configuration (-mconfig),
 // the relational build (-rconfig, -vppath) and the NSIS delete list (-mdlist).
 // Each runs once and returns the exit status. Every file is written through
-// an atomic output file, so a failure never leaves a half-written file behind
+// an output file, so a failure never leaves a half-written file behind
 // and an existing file of that name keeps its contents.
 #include <cstdint>
 #include <fstream>
@@ -134,7 +134,7 @@ bool ImportForBuild(const StartupOptions& options, BuildList& list, Console& con
 // cannot be written.
 bool WriteArchive(const StartupOptions& options, BuildList& list, const std::string& target,
                   Console& console, Warnings& warnings, SourceArchives* archives) {
-  host::AtomicOutputFile out;
+  host::OutputFile out;
   // A live progress line when standard error is a terminal.
   std::unique_ptr<ProgressLine> progress = MakeProgressLine(console.err);
   Status why = out.Create(target);
@@ -297,7 +297,7 @@ int RunDeleteList(const StartupOptions& options, Console& console) {
                   " not written: " + Counted(refused, "entry was", "entries were") + " refused");
     return 1;
   }
-  host::AtomicOutputFile out;
+  host::OutputFile out;
   Status why = out.Create(options.deleteList);
   if (why.ok()) why = out.Write(text);
   if (why.ok()) why = out.Commit();

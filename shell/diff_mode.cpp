@@ -208,7 +208,7 @@ Status PatchList(const VpReader& newReader, const std::vector<const ArchivedFile
 // the diff is the output.
 Status WritePatch(BuildList& list, const std::string& target, const EntryTimes& times,
                   Console& console) {
-  host::AtomicOutputFile out;
+  host::OutputFile out;
   std::unique_ptr<ProgressLine> progress = MakeProgressLine(console.err);
   std::ostream discard(nullptr);
   Warnings warnings{console.out, console.err};

@@ -2,7 +2,7 @@
 // hand with two-letter commands and writes it as an archive or a list file.
 // Each file command opens its file on the name just typed and is done with
 // it before the next prompt; archives and list files are written through an
-// atomic output file, so a failed write keeps an existing file as it was.
+// output file, so a failed write keeps an existing file as it was.
 // A session in which any command failed ends with exit status 1, so that a
 // script feeding the commands can tell.
 #include <fstream>
@@ -143,7 +143,7 @@ bool WriteArchiveCommand(BuildList& list, Console& console, const EntryTimes& ti
   console.Prompt("VP output Filename: ");
   std::string name;
   if (!Answer(console, &name, "archive name")) return false;
-  host::AtomicOutputFile out;
+  host::OutputFile out;
   SourceArchives archives;
   Warnings warnings{console.out, console.err};
   Status why = out.Create(name);

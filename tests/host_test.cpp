@@ -86,7 +86,7 @@ TEST(HostTest, NamesInAnyScriptAndPathsPastMaxPath) {
     EXPECT_EQ(entries[0].name, name);
     EXPECT_EQ(entries[0].info.size, 5);
 
-    host::AtomicOutputFile out;
+    host::OutputFile out;
     ASSERT_TRUE(out.Create(folder + "/copy " + name).ok());
     ASSERT_TRUE(out.Write("copy").ok());
     ASSERT_TRUE(out.Commit().ok());
@@ -159,7 +159,7 @@ TEST(HostTest, DriveLetterPathsAndDeviceNamesOnWindows) {
 // and leaves the old file and no temporary, or no file where there was none
 // (made at its name on POSIX); a whole copy replaces the file or makes it,
 // with its bytes and time; a name that is not one plain name is refused.
-TEST(AtomicOutputFileTest, InAFolderReplacesOnlyWhatWasWrittenWhole) {
+TEST(OutputFileTest, InAFolderReplacesOnlyWhatWasWrittenWhole) {
   testing::TempDir dir;
   testing::WriteFile(dir.Join("out/a.bin"), "old");
   testing::WriteFile(dir.Join("src.bin"), "0123456789");
@@ -168,7 +168,7 @@ TEST(AtomicOutputFileTest, InAFolderReplacesOnlyWhatWasWrittenWhole) {
   host::ExtractFolder folder;
   ASSERT_TRUE(folder.OpenRoot(dir.Join("out")).ok());
 
-  host::AtomicOutputFile out;
+  host::OutputFile out;
   ASSERT_TRUE(out.Create(folder, "a.bin").ok());
   Status why = out.CopyFrom(src, 4, 10);
   EXPECT_EQ(why.code, Code::kChanged);
@@ -193,7 +193,7 @@ TEST(AtomicOutputFileTest, InAFolderReplacesOnlyWhatWasWrittenWhole) {
 // With every entry of the interruption registry taken, no output file is
 // made at all, neither a temporary one nor one at its name: an interruption
 // could not remove it.
-TEST(AtomicOutputFileTest, NoFileIsMadeThatAnInterruptionCouldNotRemove) {
+TEST(OutputFileTest, NoFileIsMadeThatAnInterruptionCouldNotRemove) {
   testing::TempDir dir;
   host::ExtractFolder folder;
   ASSERT_TRUE(folder.OpenRoot(dir.Join("out")).ok());
@@ -203,7 +203,7 @@ TEST(AtomicOutputFileTest, NoFileIsMadeThatAnInterruptionCouldNotRemove) {
     s = taken.back()->Set(host::RemoveOnInterrupt::kNoFolder,
                           dir.Join("none" + std::to_string(taken.size())));
   }
-  host::AtomicOutputFile out;
+  host::OutputFile out;
   Status why = out.Create(dir.Join("out/a.vp"));
   EXPECT_EQ(why.Message(), dir.Join("out/a.vp") + ": too many files written at once");
   EXPECT_FALSE(out.Create(folder, "b.bin").ok());
@@ -217,7 +217,7 @@ TEST(AtomicOutputFileTest, NoFileIsMadeThatAnInterruptionCouldNotRemove) {
 // of its chain of links (each relative link read from its own folder) gets
 // the new bytes, or is made where the chain ends at nothing, and every link
 // stays as it was; nothing else is left in either folder.
-TEST(AtomicOutputFileTest, ATargetThatIsALinkIsWrittenThroughAndStaysALink) {
+TEST(OutputFileTest, ATargetThatIsALinkIsWrittenThroughAndStaysALink) {
   struct Case {
     const char* what;
     std::vector<std::pair<std::string, std::string>> links;  // link, what it holds
@@ -243,7 +243,7 @@ TEST(AtomicOutputFileTest, ATargetThatIsALinkIsWrittenThroughAndStaysALink) {
     if (c.written != "real/a.vp") tree.push_back(c.written);
     std::sort(tree.begin(), tree.end());
 
-    host::AtomicOutputFile out;
+    host::OutputFile out;
     ASSERT_TRUE(out.Create(dir.Join("out/current.vp")).ok());
     ASSERT_TRUE(out.Write("new").ok());
     ASSERT_TRUE(out.Commit().ok());

@@ -111,11 +111,11 @@ TEST(LayoutTest, RefusesFoldersTheDirectoryCannotHoldAndArchivesPastTwoGigabytes
   EXPECT_EQ(layout.dataSize, 0x80000000LL - 16 + 5);
 }
 
-// Writes `list` to `target` as the modes do, through the atomic output file;
+// Writes `list` to `target` as the modes do, through the output file;
 // `console` gets what was printed, warnings included.
 Status WriteArchive(BuildList& list, const std::string& target, std::string* console = nullptr,
                     SourceArchives* archives = nullptr) {
-  host::AtomicOutputFile out;
+  host::OutputFile out;
   std::ostringstream shown;
   Warnings warnings{shown, shown};
   Status why = out.Create(target);
