@@ -109,9 +109,4 @@ bool Pattern::Matches(std::string_view s) const {
   return p == tokens_.size();
 }
 
-bool MatchesAny(const std::vector<Pattern>& patterns, std::string_view subject) {
-  return std::any_of(patterns.begin(), patterns.end(),
-                     [subject](const Pattern& p) { return p.Matches(subject); });
-}
-
 }  // namespace quarrion

@@ -44,7 +44,4 @@ class Pattern {
   bool hasSeparator_ = false;
 };
 
-// True when any of `patterns` matches `subject`.
-bool MatchesAny(const std::vector<Pattern>& patterns, std::string_view subject);
-
 }  // namespace quarrion

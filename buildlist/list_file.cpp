@@ -9,19 +9,21 @@
 
 namespace quarrion {
 
+namespace {
+
+// The entry of record `index` (below the number of records).
 ListEntry MakeListEntry(const BuildList& list, std::size_t index) {
   const FileRecord& r = list.files[index];
   return ListEntry{std::string(r.name()), r.path, r.folder};
 }
 
+// Appends the entry's three lines, each ended by CR LF, to `out`.
 void WriteListEntry(std::string* out, const ListEntry& entry) {
   for (const std::string* line : {&entry.name, &entry.path, &entry.folder}) {
     out->append(*line);
     out->append("\r\n");
   }
 }
-
-namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 

@@ -20,12 +20,6 @@ struct ListEntry {
   std::string folder;
 };
 
-// The entry of record `index` (below the number of records).
-ListEntry MakeListEntry(const BuildList& list, std::size_t index);
-
-// Appends the entry's three lines, each ended by CR LF, to `out`.
-void WriteListEntry(std::string* out, const ListEntry& entry);
-
 // Reads the entries of a list or configuration file, three lines each, in
 // file order. A UTF-8 byte order mark at the start of the file is skipped,
 // and the last line needs no line end. Blank lines (empty, or blanks and

@@ -73,8 +73,6 @@ class VpReader {
   const std::vector<VpDirEntry>& entries() const { return entries_; }
   const ArchiveFindings& findings() const { return findings_; }
   const std::string& archivePath() const { return archivePath_; }
-  // Length of the archive file when it was opened.
-  std::int64_t fileSize() const { return file_.size(); }
   // The open archive, for copying an entry's bytes straight into an output.
   host::InputFile& file() { return file_; }
 
