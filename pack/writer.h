@@ -8,6 +8,7 @@
 #include "buildlist/build_list.h"
 #include "buildlist/warnings.h"
 #include "host/output_file.h"
+#include "pack/entry_times.h"
 
 namespace quarrion {
 
@@ -24,28 +25,6 @@ class WriteProgress {
   // Before the writer prints a console line, which must not land on the
   // progress display; the next Advance may show it again.
   virtual void Hide() = 0;
-};
-
-// The times the file entries of an archive get: the files' own, one time for
-// every file (-mtime), or the files' own lowered to a limit where they are
-// later (SOURCE_DATE_EPOCH). The same files then give the same archive
-// whatever their times on disk.
-struct EntryTimes {
-  enum class Rule { kOwn, kFixed, kNoLaterThan };
-  Rule rule = Rule::kOwn;
-  std::int32_t time = 0;  // the time of kFixed, the limit of kNoLaterThan
-
-  std::int32_t For(std::int32_t own) const {
-    switch (rule) {
-      case Rule::kOwn:
-        return own;
-      case Rule::kFixed:
-        return time;
-      case Rule::kNoLaterThan:
-        return own > time ? time : own;
-    }
-    return own;
-  }
 };
 
 // Writes the archive into `out` (created, not yet committed): header, every

@@ -74,7 +74,7 @@ Status CheckDeleteEntry(const ListEntry& entry) {
 bool AskDataDirectory(Console& console, std::string* directory) {
   console.Line(kDataDirectoryPrompt);
   console.Prompt("#:");
-  console.Lines(*directory);
+  console.ReadLine(*directory);
   if (console.in.fail() && directory->empty()) {
     console.Error("no data directory given (end of input)");
     return false;

@@ -23,12 +23,12 @@ inline std::string Failure(std::string_view what, const std::string& file, const
   return text + " " + file + ": " + why.Message();
 }
 
-// Every text goes out in its printable form (vp/names.h): the names a
+// Every text goes out in its printable form (base/text.h): the names a
 // message holds cannot drive the terminal or split the line.
 struct Console {
   std::istream& in;
-  std::ostream& out;  // messages, prompts and progress lines
-  std::ostream& err;  // errors and warnings of this tool's own
+  std::ostream& out;  // messages and prompts
+  std::ostream& err;  // errors and warnings of this tool's own, the progress line
 
   // A message line: the text, a line end, and a flush.
   void Line(std::string_view text = {}) {
@@ -51,9 +51,9 @@ struct Console {
     out.flush();
     return ReadWord(in, word);
   }
-  std::istream& Lines(std::string& line) {
+  std::istream& ReadLine(std::string& line) {
     out.flush();
-    ReadLine(in, line);
+    quarrion::ReadLine(in, line);
     return in;
   }
 };

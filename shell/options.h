@@ -9,7 +9,7 @@
 
 #include "base/pattern.h"
 #include "base/status.h"
-#include "pack/writer.h"
+#include "pack/entry_times.h"
 
 namespace quarrion {
 
