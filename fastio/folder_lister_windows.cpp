@@ -17,6 +17,7 @@ namespace {
 using host::FileInfo;
 using host::FileKind;
 using host::FolderEntry;
+using host::IsPathSeparator;
 using host::StatPath;
 using host::windows::Attributes;
 using host::windows::SetTimeFromFileTime;
