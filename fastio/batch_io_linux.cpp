@@ -96,7 +96,7 @@ bool RingUsable() {
 
 // The folder part of `path` (both separators count) and the name after it;
 // a path without a folder, or right below the root, is opened whole.
-std::pair<std::string_view, std::string_view> SplitPath(std::string_view path) {
+std::pair<std::string_view, std::string_view> FolderAndName(std::string_view path) {
   const std::size_t slash = path.find_last_of("\\/");
   if (slash == std::string_view::npos || slash == 0) return {{}, path};
   return {path.substr(0, slash), path.substr(slash + 1)};
@@ -322,7 +322,7 @@ class RingReader final : public BatchReader {
     w.nameAt.clear();
     w.folders.KeepLast();
     for (std::size_t k = 0; k < chunk.count; ++k) {
-      const auto [folder, name] = SplitPath(*files_[chunk.first + k].path);
+      const auto [folder, name] = FolderAndName(*files_[chunk.first + k].path);
       w.dirs.push_back(folder.empty() ? AT_FDCWD : w.folders.Get(folder));
       w.nameAt.push_back(w.names.size());
       w.names.append(NativePath(name));

@@ -98,7 +98,7 @@ std::int32_t Saturate(std::int64_t value) {
 
 }  // namespace
 
-std::int32_t SplitPath(std::string text, char separator, std::vector<std::string>* parts) {
+std::int32_t SplitComponents(std::string text, char separator, std::vector<std::string>* parts) {
   parts->assign(1, std::string());
   for (char c : text) {
     if (c == separator) {
@@ -182,7 +182,7 @@ Layout LayoutTree(BuildList& list) {
     if (r.folder != prev) {
       DirNode node;
       node.folder = r.folder;
-      node.depth = SplitPath(r.folder, '\\', &node.parts);
+      node.depth = SplitComponents(r.folder, '\\', &node.parts);
       folderEntries += 2 * static_cast<std::int64_t>(node.depth);
       // The provisional count assumes a folder that extends the previous one
       // (a plain byte prefix) reuses its entries. The writer counts exactly.

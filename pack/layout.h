@@ -35,7 +35,7 @@ struct Layout {
 
 // Splits `text` at every `separator`; empty components remain. Returns the
 // number of components (separators + 1).
-std::int32_t SplitPath(std::string text, char separator, std::vector<std::string>* parts);
+std::int32_t SplitComponents(std::string text, char separator, std::vector<std::string>* parts);
 
 // Sorts the records by folder, then name (unsigned bytes, case-sensitive),
 // in exactly the order that a selection sort moving the greatest record to

@@ -57,7 +57,7 @@ Status CheckDeleteEntry(const ListEntry& entry) {
   }
   if (entry.folder.empty()) return Status::Ok();
   std::vector<std::string> parts;
-  SplitPath(entry.folder, '\\', &parts);
+  SplitComponents(entry.folder, '\\', &parts);
   for (const std::string& part : parts) {
     if (Status why = CheckName(part, NameUse::kInstaller); !why.ok()) {
       return Status::Error(why.code, shown,
