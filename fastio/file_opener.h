@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -52,12 +51,8 @@ class FileOpener {
   void Close(host::InputFile* file);
 
  private:
-  struct Ahead;
-
-  static constexpr std::intptr_t kInvalid = -1;
-  std::string folder_;  // the open folder, in the host's form
-  std::intptr_t handle_ = kInvalid;
-  std::unique_ptr<Ahead> ahead_;
+  struct State;  // per host: the open folder, the files opened ahead
+  std::unique_ptr<State> state_;
 };
 
 }  // namespace quarrion::fastio

@@ -12,7 +12,7 @@ using host::InputFile;
 
 // Windows opens by whole path, one file at a time (and keeps its look before
 // opening: a device name needs no listing to look like a file).
-struct FileOpener::Ahead {};
+struct FileOpener::State {};
 
 FileOpener::FileOpener() = default;
 FileOpener::~FileOpener() = default;
