@@ -217,9 +217,12 @@ bool Extraction::File(std::size_t i, const VpDirEntry& e) {
 
 int RunExtractArchive(const StartupOptions& options, Console& console) {
   Selection selection;
-  if (!selection.Compile(options.onlyPatterns, console)) return 1;
+  if (Status why = selection.Compile(options.onlyPatterns); !why.ok()) {
+    console.Error(why.Message());
+    return 1;
+  }
   VpReader reader;
-  Warnings warnings{console.out, console.err};
+  ConsoleWarnings warnings(console);
   if (!OpenArchive(options.archiveFile, &reader, console, warnings)) return 1;
   host::ExtractFolder root;
   if (Status why = root.OpenRoot(options.extractDir); !why.ok()) {
@@ -239,7 +242,7 @@ int RunExtractArchive(const StartupOptions& options, Console& console) {
                   " refused, " + std::to_string(extraction.failed()) + " failed");
   }
   selection.WarnUnmatched(warnings);
-  return extraction.refused() > 0 || extraction.failed() > 0 || warnings.count > 0 ? 1 : 0;
+  return extraction.refused() > 0 || extraction.failed() > 0 || warnings.count() > 0 ? 1 : 0;
 }
 
 }  // namespace quarrion
