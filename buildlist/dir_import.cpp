@@ -45,10 +45,10 @@ Status SplitFolder(fastio::FolderLister& lister, const std::string& dirPath,
   return Status::Ok();
 }
 
-class Walk {
+class TreeImport {
  public:
-  Walk(BuildList& list, ImportObserver& observer, Warnings& warnings, ImportStats* stats,
-       const std::vector<Pattern>& excluded, std::size_t topFolderLength, char separator)
+  TreeImport(BuildList& list, ImportObserver& observer, Warnings& warnings, ImportStats* stats,
+             const std::vector<Pattern>& excluded, std::size_t topFolderLength, char separator)
       : list_(list),
         observer_(observer),
         warnings_(warnings),
@@ -161,13 +161,14 @@ Status ImportDirectory(BuildList& list, const std::string& dirPath, const std::s
   if (info.kind != host::FileKind::kFolder) {
     return Status::Error(Code::kNotRegular, dirPath, "not a folder");
   }
-  Walk walk(list, observer, warnings, stats, excluded, folder.size(), host::JoinSeparator(dirPath));
+  TreeImport import(list, observer, warnings, stats, excluded, folder.size(),
+                    host::JoinSeparator(dirPath));
   std::vector<ListedFile> files;
   std::vector<Subfolder> subfolders;
-  if (Status s = SplitFolder(walk.lister(), dirPath, &files, &subfolders); !s.ok()) return s;
-  walk.Announce(dirPath);
-  walk.PushAncestor(info);
-  walk.Folder(dirPath, folder, files, subfolders);
+  if (Status s = SplitFolder(import.lister(), dirPath, &files, &subfolders); !s.ok()) return s;
+  import.Announce(dirPath);
+  import.PushAncestor(info);
+  import.Folder(dirPath, folder, files, subfolders);
   return Status::Ok();
 }
 

@@ -205,7 +205,7 @@ Status WriteData(const BuildList& list, const Layout& layout, host::OutputFile& 
     }
   }
   observer.DataDone();
-  if (out.position() != layout.header.dirOffset) {
+  if (out.position() != layout.dirOffset) {
     return Status::Error(
         Code::kIoError, out.target(),
         "the data area came out " +
@@ -250,7 +250,8 @@ Status WriteVp(BuildList& list, host::OutputFile& out, Warnings& warnings, Sourc
   WarnOfCaseClashes(list, warnings);
 
   std::string header;
-  WriteHeader(&header, layout.header);
+  // The entry count is patched in once the directory is written.
+  WriteHeader(&header, VpHeader{.dirOffset = layout.dirOffset});
   if (Status s = out.Write(header); !s.ok()) return s;
   if (Status s = WriteData(list, layout, out, sources, observer); !s.ok()) return s;
 

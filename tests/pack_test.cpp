@@ -101,7 +101,7 @@ TEST(LayoutTest, RefusesFoldersTheDirectoryCannotHoldAndArchivesPastTwoGigabytes
   list.files = {Record("data", "a", 0x40000000), Record("data", "b", 0x3fffffff - 16)};
   Layout layout = LayoutTree(list);
   EXPECT_TRUE(CheckLayout(list, layout).ok());
-  EXPECT_EQ(layout.header.dirOffset, 0x7fffffff);
+  EXPECT_EQ(layout.dirOffset, 0x7fffffff);
 
   list.files.push_back(Record("data", "c", 1));
   list.files.push_back(Record("data", "d", 5));
