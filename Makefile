@@ -15,7 +15,7 @@ ASAN_DIR ?= build/asan
 TSAN_DIR ?= build/tsan
 # The tests that run threads: the host layer's, the writer's (files opened
 # ahead) and the directory import's (statuses read by two threads).
-TSAN_TESTS ?= HostTest|AtomicOutputFileTest|FileOpenerTest|WriterTest|DirImportTest
+TSAN_TESTS ?= HostTest|OutputFileTest|FileOpenerTest|WriterTest|DirImportTest
 GTEST_SOURCE_DIR ?= /usr/src/googletest
 
 .PHONY: all release run test test-plain test-asan test-tsan test-fresh test-libcxx test-windows fuzz fuzz-smoke bench install dist clean

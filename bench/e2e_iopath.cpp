@@ -4,9 +4,9 @@
 //   e2e_iopath
 #include <cstdio>
 
-#include "host/batch_io.h"
+#include "fastio/batch_io.h"
 
 int main() {
-  std::printf("%s\n", quarrion::host::BatchIoName());
+  std::printf("%s\n", quarrion::fastio::BatchIoName());
   return 0;
 }

@@ -50,7 +50,7 @@ void BM_LayoutTree(benchmark::State& state) {
     BuildList list = original;
     state.ResumeTiming();
     const Layout layout = LayoutTree(list);
-    benchmark::DoNotOptimize(layout.header.dirOffset);
+    benchmark::DoNotOptimize(layout.dirOffset);
     state.PauseTiming();
     list = BuildList();  // the copy's release is not part of the layout
     state.ResumeTiming();
@@ -66,7 +66,7 @@ void BM_LayoutTreeSorted(benchmark::State& state) {
   LayoutTree(list);
   for (auto _ : state) {
     const Layout layout = LayoutTree(list);
-    benchmark::DoNotOptimize(layout.header.dirOffset);
+    benchmark::DoNotOptimize(layout.dirOffset);
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }

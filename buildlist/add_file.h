@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
 #include "buildlist/build_list.h"
-#include "host/status.h"
 
 namespace quarrion {
 

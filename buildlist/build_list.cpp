@@ -4,8 +4,8 @@
 #include <optional>
 #include <unordered_map>
 
+#include "base/text.h"
 #include "host/host.h"
-#include "vp/names.h"
 
 namespace quarrion {
 

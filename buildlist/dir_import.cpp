@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "buildlist/add_file.h"
+#include "fastio/folder_lister.h"
 #include "host/host.h"
 #include "vp/names.h"
 
@@ -25,7 +26,7 @@ struct ListedFile {
 
 // One listing of `dirPath` with the status of every entry: the entries that
 // are not folders, and the subfolders with their identity.
-Status SplitFolder(host::FolderLister& lister, const std::string& dirPath,
+Status SplitFolder(fastio::FolderLister& lister, const std::string& dirPath,
                    std::vector<ListedFile>* files, std::vector<Subfolder>* subfolders) {
   files->clear();
   subfolders->clear();
@@ -44,10 +45,10 @@ Status SplitFolder(host::FolderLister& lister, const std::string& dirPath,
   return Status::Ok();
 }
 
-class Walk {
+class TreeImport {
  public:
-  Walk(BuildList& list, ImportObserver& observer, Warnings& warnings, ImportStats* stats,
-       const std::vector<Pattern>& excluded, std::size_t topFolderLength, char separator)
+  TreeImport(BuildList& list, ImportObserver& observer, Warnings& warnings, ImportStats* stats,
+             const std::vector<Pattern>& excluded, std::size_t topFolderLength, char separator)
       : list_(list),
         observer_(observer),
         warnings_(warnings),
@@ -101,7 +102,7 @@ class Walk {
 
   void PushAncestor(const host::FileInfo& info) { ancestors_.push_back(info); }
 
-  host::FolderLister& lister() { return lister_; }
+  fastio::FolderLister& lister() { return lister_; }
 
  private:
   // `name` below the folder `dirPath` on disk, one separator between them.
@@ -144,7 +145,7 @@ class Walk {
   char separator_;               // joins names to paths on disk
   // The folders from the top down to the one being walked.
   std::vector<host::FileInfo> ancestors_;
-  host::FolderLister lister_;
+  fastio::FolderLister lister_;
 };
 
 }  // namespace
@@ -160,13 +161,14 @@ Status ImportDirectory(BuildList& list, const std::string& dirPath, const std::s
   if (info.kind != host::FileKind::kFolder) {
     return Status::Error(Code::kNotRegular, dirPath, "not a folder");
   }
-  Walk walk(list, observer, warnings, stats, excluded, folder.size(), host::JoinSeparator(dirPath));
+  TreeImport import(list, observer, warnings, stats, excluded, folder.size(),
+                    host::JoinSeparator(dirPath));
   std::vector<ListedFile> files;
   std::vector<Subfolder> subfolders;
-  if (Status s = SplitFolder(walk.lister(), dirPath, &files, &subfolders); !s.ok()) return s;
-  walk.Announce(dirPath);
-  walk.PushAncestor(info);
-  walk.Folder(dirPath, folder, files, subfolders);
+  if (Status s = SplitFolder(import.lister(), dirPath, &files, &subfolders); !s.ok()) return s;
+  import.Announce(dirPath);
+  import.PushAncestor(info);
+  import.Folder(dirPath, folder, files, subfolders);
   return Status::Ok();
 }
 

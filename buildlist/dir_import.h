@@ -7,10 +7,10 @@
 #include <string_view>
 #include <vector>
 
+#include "base/pattern.h"
+#include "base/status.h"
 #include "buildlist/build_list.h"
-#include "buildlist/pattern.h"
 #include "buildlist/warnings.h"
-#include "host/status.h"
 
 namespace quarrion {
 

@@ -3,24 +3,27 @@
 #include <string_view>
 #include <utility>
 
-#include "buildlist/read_text.h"
+#include "base/read_text.h"
 #include "host/host.h"
+#include "host/output_file.h"
 
 namespace quarrion {
 
+namespace {
+
+// The entry of record `index` (below the number of records).
 ListEntry MakeListEntry(const BuildList& list, std::size_t index) {
   const FileRecord& r = list.files[index];
   return ListEntry{std::string(r.name()), r.path, r.folder};
 }
 
+// Appends the entry's three lines, each ended by CR LF, to `out`.
 void WriteListEntry(std::string* out, const ListEntry& entry) {
   for (const std::string* line : {&entry.name, &entry.path, &entry.folder}) {
     out->append(*line);
     out->append("\r\n");
   }
 }
-
-namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
@@ -92,7 +95,7 @@ Status WriteListFile(const BuildList& list, const std::string& path) {
       }
     }
   }
-  host::AtomicOutputFile out;
+  host::OutputFile out;
   if (Status s = out.Create(path); !s.ok()) return s;
   std::string text;
   for (std::size_t i = 0; i < list.size(); ++i) {

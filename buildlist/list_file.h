@@ -9,8 +9,8 @@
 #include <istream>
 #include <string>
 
+#include "base/status.h"
 #include "buildlist/build_list.h"
-#include "host/status.h"
 
 namespace quarrion {
 
@@ -19,12 +19,6 @@ struct ListEntry {
   std::string path;
   std::string folder;
 };
-
-// The entry of record `index` (below the number of records).
-ListEntry MakeListEntry(const BuildList& list, std::size_t index);
-
-// Appends the entry's three lines, each ended by CR LF, to `out`.
-void WriteListEntry(std::string* out, const ListEntry& entry);
 
 // Reads the entries of a list or configuration file, three lines each, in
 // file order. A UTF-8 byte order mark at the start of the file is skipped,
@@ -66,7 +60,7 @@ class ListReader {
 Status OpenListFile(const std::string& path, std::ifstream* in);
 
 // Writes every record of the list, in list order, to `path` through an
-// atomic output file: an existing file is replaced only when all was written.
+// output file: an existing file is replaced only when all was written.
 // A name, path or folder that holds a line end (CR or LF) would put the
 // lines out of step: it is refused (kNotPlainName, naming the record)
 // before anything is written.

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/status.h"
 #include "host/host.h"
-#include "host/status.h"
 
 namespace quarrion::host {
 
@@ -36,7 +36,7 @@ class ExtractFolder {
 
   // Writes the file `name` in this folder: `length` bytes of `src` from
   // `offset`, modification time `mtime` (seconds since 1970 UTC), through
-  // AtomicOutputFile::Create(*this, name): an existing file or link of that
+  // OutputFile::Create(*this, name): an existing file or link of that
   // name is replaced, never written through, and a failed write leaves it
   // as it was (and removes a file it made).
   Status WriteFile(const std::string& name, InputFile& src, std::int64_t offset,
@@ -54,7 +54,7 @@ class ExtractFolder {
   const std::string& path() const { return path_; }
 
  private:
-  friend class AtomicOutputFile;  // creates files relative to handle_
+  friend class OutputFile;  // creates files relative to handle_
 
   void Close();
 

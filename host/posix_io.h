@@ -13,8 +13,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/status.h"
 #include "host/host.h"
-#include "host/status.h"
 
 namespace quarrion::host::posix {
 

@@ -16,8 +16,8 @@
 #include <string_view>
 #include <utility>
 
+#include "base/status.h"
 #include "host/host.h"
-#include "host/status.h"
 
 namespace quarrion::host::windows {
 

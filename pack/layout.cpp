@@ -98,7 +98,7 @@ std::int32_t Saturate(std::int64_t value) {
 
 }  // namespace
 
-std::int32_t SplitPath(std::string text, char separator, std::vector<std::string>* parts) {
+std::int32_t SplitComponents(std::string text, char separator, std::vector<std::string>* parts) {
   parts->assign(1, std::string());
   for (char c : text) {
     if (c == separator) {
@@ -173,7 +173,6 @@ void SortFiles(BuildList& list) {
 Layout LayoutTree(BuildList& list) {
   SortFiles(list);
   Layout layout;
-  std::int64_t folderEntries = 0;
   std::int64_t dataSize = 0;
   // Records at the archive's root (empty folder) sort first and open no
   // folder, so the previous folder starts out empty.
@@ -182,13 +181,7 @@ Layout LayoutTree(BuildList& list) {
     if (r.folder != prev) {
       DirNode node;
       node.folder = r.folder;
-      node.depth = SplitPath(r.folder, '\\', &node.parts);
-      folderEntries += 2 * static_cast<std::int64_t>(node.depth);
-      // The provisional count assumes a folder that extends the previous one
-      // (a plain byte prefix) reuses its entries. The writer counts exactly.
-      if (!prev.empty() && r.folder.starts_with(prev)) {
-        folderEntries -= 2 * static_cast<std::int64_t>(layout.dirs.back().depth);
-      }
+      node.depth = SplitComponents(r.folder, '\\', &node.parts);
       layout.dirs.push_back(std::move(node));
     }
     prev = r.folder;
@@ -197,9 +190,7 @@ Layout LayoutTree(BuildList& list) {
   }
 
   layout.dataSize = dataSize;
-  const std::int64_t fileEntries = static_cast<std::int64_t>(list.files.size());
-  layout.header.dirEntries = Saturate(folderEntries + fileEntries + 1);
-  layout.header.dirOffset = Saturate(dataSize + static_cast<std::int64_t>(kHeaderSize));
+  layout.dirOffset = Saturate(dataSize + static_cast<std::int64_t>(kHeaderSize));
   return layout;
 }
 

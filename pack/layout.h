@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
 #include "buildlist/build_list.h"
-#include "host/status.h"
 #include "vp/format.h"
 
 namespace quarrion {
@@ -27,15 +27,14 @@ struct Layout {
   // Summed in 64 bits so that a list past the format's 2 GiB limit is seen
   // and refused instead of wrapping around.
   std::int64_t dataSize = 0;
-  // dirOffset just past the data; dirEntries provisional (a folder whose
-  // name extends the previous folder's is counted as reusing its entries):
-  // the writer counts the entries it writes and patches the field.
-  VpHeader header;
+  // The header's directory offset: just past the data (saturated at
+  // 2^31-1). The entry count is the writer's, which counts what it writes.
+  std::int32_t dirOffset = 0;
 };
 
 // Splits `text` at every `separator`; empty components remain. Returns the
 // number of components (separators + 1).
-std::int32_t SplitPath(std::string text, char separator, std::vector<std::string>* parts);
+std::int32_t SplitComponents(std::string text, char separator, std::vector<std::string>* parts);
 
 // Sorts the records by folder, then name (unsigned bytes, case-sensitive),
 // in exactly the order that a selection sort moving the greatest record to

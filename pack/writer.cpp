@@ -6,7 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "host/batch_io.h"
+#include "fastio/batch_io.h"
+#include "fastio/file_opener.h"
+#include "host/output_file.h"
 #include "pack/layout.h"
 #include "vp/coding.h"
 #include "vp/format.h"
@@ -28,7 +30,7 @@ bool FromSourceArchive(const FileRecord& r) { return r.source == FileRecord::Sou
 // length it had when it was added: the offsets of everything after it were
 // computed from that length, so the copy fails on a file that is shorter or
 // longer now.
-Status CopyDiskFile(const FileRecord& r, host::FileOpener& opener, host::AtomicOutputFile& out) {
+Status CopyDiskFile(const FileRecord& r, fastio::FileOpener& opener, host::OutputFile& out) {
   host::InputFile src;
   if (Status s = opener.Open(r.path, &src); !s.ok()) return s;
   Status copied = out.CopyFrom(src, 0, r.entry.size, /*wholeFile=*/true);
@@ -45,27 +47,27 @@ class DiskFiles {
   // Copies the data of list.files[i], a file on disk, and where they were
   // read in one piece those of the batched files right after it; `*count`
   // is how many files that was.
-  Status Copy(std::size_t i, host::AtomicOutputFile& out, std::size_t* count);
+  Status Copy(std::size_t i, host::OutputFile& out, std::size_t* count);
 
  private:
   const std::vector<FileRecord>& files_;
   std::vector<char> batched_;  // 1: read by batch_
-  std::unique_ptr<host::BatchReader> batch_;
-  host::FileOpener opener_;     // the files not batched
-  host::FileOpener unplanned_;  // the batched files the batch could not read as planned
-  std::size_t runEnd_ = 0;      // the end of the run of batched files at hand
+  std::unique_ptr<fastio::BatchReader> batch_;
+  fastio::FileOpener opener_;     // the files not batched
+  fastio::FileOpener unplanned_;  // the batched files the batch could not read as planned
+  std::size_t runEnd_ = 0;        // the end of the run of batched files at hand
 };
 
 DiskFiles::DiskFiles(const BuildList& list) : files_(list.files), batched_(files_.size(), 0) {
-  std::vector<host::BatchSource> small;
+  std::vector<fastio::BatchSource> small;
   for (std::size_t i = 0; i < files_.size(); ++i) {
     const FileRecord& r = files_[i];
-    if (!FromSourceArchive(r) && r.entry.size <= host::BatchReader::kMaxFileSize) {
-      small.push_back(host::BatchSource{&r.path, r.entry.size});
+    if (!FromSourceArchive(r) && r.entry.size <= fastio::BatchReader::kMaxFileSize) {
+      small.push_back(fastio::BatchSource{&r.path, r.entry.size});
       batched_[i] = 1;
     }
   }
-  batch_ = host::BatchReader::Start(std::move(small));
+  batch_ = fastio::BatchReader::Start(std::move(small));
   if (batch_ == nullptr) std::fill(batched_.begin(), batched_.end(), 0);
   std::vector<const std::string*> paths;
   for (std::size_t i = 0; i < files_.size(); ++i) {
@@ -74,7 +76,7 @@ DiskFiles::DiskFiles(const BuildList& list) : files_(list.files), batched_(files
   opener_.Expect(std::move(paths));
 }
 
-Status DiskFiles::Copy(std::size_t i, host::AtomicOutputFile& out, std::size_t* count) {
+Status DiskFiles::Copy(std::size_t i, host::OutputFile& out, std::size_t* count) {
   *count = 1;
   if (!batched_[i]) return CopyDiskFile(files_[i], opener_, out);
   if (runEnd_ <= i) {
@@ -94,8 +96,7 @@ Status DiskFiles::Copy(std::size_t i, host::AtomicOutputFile& out, std::size_t* 
 // entry must still be the file it was when the record was made (the
 // archive is read again when it changed on disk since), and one that
 // -verify does not report.
-Status CopyArchivedFile(const FileRecord& r, host::AtomicOutputFile& out,
-                        SourceArchives& archives) {
+Status CopyArchivedFile(const FileRecord& r, host::OutputFile& out, SourceArchives& archives) {
   VpReader* reader = nullptr;
   if (Status s = archives.Get(r.sourceArchive, &reader); !s.ok()) return s;
   const std::vector<VpDirEntry>& entries = reader->entries();
@@ -140,7 +141,7 @@ std::size_t CommonParts(const std::vector<std::string>& a, const std::vector<std
 // folder included). File entries get their times from `times`. Counts the
 // entries written in `*written`.
 Status WriteDirectory(const BuildList& list, const Layout& layout, const EntryTimes& times,
-                      host::AtomicOutputFile& out, std::int64_t* written) {
+                      host::OutputFile& out, std::int64_t* written) {
   static const std::vector<std::string> kRoot;
   const std::vector<std::string>* current = &kRoot;
   std::string_view currentFolder;
@@ -180,7 +181,7 @@ Status WriteDirectory(const BuildList& list, const Layout& layout, const EntryTi
 
 // The data pass: every file's bytes, in list order, right after the header.
 // Tells `observer` of each folder as its data begin.
-Status WriteData(const BuildList& list, const Layout& layout, host::AtomicOutputFile& out,
+Status WriteData(const BuildList& list, const Layout& layout, host::OutputFile& out,
                  SourceArchives& sources, WriteObserver& observer) {
   DiskFiles disk(list);
   std::string_view told;
@@ -204,7 +205,7 @@ Status WriteData(const BuildList& list, const Layout& layout, host::AtomicOutput
     }
   }
   observer.DataDone();
-  if (out.position() != layout.header.dirOffset) {
+  if (out.position() != layout.dirOffset) {
     return Status::Error(
         Code::kIoError, out.target(),
         "the data area came out " +
@@ -239,8 +240,8 @@ void SkipArchiveBeingWritten(BuildList& list, const std::string& target, Warning
 }
 
 // Writes the archive into `out`, created and not yet committed.
-Status WriteVp(BuildList& list, host::AtomicOutputFile& out, Warnings& warnings,
-               SourceArchives& sources, WriteObserver& observer, const EntryTimes& times) {
+Status WriteVp(BuildList& list, host::OutputFile& out, Warnings& warnings, SourceArchives& sources,
+               WriteObserver& observer, const EntryTimes& times) {
   SkipArchiveBeingWritten(list, out.target(), warnings);
   SkipFilesAtFolderPaths(list, warnings);
   const Layout layout = LayoutTree(list);
@@ -249,7 +250,8 @@ Status WriteVp(BuildList& list, host::AtomicOutputFile& out, Warnings& warnings,
   WarnOfCaseClashes(list, warnings);
 
   std::string header;
-  WriteHeader(&header, layout.header);
+  // The entry count is patched in once the directory is written.
+  WriteHeader(&header, VpHeader{.dirOffset = layout.dirOffset});
   if (Status s = out.Write(header); !s.ok()) return s;
   if (Status s = WriteData(list, layout, out, sources, observer); !s.ok()) return s;
 
@@ -271,7 +273,7 @@ Status WriteArchive(BuildList& list, const std::string& target, Warnings& warnin
   // Each source archive is opened once for the whole write.
   SourceArchives local;
   SourceArchives& sources = archives != nullptr ? *archives : local;
-  host::AtomicOutputFile out;
+  host::OutputFile out;
   Status why = out.Create(target);
   if (why.ok()) {
     why =

@@ -5,9 +5,10 @@
 #include <string>
 #include <string_view>
 
+#include "base/status.h"
 #include "buildlist/build_list.h"
 #include "buildlist/warnings.h"
-#include "host/status.h"
+#include "pack/entry_times.h"
 
 namespace quarrion {
 
@@ -27,28 +28,6 @@ class WriteObserver {
   virtual void Advance(std::int64_t /*doneBytes*/, std::int64_t /*doneFiles*/) {}
   // After the last file's data, before the directory.
   virtual void DataDone() {}
-};
-
-// The times the file entries of an archive get: the files' own, one time for
-// every file (-mtime), or the files' own lowered to a limit where they are
-// later (SOURCE_DATE_EPOCH). The same files then give the same archive
-// whatever their times on disk.
-struct EntryTimes {
-  enum class Rule { kOwn, kFixed, kNoLaterThan };
-  Rule rule = Rule::kOwn;
-  std::int32_t time = 0;  // the time of kFixed, the limit of kNoLaterThan
-
-  std::int32_t For(std::int32_t own) const {
-    switch (rule) {
-      case Rule::kOwn:
-        return own;
-      case Rule::kFixed:
-        return time;
-      case Rule::kNoLaterThan:
-        return own > time ? time : own;
-    }
-    return own;
-  }
 };
 
 // Writes `list` as the archive `target`, through a temporary file beside it

@@ -10,16 +10,17 @@
 #include <string>
 #include <vector>
 
+#include "base/counted.h"
 #include "buildlist/add_file.h"
 #include "buildlist/dir_import.h"
 #include "buildlist/list_file.h"
 #include "host/host.h"
+#include "host/output_file.h"
 #include "pack/layout.h"
 #include "pack/writer.h"
 #include "shell/modes.h"
 #include "shell/open_archive.h"
 #include "shell/progress.h"
-#include "vp/counted.h"
 #include "vp/source_archives.h"
 
 namespace quarrion {
@@ -56,7 +57,7 @@ Status CheckDeleteEntry(const ListEntry& entry) {
   }
   if (entry.folder.empty()) return Status::Ok();
   std::vector<std::string> parts;
-  SplitPath(entry.folder, '\\', &parts);
+  SplitComponents(entry.folder, '\\', &parts);
   for (const std::string& part : parts) {
     if (Status why = CheckName(part, NameUse::kInstaller); !why.ok()) {
       return Status::Error(why.code, shown,
@@ -73,7 +74,7 @@ Status CheckDeleteEntry(const ListEntry& entry) {
 Status AskDataDirectory(Console& console, std::string* directory) {
   console.Line(kDataDirectoryPrompt);
   console.Prompt("#:");
-  console.Lines(*directory);
+  console.ReadLine(*directory);
   if (console.in.fail() && directory->empty()) {
     return Status::Error(Code::kEndOfInput, "", "no data directory given (end of input)");
   }
@@ -300,7 +301,7 @@ int RunDeleteList(const StartupOptions& options, Console& console) {
                   " not written: " + Counted(refused, "entry was", "entries were") + " refused");
     return 1;
   }
-  host::AtomicOutputFile out;
+  host::OutputFile out;
   Status why = out.Create(options.deleteList);
   if (why.ok()) why = out.Write(text);
   if (why.ok()) why = out.Commit();

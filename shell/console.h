@@ -7,10 +7,10 @@
 #include <string>
 #include <string_view>
 
+#include "base/read_text.h"
+#include "base/status.h"
 #include "buildlist/dir_import.h"
-#include "buildlist/read_text.h"
 #include "buildlist/warnings.h"
-#include "host/status.h"
 #include "vp/names.h"
 
 namespace quarrion {
@@ -25,11 +25,11 @@ inline std::string Failure(std::string_view what, const std::string& file, const
   return text + " " + file + ": " + why.Message();
 }
 
-// Every text goes out in its printable form (vp/names.h): the names a
+// Every text goes out in its printable form (base/text.h): the names a
 // message holds cannot drive the terminal or split the line.
 struct Console {
   std::istream& in;
-  std::ostream& out;  // messages, prompts and progress lines
+  std::ostream& out;  // messages and prompts
   std::ostream& err;  // errors and warnings of this tool's own
 
   // A message line: the text, a line end, and a flush.
@@ -53,9 +53,9 @@ struct Console {
     out.flush();
     return ReadWord(in, word);
   }
-  std::istream& Lines(std::string& line) {
+  std::istream& ReadLine(std::string& line) {
     out.flush();
-    ReadLine(in, line);
+    quarrion::ReadLine(in, line);
     return in;
   }
 };

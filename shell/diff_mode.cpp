@@ -14,13 +14,13 @@
 #include <unordered_set>
 #include <vector>
 
+#include "base/counted.h"
 #include "host/host.h"
 #include "pack/writer.h"
 #include "shell/modes.h"
 #include "shell/open_archive.h"
 #include "shell/progress.h"
 #include "shell/selection.h"
-#include "vp/counted.h"
 #include "vp/format.h"
 #include "vp/names.h"
 #include "vp/reader.h"

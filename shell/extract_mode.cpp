@@ -11,13 +11,13 @@
 #include <string_view>
 #include <vector>
 
+#include "base/counted.h"
 #include "host/extract.h"
-#include "host/interrupt.h"
+#include "interrupt/interrupt.h"
 #include "shell/modes.h"
 #include "shell/open_archive.h"
 #include "shell/progress.h"
 #include "shell/selection.h"
-#include "vp/counted.h"
 #include "vp/format.h"
 #include "vp/names.h"
 #include "vp/reader.h"

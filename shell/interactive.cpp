@@ -50,7 +50,7 @@ bool ImportDirectoryCommand(BuildList& list, Console& console,
                             const std::vector<Pattern>& excluded) {
   console.Prompt("Enter data directory location (ie j:\\games\\tidewater\\data): ");
   std::string directory;
-  console.Lines(directory);
+  console.ReadLine(directory);
   if (console.in.fail() && directory.empty()) {
     console.Error("no data directory given (end of input)");
     return false;

@@ -6,12 +6,12 @@
 #include <cstdio>
 #include <string>
 
+#include "base/counted.h"
+#include "base/text.h"
 #include "shell/modes.h"
 #include "shell/open_archive.h"
 #include "shell/selection.h"
 #include "shell/time_text.h"
-#include "vp/counted.h"
-#include "vp/names.h"
 #include "vp/reader.h"
 #include "vp/walk.h"
 

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "host/console.h"
-#include "host/interrupt.h"
+#include "interrupt/interrupt.h"
 #include "shell/run.h"
-#include "vp/names.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "shell/open_archive.h"
 
+#include "base/text.h"
 #include "vp/format.h"
-#include "vp/names.h"
 
 namespace quarrion {
 

@@ -2,8 +2,8 @@
 
 #include <string_view>
 
+#include "base/text.h"
 #include "shell/time_text.h"
-#include "vp/names.h"
 
 #ifndef QUARRION_VERSION
 #error "QUARRION_VERSION is defined by the build (CMake's project version)"

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "buildlist/pattern.h"
-#include "host/status.h"
-#include "pack/writer.h"
+#include "base/pattern.h"
+#include "base/status.h"
+#include "pack/entry_times.h"
 
 namespace quarrion {
 
@@ -42,7 +42,7 @@ struct BuildSettings {
 struct StartupOptions {
   std::string directory;    // -dir; the base directory in -rconfig mode
   std::string configFile;   // -rconfig, -mconfig, first argument of -mdlist
-  std::string outputFile;   // -o: the archive to write
+  std::string outputFile;   // -o: the archive the mode writes (a build's, or -diff's patch)
   std::string deleteList;   // second argument of -mdlist: the delete list to write
   std::string vpPath;       // -vppath
   std::string archiveFile;  // -list, -verify, first argument of -extract

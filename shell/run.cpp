@@ -9,7 +9,6 @@
 namespace quarrion {
 namespace {
 
-// Runs the chosen mode and returns its exit status.
 int RunMode(Mode mode, const StartupOptions& options, Console& console) {
   BuildList list;
   switch (mode) {
@@ -65,9 +64,9 @@ int RunQuarrion(const std::vector<std::string>& args, std::istream& in, std::ost
   if (mode != Mode::kVersion) PrintBanner(out, options.given == 0);
   const int status = RunMode(mode, options, console);
   // A reader of standard output that went away ends the program by SIGPIPE
-  // (host/interrupt.h). Where that signal is ignored (some wrappers leave it
-  // so), the writes fail instead, and a run whose output was lost does not
-  // end as a success: status 1, or -diff's 2 (trouble).
+  // (interrupt/interrupt.h). Where that signal is ignored (some wrappers
+  // leave it so), the writes fail instead, and a run whose output was lost
+  // does not end as a success: status 1, or -diff's 2 (trouble).
   if (out.flush()) return status;
   console.Error("could not write to standard output");
   return mode == Mode::kDiff ? 2 : 1;

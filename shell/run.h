@@ -22,7 +22,7 @@ namespace quarrion {
 // A run whose standard output could not be written (its reader went away,
 // with SIGPIPE ignored) ends with 1, or -diff's 2.
 // And 128 + N when signal N interrupted the run: the handler that main
-// installs ends it so (host/interrupt.h).
+// installs ends it so (interrupt/interrupt.h).
 int RunQuarrion(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
                 std::ostream& err, const std::optional<std::string>& sourceDateEpoch = {});
 

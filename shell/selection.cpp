@@ -1,6 +1,6 @@
 #include "shell/selection.h"
 
-#include "vp/names.h"
+#include "base/text.h"
 
 namespace quarrion {
 

@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "buildlist/pattern.h"
+#include "base/pattern.h"
+#include "base/status.h"
 #include "buildlist/warnings.h"
-#include "host/status.h"
 
 namespace quarrion {
 

@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <string>
 
+#include "base/counted.h"
 #include "host/host.h"
 #include "shell/modes.h"
 #include "vp/check.h"
-#include "vp/counted.h"
 
 namespace quarrion {
 

@@ -41,10 +41,10 @@ Reply AskAboutFile(Console& console, const std::string& question) {
 }
 
 // The command's walk over the directory, one entry at a time.
-class ImportWalk {
+class ArchiveImport {
  public:
-  ImportWalk(BuildList& list, Console& console, const std::string& archiveName,
-             SourceArchives& archives, SourceWarnings& sources, ArchiveFindings findings)
+  ArchiveImport(BuildList& list, Console& console, const std::string& archiveName,
+                SourceArchives& archives, SourceWarnings& sources, ArchiveFindings findings)
       : list_(list),
         console_(console),
         archiveName_(archiveName),
@@ -152,7 +152,7 @@ bool ImportFromVp(BuildList& list, Console& console) {
   // A copy, because AddFile reads the archive again (replacing this reader)
   // if it changes on disk while a question waits.
   const std::vector<VpDirEntry> entries = reader->entries();
-  ImportWalk walk(list, console, archiveName, archives, sources, reader->findings());
+  ArchiveImport walk(list, console, archiveName, archives, sources, reader->findings());
   for (std::size_t i = 0; i < entries.size(); ++i) {
     if (!walk.Entry(i, entries[i])) return false;
   }

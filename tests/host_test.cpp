@@ -9,8 +9,11 @@
 #include <utility>
 #include <vector>
 
-#include "host/coverage.h"
+#include "base/coverage.h"
+#include "fastio/file_opener.h"
+#include "fastio/folder_lister.h"
 #include "host/extract.h"
+#include "host/output_file.h"
 #include "test_util.h"
 
 #if !defined(_WIN32)
@@ -45,7 +48,7 @@ TEST(HostTest, InputFileReadsRegularFilesOnlyAndListingsReadEveryStatus) {
 #endif
   testing::WriteFile(dir.Join("top.bin"), "t");
   std::vector<host::FolderEntry> entries;
-  host::FolderLister lister;
+  fastio::FolderLister lister;
   ASSERT_TRUE(lister.List(dir.path(), &entries).ok());
   std::vector<std::string> seen;
   for (const host::FolderEntry& e : entries) {
@@ -78,12 +81,12 @@ TEST(HostTest, NamesInAnyScriptAndPathsPastMaxPath) {
     ASSERT_TRUE(in.ReadAt(0, got.data(), got.size(), &n).ok());
     EXPECT_EQ(got.substr(0, n), "bytes");
     std::vector<host::FolderEntry> entries;
-    ASSERT_TRUE(host::FolderLister().List(folder, &entries).ok());
+    ASSERT_TRUE(fastio::FolderLister().List(folder, &entries).ok());
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].name, name);
     EXPECT_EQ(entries[0].info.size, 5);
 
-    host::AtomicOutputFile out;
+    host::OutputFile out;
     ASSERT_TRUE(out.Create(folder + "/copy " + name).ok());
     ASSERT_TRUE(out.Write("copy").ok());
     ASSERT_TRUE(out.Commit().ok());
@@ -132,7 +135,7 @@ TEST(HostTest, DriveLetterPathsAndDeviceNamesOnWindows) {
   ASSERT_TRUE(host::StatPath(top + "\\maps\\c.pof", &info).ok());
   EXPECT_EQ(info.size, 5);
   std::vector<host::FolderEntry> entries;
-  host::FolderLister lister;
+  fastio::FolderLister lister;
   ASSERT_TRUE(lister.List(top + "\\", &entries).ok());  // a separator at the end
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].name, "maps");
@@ -156,7 +159,7 @@ TEST(HostTest, DriveLetterPathsAndDeviceNamesOnWindows) {
 // and leaves the old file and no temporary, or no file where there was none
 // (made at its name on POSIX); a whole copy replaces the file or makes it,
 // with its bytes and time; a name that is not one plain name is refused.
-TEST(AtomicOutputFileTest, InAFolderReplacesOnlyWhatWasWrittenWhole) {
+TEST(OutputFileTest, InAFolderReplacesOnlyWhatWasWrittenWhole) {
   testing::TempDir dir;
   testing::WriteFile(dir.Join("out/a.bin"), "old");
   testing::WriteFile(dir.Join("src.bin"), "0123456789");
@@ -165,7 +168,7 @@ TEST(AtomicOutputFileTest, InAFolderReplacesOnlyWhatWasWrittenWhole) {
   host::ExtractFolder folder;
   ASSERT_TRUE(folder.OpenRoot(dir.Join("out")).ok());
 
-  host::AtomicOutputFile out;
+  host::OutputFile out;
   ASSERT_TRUE(out.Create(folder, "a.bin").ok());
   Status why = out.CopyFrom(src, 4, 10);
   EXPECT_EQ(why.code, Code::kChanged);
@@ -190,7 +193,7 @@ TEST(AtomicOutputFileTest, InAFolderReplacesOnlyWhatWasWrittenWhole) {
 // With every entry of the interruption registry taken, no output file is
 // made at all, neither a temporary one nor one at its name: an interruption
 // could not remove it.
-TEST(AtomicOutputFileTest, NoFileIsMadeThatAnInterruptionCouldNotRemove) {
+TEST(OutputFileTest, NoFileIsMadeThatAnInterruptionCouldNotRemove) {
   testing::TempDir dir;
   host::ExtractFolder folder;
   ASSERT_TRUE(folder.OpenRoot(dir.Join("out")).ok());
@@ -200,7 +203,7 @@ TEST(AtomicOutputFileTest, NoFileIsMadeThatAnInterruptionCouldNotRemove) {
     s = taken.back()->Set(host::RemoveOnInterrupt::kNoFolder,
                           dir.Join("none" + std::to_string(taken.size())));
   }
-  host::AtomicOutputFile out;
+  host::OutputFile out;
   Status why = out.Create(dir.Join("out/a.vp"));
   EXPECT_EQ(why.Message(), dir.Join("out/a.vp") + ": too many files written at once");
   EXPECT_FALSE(out.Create(folder, "b.bin").ok());
@@ -214,7 +217,7 @@ TEST(AtomicOutputFileTest, NoFileIsMadeThatAnInterruptionCouldNotRemove) {
 // of its chain of links (each relative link read from its own folder) gets
 // the new bytes, or is made where the chain ends at nothing, and every link
 // stays as it was; nothing else is left in either folder.
-TEST(AtomicOutputFileTest, ATargetThatIsALinkIsWrittenThroughAndStaysALink) {
+TEST(OutputFileTest, ATargetThatIsALinkIsWrittenThroughAndStaysALink) {
   struct Case {
     const char* what;
     std::vector<std::pair<std::string, std::string>> links;  // link, what it holds
@@ -240,7 +243,7 @@ TEST(AtomicOutputFileTest, ATargetThatIsALinkIsWrittenThroughAndStaysALink) {
     if (c.written != "real/a.vp") tree.push_back(c.written);
     std::sort(tree.begin(), tree.end());
 
-    host::AtomicOutputFile out;
+    host::OutputFile out;
     ASSERT_TRUE(out.Create(dir.Join("out/current.vp")).ok());
     ASSERT_TRUE(out.Write("new").ok());
     ASSERT_TRUE(out.Commit().ok());
@@ -274,7 +277,7 @@ std::vector<const std::string*> Plan(const std::vector<std::string>& paths) {
 }
 
 // Opens `path` through `opener` and reads it whole; "" when it fails.
-std::string OpenAndRead(host::FileOpener& opener, const std::string& path) {
+std::string OpenAndRead(fastio::FileOpener& opener, const std::string& path) {
   host::InputFile file;
   if (!opener.Open(path, &file).ok()) return "";
   std::string bytes(path.size() + 1, '\0');
@@ -296,7 +299,7 @@ int OpenDescriptors(int limit) {
 TEST(FileOpenerTest, APathOutOfThePlannedOrderEndsThePlanAndStillOpensTheRightFile) {
   testing::TempDir dir;
   const std::vector<std::string> paths = MakeFiles(dir, 200);
-  host::FileOpener opener;
+  fastio::FileOpener opener;
   opener.Expect(Plan(paths));
   for (int i = 0; i < 10; ++i) EXPECT_EQ(OpenAndRead(opener, paths[i]), paths[i]);
   EXPECT_EQ(OpenAndRead(opener, paths[150]), paths[150]);
@@ -320,12 +323,12 @@ TEST(FileOpenerTest, ALowLimitOnOpenFilesKeepsTheThreadWithinItsBound) {
     constexpr int kLimit = 64;
     struct rlimit limit = {kLimit, kLimit};
     if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(10);
-    const std::size_t bound = host::FileOpener::MostOpenAhead();
+    const std::size_t bound = fastio::FileOpener::MostOpenAhead();
     if (bound == 0 || bound > kLimit / 2) ::_exit(11);
     const int before = OpenDescriptors(kLimit);
     int most = 0;
     {
-      host::FileOpener opener;
+      fastio::FileOpener opener;
       opener.Expect(Plan(paths));
       for (const std::string& path : paths) {
         if (OpenAndRead(opener, path) != path) ::_exit(12);

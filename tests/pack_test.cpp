@@ -11,9 +11,10 @@
 #include <utility>
 #include <vector>
 
-#include "host/batch_io.h"
+#include "fastio/batch_io.h"
+#include "fastio/folder_lister.h"
+#include "fastio/helper_thread.h"
 #include "host/host.h"
-#include "host/host_common.h"
 #include "pack/layout.h"
 #include "pack/writer.h"
 #include "shell/console.h"
@@ -100,7 +101,7 @@ TEST(LayoutTest, RefusesFoldersTheDirectoryCannotHoldAndArchivesPastTwoGigabytes
   list.files = {Record("data", "a", 0x40000000), Record("data", "b", 0x3fffffff - 16)};
   Layout layout = LayoutTree(list);
   EXPECT_TRUE(CheckLayout(list, layout).ok());
-  EXPECT_EQ(layout.header.dirOffset, 0x7fffffff);
+  EXPECT_EQ(layout.dirOffset, 0x7fffffff);
 
   list.files.push_back(Record("data", "c", 1));
   list.files.push_back(Record("data", "d", 5));
@@ -457,9 +458,9 @@ class HelperThreadThrows {
  public:
   explicit HelperThreadThrows(std::string_view work) {
     work_ = work;
-    host::common::gHelperThreadProbe = &Probe;
+    fastio::gHelperThreadProbe = &Probe;
   }
-  ~HelperThreadThrows() { host::common::gHelperThreadProbe = nullptr; }
+  ~HelperThreadThrows() { fastio::gHelperThreadProbe = nullptr; }
 
  private:
   static void Probe(std::string_view work) {
@@ -489,12 +490,12 @@ TEST_F(WriterTest, AHelperThreadThatThrowsFailsTheWriteOrTheListing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.work);
     testing::IoPath path(c.portable);
-    if (!c.portable && host::BatchIoName() != std::string("io_uring")) continue;
+    if (!c.portable && fastio::BatchIoName() != std::string("io_uring")) continue;
     HelperThreadThrows throws(c.work);
     Status why;
     if (c.work.rfind("reading the statuses", 0) == 0) {
       // The lister does not wait for its helper: list until it joined.
-      host::FolderLister lister;
+      fastio::FolderLister lister;
       std::vector<host::FolderEntry> entries;
       for (int i = 0; i < 1000 && why.ok(); ++i) why = lister.List(many, &entries);
     } else {

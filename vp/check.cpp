@@ -4,7 +4,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "vp/counted.h"
+#include "base/counted.h"
 #include "vp/names.h"
 #include "vp/reader.h"
 #include "vp/walk.h"

@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/status.h"
 #include "host/host.h"
-#include "host/status.h"
 #include "vp/format.h"
 
 namespace quarrion {

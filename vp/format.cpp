@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "base/text.h"
 #include "vp/coding.h"
-#include "vp/names.h"
 
 namespace quarrion {
 

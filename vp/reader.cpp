@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "vp/names.h"
+#include "base/text.h"
 #include "vp/walk.h"
 
 namespace quarrion {

@@ -11,8 +11,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/status.h"
 #include "host/host.h"
-#include "host/status.h"
 #include "vp/check.h"
 #include "vp/format.h"
 
@@ -73,8 +73,6 @@ class VpReader {
   const std::vector<VpDirEntry>& entries() const { return entries_; }
   const ArchiveFindings& findings() const { return findings_; }
   const std::string& archivePath() const { return archivePath_; }
-  // Length of the archive file when it was opened.
-  std::int64_t fileSize() const { return file_.size(); }
   // The open archive, for copying an entry's bytes straight into an output.
   host::InputFile& file() { return file_; }
 

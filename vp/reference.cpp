@@ -1,7 +1,7 @@
 #include "vp/reference.h"
 
+#include "base/text.h"
 #include "host/host.h"
-#include "vp/names.h"
 
 namespace quarrion {
 

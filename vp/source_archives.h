@@ -7,8 +7,8 @@
 #include <string>
 #include <unordered_map>
 
+#include "base/status.h"
 #include "host/host.h"
-#include "host/status.h"
 #include "vp/reader.h"
 
 namespace quarrion {

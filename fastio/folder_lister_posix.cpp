@@ -19,11 +19,14 @@
 #include <thread>
 #include <vector>
 
-#include "host/host.h"
-#include "host/host_common.h"
+#include "fastio/folder_lister.h"
+#include "fastio/helper_thread.h"
 #include "host/posix_io.h"
 
-namespace quarrion::host {
+namespace quarrion::fastio {
+
+namespace posix = host::posix;
+using host::FolderEntry;
 
 namespace {
 
@@ -87,7 +90,7 @@ struct FolderLister::Helper {
       lock.unlock();
       std::exception_ptr thrown;
       try {
-        common::ProbeHelperThread(kWork);
+        ProbeHelperThread(kWork);
         j->Work();
       } catch (...) {
         thrown = std::current_exception();
@@ -117,7 +120,7 @@ struct FolderLister::Helper {
       cv.wait(lock, [&] { return !busy; });
       thrown = failed;
     }
-    return thrown ? common::HelperThreadFailed(kWork, thrown) : Status::Ok();
+    return thrown ? HelperThreadFailed(kWork, thrown) : Status::Ok();
   }
 
   std::mutex mu;
@@ -171,4 +174,4 @@ Status FolderLister::List(const std::string& path, std::vector<FolderEntry>* ent
   return listed;
 }
 
-}  // namespace quarrion::host
+}  // namespace quarrion::fastio

@@ -7,11 +7,11 @@
 // An entry that is being changed is skipped: its owner registers a name
 // before it creates the file and ends the registration after the file is
 // gone, so an entry in change never stands for a file that exists alone.
-#include "host/interrupt.h"
-
 #include <atomic>
 #include <cstddef>
 #include <string>
+
+#include "interrupt/interrupt.h"
 
 namespace quarrion::host {
 namespace {

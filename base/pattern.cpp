@@ -1,4 +1,4 @@
-#include "buildlist/pattern.h"
+#include "base/pattern.h"
 
 #include <algorithm>
 
@@ -107,11 +107,6 @@ bool Pattern::Matches(std::string_view s) const {
   }
   while (p < tokens_.size() && tokens_[p].kind == Token::Kind::kAnyRun) ++p;
   return p == tokens_.size();
-}
-
-bool MatchesAny(const std::vector<Pattern>& patterns, std::string_view subject) {
-  return std::any_of(patterns.begin(), patterns.end(),
-                     [subject](const Pattern& p) { return p.Matches(subject); });
 }
 
 }  // namespace quarrion

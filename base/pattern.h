@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/status.h"
+#include "base/status.h"
 
 namespace quarrion {
 
@@ -43,8 +43,5 @@ class Pattern {
   bool crossesSeparators_ = false;
   bool hasSeparator_ = false;
 };
-
-// True when any of `patterns` matches `subject`.
-bool MatchesAny(const std::vector<Pattern>& patterns, std::string_view subject);
 
 }  // namespace quarrion

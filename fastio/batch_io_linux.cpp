@@ -28,11 +28,14 @@
 #include <utility>
 #include <vector>
 
-#include "host/batch_io.h"
+#include "fastio/batch_io.h"
+#include "fastio/helper_thread.h"
 #include "host/host.h"
-#include "host/host_common.h"
+#include "host/shared.h"
 
-namespace quarrion::host {
+namespace quarrion::fastio {
+
+using host::NativePath;
 namespace {
 
 constexpr std::size_t kChunkFiles = 256;
@@ -93,7 +96,7 @@ bool RingUsable() {
 
 // The folder part of `path` (both separators count) and the name after it;
 // a path without a folder, or right below the root, is opened whole.
-std::pair<std::string_view, std::string_view> SplitPath(std::string_view path) {
+std::pair<std::string_view, std::string_view> FolderAndName(std::string_view path) {
   const std::size_t slash = path.find_last_of("\\/");
   if (slash == std::string_view::npos || slash == 0) return {{}, path};
   return {path.substr(0, slash), path.substr(slash + 1)};
@@ -179,7 +182,7 @@ class RingReader final : public BatchReader {
         cv_.wait(lock, [&] { return s.filled == current_ + 1 || failed_ != nullptr; });
         if (s.filled != current_ + 1) failed = failed_;
       }
-      if (failed) return common::HelperThreadFailed(kWork, failed);
+      if (failed) return HelperThreadFailed(kWork, failed);
       haveCurrent_ = true;
     }
     const std::size_t count = chunks_[current_].count;
@@ -249,7 +252,7 @@ class RingReader final : public BatchReader {
         c = next_++;
       }
       Slot& s = slots_[c % kSlots];
-      common::ProbeHelperThread(kWork);
+      ProbeHelperThread(kWork);
       Read(w, c, s);
       {
         std::lock_guard<std::mutex> lock(mu_);
@@ -319,7 +322,7 @@ class RingReader final : public BatchReader {
     w.nameAt.clear();
     w.folders.KeepLast();
     for (std::size_t k = 0; k < chunk.count; ++k) {
-      const auto [folder, name] = SplitPath(*files_[chunk.first + k].path);
+      const auto [folder, name] = FolderAndName(*files_[chunk.first + k].path);
       w.dirs.push_back(folder.empty() ? AT_FDCWD : w.folders.Get(folder));
       w.nameAt.push_back(w.names.size());
       w.names.append(NativePath(name));
@@ -392,4 +395,4 @@ std::unique_ptr<BatchReader> BatchReader::Start(std::vector<BatchSource> files) 
   return std::make_unique<RingReader>(std::move(files), std::move(rings));
 }
 
-}  // namespace quarrion::host
+}  // namespace quarrion::fastio

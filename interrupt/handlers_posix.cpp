@@ -7,8 +7,8 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include "host/coverage.h"
-#include "host/interrupt.h"
+#include "base/coverage.h"
+#include "interrupt/interrupt.h"
 
 namespace quarrion::host {
 namespace {

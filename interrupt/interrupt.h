@@ -15,7 +15,7 @@
 #include <optional>
 #include <string_view>
 
-#include "host/status.h"
+#include "base/status.h"
 
 namespace quarrion::host {
 
@@ -92,7 +92,9 @@ void RemoveRegisteredFiles();
 
 namespace detail {
 // Removes one registered file: `name` in `folder`, or the path `name`.
-// Defined per host; safe inside a signal handler.
+// Safe inside a signal handler. Defined with the handlers on POSIX, and on
+// Windows by the output file (host/output_file_windows.cpp), which turns
+// names into UTF-16.
 void RemoveRegisteredFile(std::intptr_t folder, const char* name);
 }  // namespace detail
 

@@ -1,14 +1,13 @@
 // The parts of the host layer that are the same on every host.
-#include "host/host_common.h"
+#include "host/shared.h"
 
 #include <chrono>
-#include <exception>
-#include <new>
 #include <random>
 #include <utility>
 
 #include "host/extract.h"
 #include "host/host.h"
+#include "host/output_file.h"
 
 namespace quarrion::host {
 
@@ -20,9 +19,7 @@ std::int32_t ClampTime(std::int64_t seconds) {
   return static_cast<std::int32_t>(seconds);
 }
 
-// ---- common ----------------------------------------------------------------
-
-std::string common::TempNameBeside(std::string_view name) {
+std::string TempNameBeside(std::string_view name) {
   // Seeded per thread from the system's entropy, the clock and the thread's
   // own address, so that processes and threads draw different names.
   thread_local std::mt19937_64 rng = [] {
@@ -39,11 +36,11 @@ std::string common::TempNameBeside(std::string_view name) {
   return temp;
 }
 
-Status common::NotOpenForWriting(const std::string& target) {
+Status NotOpenForWriting(const std::string& target) {
   return Status::Error(Code::kIoError, target, "not open for writing");
 }
 
-Status common::CheckCopied(const InputFile& src, std::int64_t done, std::int64_t length) {
+Status CheckCopied(const InputFile& src, std::int64_t done, std::int64_t length) {
   if (done < length) {
     return Status::Error(Code::kChanged, src.path(),
                          "delivered " + std::to_string(done) + " of " + std::to_string(length) +
@@ -55,22 +52,6 @@ Status common::CheckCopied(const InputFile& src, std::int64_t done, std::int64_t
         "holds more than " + std::to_string(length) + " bytes (changed since it was added?)");
   }
   return Status::Ok();
-}
-
-std::atomic<void (*)(std::string_view)> common::gHelperThreadProbe{nullptr};
-
-Status common::HelperThreadFailed(std::string_view work, const std::exception_ptr& e) {
-  std::string why = std::string(work) + " failed: ";
-  try {
-    std::rethrow_exception(e);
-  } catch (const std::bad_alloc&) {
-    why += "out of memory";
-  } catch (const std::exception& e) {
-    why += e.what();
-  } catch (...) {
-    why += "an unknown exception";
-  }
-  return Status::Error(Code::kIoError, "", why);
 }
 
 // ---- InputFile -------------------------------------------------------------
@@ -93,11 +74,11 @@ InputFile& InputFile::operator=(InputFile&& other) noexcept {
   return *this;
 }
 
-// ---- AtomicOutputFile ------------------------------------------------------
+// ---- OutputFile ------------------------------------------------------------
 
-AtomicOutputFile::~AtomicOutputFile() { Discard(); }
+OutputFile::~OutputFile() { Discard(); }
 
-void AtomicOutputFile::Reset(const std::string& target) {
+void OutputFile::Reset(const std::string& target) {
   Discard();
   target_ = target;
   folder_ = RemoveOnInterrupt::kNoFolder;
@@ -108,25 +89,25 @@ void AtomicOutputFile::Reset(const std::string& target) {
   flushed_ = 0;
 }
 
-Status AtomicOutputFile::FlushBuffer() {
+Status OutputFile::FlushBuffer() {
   if (buffer_.empty()) return Status::Ok();
   if (Status s = WriteOut(buffer_.data(), buffer_.size()); !s.ok()) return s;
   buffer_.clear();
   return Status::Ok();
 }
 
-Status AtomicOutputFile::Write(const void* data, std::size_t n) {
-  if (handle_ == kInvalid) return common::NotOpenForWriting(target_);
+Status OutputFile::Write(const void* data, std::size_t n) {
+  if (handle_ == kInvalid) return NotOpenForWriting(target_);
   const char* p = static_cast<const char*>(data);
-  if (buffer_.size() + n > common::kCopyBufferSize) {
+  if (buffer_.size() + n > kCopyBufferSize) {
     if (Status s = FlushBuffer(); !s.ok()) return s;
-    if (n >= common::kCopyBufferSize) {
+    if (n >= kCopyBufferSize) {
       if (Status s = WriteOut(p, n); !s.ok()) return s;
       position_ += static_cast<std::int64_t>(n);
       return Status::Ok();
     }
   }
-  if (buffer_.capacity() < common::kCopyBufferSize) buffer_.reserve(common::kCopyBufferSize);
+  if (buffer_.capacity() < kCopyBufferSize) buffer_.reserve(kCopyBufferSize);
   buffer_.append(p, n);
   position_ += static_cast<std::int64_t>(n);
   return Status::Ok();
@@ -153,7 +134,7 @@ ExtractFolder& ExtractFolder::operator=(ExtractFolder&& other) noexcept {
 
 Status ExtractFolder::WriteFile(const std::string& name, InputFile& src, std::int64_t offset,
                                 std::int64_t length, std::int64_t mtime) const {
-  AtomicOutputFile out;
+  OutputFile out;
   if (Status s = out.Create(*this, name); !s.ok()) return s;
   if (Status s = out.CopyFrom(src, offset, length); !s.ok()) return s;
   if (Status s = out.SetModified(mtime); !s.ok()) return s;

@@ -1,4 +1,4 @@
-// AtomicOutputFile on POSIX: the temporary file is made with O_EXCL beside
+// OutputFile on POSIX: the temporary file is made with O_EXCL beside
 // its target (relative to the target folder's descriptor for extraction) and
 // renamed over the target; an extracted file whose name is free is made at
 // that name instead. Data from other files are copied by the kernel where it
@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "host/extract.h"
-#include "host/host.h"
-#include "host/host_common.h"
+#include "host/output_file.h"
 #include "host/posix_io.h"
+#include "host/shared.h"
 
 namespace quarrion::host {
 namespace {
@@ -81,7 +81,7 @@ Status KernelCopy(int in, int out, std::int64_t offset, std::int64_t length, std
 // end of `out` through a buffer, until the source ends.
 Status BufferCopy(InputFile& src, int out, std::int64_t offset, std::int64_t limit,
                   const std::string& target, std::int64_t* done) {
-  static thread_local std::vector<char> buf(common::kCopyBufferSize);
+  static thread_local std::vector<char> buf(kCopyBufferSize);
   while (*done < limit) {
     const std::size_t want = static_cast<std::size_t>(
         std::min<std::int64_t>(limit - *done, static_cast<std::int64_t>(buf.size())));
@@ -112,7 +112,7 @@ Status CopyRange(InputFile& src, int out, std::int64_t offset, std::int64_t leng
   if (!ended) {
     if (Status s = BufferCopy(src, out, offset, limit, target, done); !s.ok()) return s;
   }
-  return common::CheckCopied(src, *done, length);
+  return CheckCopied(src, *done, length);
 }
 
 // The file that writing `path` replaces: `path` itself, or, where that is a
@@ -148,13 +148,13 @@ Status FollowLinks(const std::string& shown, const std::string& path, std::strin
 
 }  // namespace
 
-Status AtomicOutputFile::OpenTemp(const std::string& beside, std::intptr_t folder, int mode) {
+Status OutputFile::OpenTemp(const std::string& beside, std::intptr_t folder, int mode) {
   // The name is registered before the file is created, so that an
   // interruption from then on removes it.
   folder_ = folder;
   int fd = -1;
-  for (int attempt = 0; attempt < common::kTempAttempts && fd < 0; ++attempt) {
-    tempName_ = common::TempNameBeside(beside);
+  for (int attempt = 0; attempt < kTempAttempts && fd < 0; ++attempt) {
+    tempName_ = TempNameBeside(beside);
     // A file the interruption handlers could not remove is not made.
     if (Status s = interrupt_.Set(folder, tempName_); !s.ok()) {
       tempName_.clear();
@@ -173,7 +173,7 @@ Status AtomicOutputFile::OpenTemp(const std::string& beside, std::intptr_t folde
   return Status::Ok();
 }
 
-Status AtomicOutputFile::Create(const std::string& target) {
+Status OutputFile::Create(const std::string& target) {
   Reset(target);
   if (Status s = FollowLinks(target, NativePath(target), &finalName_); !s.ok()) return s;
   struct stat st;
@@ -193,7 +193,7 @@ Status AtomicOutputFile::Create(const std::string& target) {
   return Status::Ok();
 }
 
-Status AtomicOutputFile::Create(const ExtractFolder& folder, const std::string& name) {
+Status OutputFile::Create(const ExtractFolder& folder, const std::string& name) {
   Reset(folder.path() + "/" + name);
   if (!posix::IsSingleName(name)) {
     return Status::Error(Code::kNotPlainName, target_, "not a plain file name");
@@ -231,15 +231,15 @@ Status AtomicOutputFile::Create(const ExtractFolder& folder, const std::string& 
   return OpenTemp("." + name, folder_, 0666);
 }
 
-Status AtomicOutputFile::WriteOut(const char* p, std::size_t n) {
+Status OutputFile::WriteOut(const char* p, std::size_t n) {
   if (Status s = WriteAll(static_cast<int>(handle_), p, n, target_); !s.ok()) return s;
   flushed_ += static_cast<std::int64_t>(n);
   return Status::Ok();
 }
 
-Status AtomicOutputFile::CopyFrom(InputFile& src, std::int64_t offset, std::int64_t length,
-                                  bool wholeFile) {
-  if (handle_ == kInvalid) return common::NotOpenForWriting(target_);
+Status OutputFile::CopyFrom(InputFile& src, std::int64_t offset, std::int64_t length,
+                            bool wholeFile) {
+  if (handle_ == kInvalid) return NotOpenForWriting(target_);
   if (Status s = FlushBuffer(); !s.ok()) return s;
   std::int64_t done = 0;
   const Status copied =
@@ -249,8 +249,8 @@ Status AtomicOutputFile::CopyFrom(InputFile& src, std::int64_t offset, std::int6
   return copied;
 }
 
-Status AtomicOutputFile::WriteAt(std::int64_t offset, const void* data, std::size_t n) {
-  if (handle_ == kInvalid) return common::NotOpenForWriting(target_);
+Status OutputFile::WriteAt(std::int64_t offset, const void* data, std::size_t n) {
+  if (handle_ == kInvalid) return NotOpenForWriting(target_);
   if (Status s = FlushBuffer(); !s.ok()) return s;
   const char* p = static_cast<const char*>(data);
   while (n > 0) {
@@ -266,8 +266,8 @@ Status AtomicOutputFile::WriteAt(std::int64_t offset, const void* data, std::siz
   return Status::Ok();
 }
 
-Status AtomicOutputFile::SetModified(std::int64_t seconds) {
-  if (handle_ == kInvalid) return common::NotOpenForWriting(target_);
+Status OutputFile::SetModified(std::int64_t seconds) {
+  if (handle_ == kInvalid) return NotOpenForWriting(target_);
   if (Status s = FlushBuffer(); !s.ok()) return s;
   struct timespec times[2];
   times[0].tv_sec = 0;
@@ -278,8 +278,8 @@ Status AtomicOutputFile::SetModified(std::int64_t seconds) {
   return Status::Ok();
 }
 
-Status AtomicOutputFile::Commit() {
-  if (handle_ == kInvalid) return common::NotOpenForWriting(target_);
+Status OutputFile::Commit() {
+  if (handle_ == kInvalid) return NotOpenForWriting(target_);
   if (Status s = FlushBuffer(); !s.ok()) {
     Discard();
     return s;
@@ -303,7 +303,7 @@ Status AtomicOutputFile::Commit() {
   return Status::Ok();
 }
 
-void AtomicOutputFile::Discard() {
+void OutputFile::Discard() {
   if (handle_ != kInvalid) {
     ::close(static_cast<int>(handle_));
     handle_ = kInvalid;

@@ -22,11 +22,18 @@
 #include <thread>
 #include <vector>
 
+#include "fastio/file_opener.h"
+#include "fastio/helper_thread.h"
 #include "host/host.h"
-#include "host/host_common.h"
 #include "host/posix_io.h"
 
-namespace quarrion::host {
+namespace quarrion::fastio {
+
+namespace posix = host::posix;
+using host::FileInfo;
+using host::InputFile;
+using host::NativePath;
+
 namespace {
 
 // Opens the file at `native` (a path in the host's form) relative to the
@@ -60,8 +67,6 @@ void CloseAll(std::vector<int>* fds) {
   fds->clear();
 }
 
-}  // namespace
-
 // Files opened ahead of the copy by a thread of their own. The thread hands
 // descriptors over in batches and takes back the copy's in batches, so the
 // two sides rarely need the kernel to meet. It counts every descriptor it
@@ -70,7 +75,7 @@ void CloseAll(std::vector<int>* fds) {
 // that count is at `bound`. A file the thread could not open is opened again
 // by Open, which then gives the reason. An exception that stops the thread
 // (out of memory, say) fails the Open of the first file it did not hand over.
-struct FileOpener::Ahead {
+struct Ahead {
   static constexpr std::size_t kBatch = 16;
   // Next(): the plan ended; Open opens the file itself.
   static constexpr int kEnded = -2;
@@ -140,7 +145,7 @@ struct FileOpener::Ahead {
                    std::vector<int>* closing) {
     std::size_t held = 0;  // descriptors opened here and not closed yet
     for (std::size_t i = 0; i < paths.size() && !stop.load(std::memory_order_relaxed); ++i) {
-      common::ProbeHelperThread(kWork);
+      ProbeHelperThread(kWork);
       // Room for the file and a folder of its own.
       while (held + 2 > bound) {
         if (!WaitForReturns(opened, closing)) break;
@@ -255,13 +260,22 @@ struct FileOpener::Ahead {
   std::thread thread;
 };
 
-FileOpener::FileOpener() = default;
+}  // namespace
 
-FileOpener::~FileOpener() {
-  ahead_.reset();
-  if (handle_ != kInvalid) ::close(static_cast<int>(handle_));
-}
+struct FileOpener::State {
+  std::string folder;  // the open folder, in the host's form
+  int folderFd = -1;
+  std::unique_ptr<Ahead> ahead;
 
+  ~State() {
+    ahead.reset();
+    if (folderFd >= 0) ::close(folderFd);
+  }
+};
+
+FileOpener::FileOpener() : state_(std::make_unique<State>()) {}
+
+FileOpener::~FileOpener() = default;
 std::size_t FileOpener::MostOpenAhead() {
   struct rlimit limit {};
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
@@ -272,20 +286,20 @@ std::size_t FileOpener::MostOpenAhead() {
 }
 
 void FileOpener::Expect(std::vector<const std::string*> paths) {
-  ahead_.reset();
+  state_->ahead.reset();
   const std::size_t most = MostOpenAhead();
   // A few files are not worth a thread.
   if (paths.size() < 64 || most == 0) return;
   auto ahead = std::make_unique<Ahead>(std::move(paths), most);
-  if (ahead->Start()) ahead_ = std::move(ahead);
+  if (ahead->Start()) state_->ahead = std::move(ahead);
 }
 
 void FileOpener::Close(InputFile* file) {
   // Only what the thread opened goes back to it to be closed and counted.
-  if (ahead_ != nullptr && file->handle_ != InputFile::kInvalid &&
-      file->handle_ == ahead_->handed) {
-    ahead_->Return(static_cast<int>(file->handle_));
-    ahead_->handed = -1;
+  if (state_->ahead != nullptr && file->handle_ != InputFile::kInvalid &&
+      file->handle_ == state_->ahead->handed) {
+    state_->ahead->Return(static_cast<int>(file->handle_));
+    state_->ahead->handed = -1;
     file->handle_ = InputFile::kInvalid;
   }
   file->Close();
@@ -295,25 +309,24 @@ Status FileOpener::Open(const std::string& path, InputFile* file) {
   Close(file);
   file->path_ = path;
   file->info_ = FileInfo{};
-  if (ahead_ != nullptr) {
-    const std::size_t i = ahead_->next;
-    const bool planned =
-        i < ahead_->paths.size() && (ahead_->paths[i] == &path || *ahead_->paths[i] == path);
-    const int fd = planned ? ahead_->Next() : Ahead::kEnded;
+  if (state_->ahead != nullptr) {
+    const std::size_t i = state_->ahead->next;
+    const bool planned = i < state_->ahead->paths.size() &&
+                         (state_->ahead->paths[i] == &path || *state_->ahead->paths[i] == path);
+    const int fd = planned ? state_->ahead->Next() : Ahead::kEnded;
     if (fd >= 0) {
       file->handle_ = fd;
       return Status::Ok();
     }
     if (fd == Ahead::kFailed) {
-      const Status why = common::HelperThreadFailed(Ahead::kWork, ahead_->failed);
-      ahead_.reset();
+      const Status why = HelperThreadFailed(Ahead::kWork, state_->ahead->failed);
+      state_->ahead.reset();
       return why;
     }
-    if (fd == Ahead::kEnded) ahead_.reset();  // out of the planned order, or the thread stopped
+    if (fd == Ahead::kEnded)
+      state_->ahead.reset();  // out of the planned order, or the thread stopped
   }
-  int folderFd = static_cast<int>(handle_);
-  const int fd = OpenInFolder(NativePath(path), &folder_, &folderFd);
-  handle_ = folderFd;
+  const int fd = OpenInFolder(NativePath(path), &state_->folder, &state_->folderFd);
   if (fd < 0) {
     return posix::Errno(path, errno);
   }
@@ -321,4 +334,4 @@ Status FileOpener::Open(const std::string& path, InputFile* file) {
   return Status::Ok();
 }
 
-}  // namespace quarrion::host
+}  // namespace quarrion::fastio

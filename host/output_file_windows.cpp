@@ -1,4 +1,4 @@
-// AtomicOutputFile on Windows: the temporary file is made with CREATE_NEW
+// OutputFile on Windows: the temporary file is made with CREATE_NEW
 // beside its target and moved over the target with MoveFileEx; data from
 // other files pass through the write buffer, so small files gather into
 // large writes.
@@ -9,8 +9,8 @@
 #include <string>
 
 #include "host/extract.h"
-#include "host/host.h"
-#include "host/host_common.h"
+#include "host/output_file.h"
+#include "host/shared.h"
 #include "host/windows_io.h"
 
 namespace quarrion::host {
@@ -50,14 +50,25 @@ Status WriteAllAt(HANDLE h, std::int64_t offset, const char* p, std::size_t n,
 
 }  // namespace
 
-Status AtomicOutputFile::OpenTemp(const std::string& beside, std::intptr_t, int) {
+namespace detail {
+
+// The interruption handler runs on a thread of its own, not inside a signal:
+// it may allocate, like the rest of the program, to turn the name into
+// UTF-16.
+void RemoveRegisteredFile(std::intptr_t, const char* name) {
+  ::DeleteFileW(WidePath(name).c_str());
+}
+
+}  // namespace detail
+
+Status OutputFile::OpenTemp(const std::string& beside, std::intptr_t, int) {
   // The name is registered before the file is made, so that an interruption
   // from then on removes it, and FILE_SHARE_DELETE lets the interruption
   // handler delete it while it is open here. CREATE_NEW never opens what is
   // already there, file or link.
   DWORD e = ERROR_FILE_EXISTS;
-  for (int attempt = 0; attempt < common::kTempAttempts; ++attempt) {
-    tempName_ = common::TempNameBeside(beside);
+  for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
+    tempName_ = TempNameBeside(beside);
     // A file the interruption handler could not remove is not made.
     if (Status s = interrupt_.Set(RemoveOnInterrupt::kNoFolder, tempName_); !s.ok()) {
       tempName_.clear();
@@ -78,7 +89,7 @@ Status AtomicOutputFile::OpenTemp(const std::string& beside, std::intptr_t, int)
   return Win32Error(target_, e);
 }
 
-Status AtomicOutputFile::Create(const std::string& target) {
+Status OutputFile::Create(const std::string& target) {
   Reset(target);
   finalName_ = target;
   DWORD attrs = Attributes(target);
@@ -90,7 +101,7 @@ Status AtomicOutputFile::Create(const std::string& target) {
   return OpenTemp(target, RemoveOnInterrupt::kNoFolder, 0);
 }
 
-Status AtomicOutputFile::Create(const ExtractFolder& folder, const std::string& name) {
+Status OutputFile::Create(const ExtractFolder& folder, const std::string& name) {
   // The folder's path ends in a separator, and the folder is held open
   // against renames, so the path built here reaches it.
   Reset(folder.path() + name);
@@ -102,7 +113,7 @@ Status AtomicOutputFile::Create(const ExtractFolder& folder, const std::string& 
   return OpenTemp(target_, RemoveOnInterrupt::kNoFolder, 0);
 }
 
-Status AtomicOutputFile::WriteOut(const char* p, std::size_t n) {
+Status OutputFile::WriteOut(const char* p, std::size_t n) {
   if (Status s = WriteAllAt(AsHandle(handle_), flushed_, p, n, target_); !s.ok()) return s;
   flushed_ += static_cast<std::int64_t>(n);
   return Status::Ok();
@@ -110,17 +121,17 @@ Status AtomicOutputFile::WriteOut(const char* p, std::size_t n) {
 
 // The one file-to-file copy of this host: Windows has none in the kernel for
 // part of a file, so the data pass through the write buffer.
-Status AtomicOutputFile::CopyFrom(InputFile& src, std::int64_t offset, std::int64_t length,
-                                  bool wholeFile) {
-  if (handle_ == kInvalid) return common::NotOpenForWriting(target_);
+Status OutputFile::CopyFrom(InputFile& src, std::int64_t offset, std::int64_t length,
+                            bool wholeFile) {
+  if (handle_ == kInvalid) return NotOpenForWriting(target_);
   std::int64_t done = 0;
   while (done < length) {
-    if (buffer_.size() >= common::kCopyBufferSize) {
+    if (buffer_.size() >= kCopyBufferSize) {
       if (Status s = FlushBuffer(); !s.ok()) return s;
     }
     const std::size_t had = buffer_.size();
-    const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(
-        length - done, static_cast<std::int64_t>(common::kCopyBufferSize - had)));
+    const std::size_t want = static_cast<std::size_t>(
+        std::min<std::int64_t>(length - done, static_cast<std::int64_t>(kCopyBufferSize - had)));
     buffer_.resize(had + want);
     std::size_t got = 0;
     Status read = src.ReadAt(offset + done, buffer_.data() + had, want, &got);
@@ -137,17 +148,17 @@ Status AtomicOutputFile::CopyFrom(InputFile& src, std::int64_t offset, std::int6
     if (Status s = src.ReadAt(offset + length, &extra, 1, &got); !s.ok()) return s;
     done += static_cast<std::int64_t>(got);
   }
-  return common::CheckCopied(src, done, length);
+  return CheckCopied(src, done, length);
 }
 
-Status AtomicOutputFile::WriteAt(std::int64_t offset, const void* data, std::size_t n) {
-  if (handle_ == kInvalid) return common::NotOpenForWriting(target_);
+Status OutputFile::WriteAt(std::int64_t offset, const void* data, std::size_t n) {
+  if (handle_ == kInvalid) return NotOpenForWriting(target_);
   if (Status s = FlushBuffer(); !s.ok()) return s;
   return WriteAllAt(AsHandle(handle_), offset, static_cast<const char*>(data), n, target_);
 }
 
-Status AtomicOutputFile::SetModified(std::int64_t seconds) {
-  if (handle_ == kInvalid) return common::NotOpenForWriting(target_);
+Status OutputFile::SetModified(std::int64_t seconds) {
+  if (handle_ == kInvalid) return NotOpenForWriting(target_);
   if (Status s = FlushBuffer(); !s.ok()) return s;
   const std::int64_t ticks = seconds * kFileTimeTicksPerSecond + kUnixEpochInFileTime;
   FILETIME ft;
@@ -159,8 +170,8 @@ Status AtomicOutputFile::SetModified(std::int64_t seconds) {
   return Status::Ok();
 }
 
-Status AtomicOutputFile::Commit() {
-  if (handle_ == kInvalid) return common::NotOpenForWriting(target_);
+Status OutputFile::Commit() {
+  if (handle_ == kInvalid) return NotOpenForWriting(target_);
   if (Status s = FlushBuffer(); !s.ok()) {
     Discard();
     return s;
@@ -189,7 +200,7 @@ Status AtomicOutputFile::Commit() {
   return Status::Ok();
 }
 
-void AtomicOutputFile::Discard() {
+void OutputFile::Discard() {
   if (handle_ != kInvalid) {
     ::CloseHandle(AsHandle(handle_));
     handle_ = kInvalid;

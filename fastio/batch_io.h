@@ -4,7 +4,7 @@
 // io_uring) the writer reads its small sources that way, into memory, and
 // appends many of them with one write. Everywhere else, and whenever the
 // batched path cannot be set up, nothing here is used and every file takes
-// the ordinary path (FileOpener and AtomicOutputFile::CopyFrom).
+// the ordinary path (FileOpener and OutputFile::CopyFrom).
 #pragma once
 
 #include <cstddef>
@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "host/status.h"
+#include "base/status.h"
 
-namespace quarrion::host {
+namespace quarrion::fastio {
 
 // The name of the path small files take on this host as the environment
 // stands: "io_uring" or "portable". QUARRION_IO=portable forces the latter.
@@ -58,4 +58,4 @@ class BatchReader {
                       std::size_t* files) = 0;
 };
 
-}  // namespace quarrion::host
+}  // namespace quarrion::fastio

@@ -8,17 +8,22 @@
 #include <utility>
 #include <vector>
 
-#include "host/host.h"
+#include "fastio/folder_lister.h"
 #include "host/windows_io.h"
 
-namespace quarrion::host {
+namespace quarrion::fastio {
 namespace {
 
-using windows::Attributes;
-using windows::SetTimeFromFileTime;
-using windows::Utf8;
-using windows::WidePath;
-using windows::Win32Error;
+using host::FileInfo;
+using host::FileKind;
+using host::FolderEntry;
+using host::IsPathSeparator;
+using host::StatPath;
+using host::windows::Attributes;
+using host::windows::SetTimeFromFileTime;
+using host::windows::Utf8;
+using host::windows::WidePath;
+using host::windows::Win32Error;
 
 // True when `path` names a folder (links followed).
 bool IsFolder(const std::string& path) {
@@ -103,4 +108,4 @@ Status FolderLister::List(const std::string& path, std::vector<FolderEntry>* ent
   return listed;
 }
 
-}  // namespace quarrion::host
+}  // namespace quarrion::fastio

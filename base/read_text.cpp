@@ -1,4 +1,4 @@
-#include "buildlist/read_text.h"
+#include "base/read_text.h"
 
 namespace quarrion {
 

@@ -4,13 +4,15 @@
 #include <string>
 #include <vector>
 
-#include "host/host.h"
+#include "fastio/file_opener.h"
 
-namespace quarrion::host {
+namespace quarrion::fastio {
+
+using host::InputFile;
 
 // Windows opens by whole path, one file at a time (and keeps its look before
 // opening: a device name needs no listing to look like a file).
-struct FileOpener::Ahead {};
+struct FileOpener::State {};
 
 FileOpener::FileOpener() = default;
 FileOpener::~FileOpener() = default;
@@ -23,4 +25,4 @@ void FileOpener::Close(InputFile* file) { file->Close(); }
 
 Status FileOpener::Open(const std::string& path, InputFile* file) { return file->Open(path); }
 
-}  // namespace quarrion::host
+}  // namespace quarrion::fastio

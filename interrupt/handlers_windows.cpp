@@ -7,11 +7,12 @@
 //
 // The temporary files are open with FILE_SHARE_DELETE, so the removal
 // succeeds while they are still open: the name is marked for deletion and
-// the file goes when the process ends and its handles close.
+// the file goes when the process ends and its handles close. The removal
+// itself is the output file's (host/output_file_windows.cpp), which turns
+// names into UTF-16.
 #include <windows.h>
 
-#include "host/interrupt.h"
-#include "host/windows_io.h"
+#include "interrupt/interrupt.h"
 
 namespace quarrion::host {
 namespace {
@@ -37,16 +38,6 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 }
 
 }  // namespace
-
-namespace detail {
-
-// The handler runs on a thread of its own, not inside a signal: it may
-// allocate, like the rest of the program, to turn the name into UTF-16.
-void RemoveRegisteredFile(std::intptr_t, const char* name) {
-  ::DeleteFileW(windows::WidePath(name).c_str());
-}
-
-}  // namespace detail
 
 InterruptsHeld::InterruptsHeld() = default;
 InterruptsHeld::~InterruptsHeld() = default;
