@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -201,8 +202,17 @@ void Worker::Drain(const std::function<void()>& after) {
   for (;;) {
     const std::size_t k = shared_.next.fetch_add(1);
     if (k >= stretches.size()) return;
-    Write(stretches[k]);
-    stretches[k].done.store(true, std::memory_order_release);
+    Stretch& s = stretches[k];
+    try {
+      Write(s);
+    } catch (const std::exception& e) {
+      // Out of memory, say: the rest of the stretch fails, on either thread.
+      const std::string where =
+          s.prefix.empty() ? "the top folder" : Printable(s.prefix.substr(0, s.prefix.size() - 1));
+      s.lines.push_back("could not extract the files of " + where + ": " + e.what());
+      ++s.counts.failed;
+    }
+    s.done.store(true, std::memory_order_release);
     if (after) after();
   }
 }
@@ -360,9 +370,10 @@ ExtractionCounts ExtractEntries(VpReader& reader, const host::ExtractFolder& roo
   Plan plan = MakePlan(reader);
   Shared shared{reader, root, chosen, plan};
   Printer printer(plan, progress, console);
+  if (plan.stretches.size() < 2) workers = 1;
   const std::size_t mostHeld = MostHeld(workers);
   std::vector<std::thread> threads;
-  for (int w = 1; w < workers && plan.stretches.size() > 1; ++w) {
+  for (int w = 1; w < workers; ++w) {
     try {
       threads.emplace_back([&shared, mostHeld] { Worker(shared, mostHeld, nullptr).Drain({}); });
     } catch (const std::system_error&) {
