@@ -13,6 +13,7 @@
 #include "buildlist/build_list.h"
 #include "host/host.h"
 #include "pack/writer.h"
+#include "shell/console.h"
 
 namespace quarrion {
 namespace {
@@ -73,18 +74,14 @@ BenchFiles& Files() {
   return files;
 }
 
-void WriteArchive(benchmark::State& state, BuildList& list) {
+void WriteList(benchmark::State& state, BuildList& list) {
   const std::string target = (Files().root() / "out.vp").string();
   std::int64_t bytes = 0;
   for (const FileRecord& r : list.files) bytes += r.entry.size;
   for (auto _ : state) {
-    host::AtomicOutputFile out;
     std::ostringstream console;
-    Warnings warnings{console, console};
-    Status why = out.Create(target);
-    if (why.ok()) why = WriteVp(list, out, console, warnings);
-    if (why.ok()) why = out.Commit();
-    if (!why.ok()) {
+    ConsoleWarnings warnings(console, console);
+    if (Status why = WriteArchive(list, target, warnings); !why.ok()) {
       state.SkipWithError(why.Message().c_str());
       break;
     }
@@ -95,13 +92,13 @@ void WriteArchive(benchmark::State& state, BuildList& list) {
 
 void BM_WriteVpSmallFiles(benchmark::State& state) {
   static BuildList list = Files().Make("small", 2000, 100, 16 * 1024);
-  WriteArchive(state, list);
+  WriteList(state, list);
 }
 BENCHMARK(BM_WriteVpSmallFiles)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_WriteVpLargeFiles(benchmark::State& state) {
   static BuildList list = Files().Make("large", 4, 2, 64 * 1024 * 1024);
-  WriteArchive(state, list);
+  WriteList(state, list);
 }
 BENCHMARK(BM_WriteVpLargeFiles)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -93,17 +93,16 @@ std::vector<std::pair<std::size_t, std::size_t>> FindCaseClashes(
   return clashes;
 }
 
-int WarnOfCaseClashes(const BuildList& list, Warnings& warnings) {
+void WarnOfCaseClashes(const BuildList& list, Warnings& warnings) {
   const auto clashes = FindCaseClashes(list.files);
   for (const auto& [first, later] : clashes) {
     const std::string a = RecordPath(list.files[first]);
     const std::string b = RecordPath(list.files[later]);
     warnings.Add(a == b ? a + " is listed twice" : a + " and " + b + " differ only in letter case");
   }
-  return static_cast<int>(clashes.size());
 }
 
-int SkipFilesAtFolderPaths(BuildList& list, Warnings& warnings) {
+void SkipFilesAtFolderPaths(BuildList& list, Warnings& warnings) {
   // Every folder and every folder above one, case-folded, spelled as the
   // first record that has it spells it. A folder is entered with all those
   // above it, so the walk up stops at the first one known.
@@ -118,9 +117,8 @@ int SkipFilesAtFolderPaths(BuildList& list, Warnings& warnings) {
       folder = folder.substr(0, cut == std::string_view::npos ? 0 : cut);
     }
   }
-  if (folders.empty()) return 0;
+  if (folders.empty()) return;
 
-  int skipped = 0;
   std::string key;
   std::optional<std::string> keyFolder;  // the folder whose folded form begins `key`
   std::size_t folderLength = 0;          // the length of that form and its backslash
@@ -138,14 +136,12 @@ int SkipFilesAtFolderPaths(BuildList& list, Warnings& warnings) {
     if (auto found = folders.find(key); found != folders.end()) {
       warnings.Add(RecordPath(r) + ": a file and a folder of the same path (" + found->second +
                    "), skipped");
-      ++skipped;
       continue;
     }
     if (kept != i) list.files[kept] = std::move(r);
     ++kept;
   }
   list.files.erase(list.files.begin() + static_cast<std::ptrdiff_t>(kept), list.files.end());
-  return skipped;
 }
 
 std::int32_t FindFile(const BuildList& list, std::string_view name, std::string_view folder) {

@@ -61,17 +61,16 @@ std::vector<std::pair<std::size_t, std::size_t>> FindCaseClashes(
 
 // One counted warning for each pair FindCaseClashes finds,
 // "<first> and <later> differ only in letter case" ("<path> is listed twice"
-// for equal bytes); both records stay in the list. Returns the number of
-// warnings.
-int WarnOfCaseClashes(const BuildList& list, Warnings& warnings);
+// for equal bytes); both records stay in the list.
+void WarnOfCaseClashes(const BuildList& list, Warnings& warnings);
 
 // Removes, in list order, every record whose path is also the folder of a
 // record or a folder above one, letter case ignored (data\maps beside
 // data\Maps\a.pof): no file system holds a file and a folder of one path,
 // and readers find only the first, so -verify rejects an archive holding
 // both. Each with a counted warning "<path>: a file and a folder of the
-// same path (<folder>), skipped". Returns the number removed.
-int SkipFilesAtFolderPaths(BuildList& list, Warnings& warnings);
+// same path (<folder>), skipped".
+void SkipFilesAtFolderPaths(BuildList& list, Warnings& warnings);
 
 // Index of the last record whose name and folder equal the arguments byte for
 // byte (case-sensitive), or -1.

@@ -46,10 +46,10 @@ Status SplitFolder(host::FolderLister& lister, const std::string& dirPath,
 
 class Walk {
  public:
-  Walk(BuildList& list, std::ostream& out, Warnings& warnings, ImportStats* stats,
+  Walk(BuildList& list, ImportObserver& observer, Warnings& warnings, ImportStats* stats,
        const std::vector<Pattern>& excluded, std::size_t topFolderLength, char separator)
       : list_(list),
-        out_(out),
+        observer_(observer),
         warnings_(warnings),
         stats_(stats),
         excluded_(excluded),
@@ -97,10 +97,7 @@ class Walk {
     ancestors_.pop_back();
   }
 
-  void Announce(const std::string& dirPath) {
-    out_ << "Adding directory: " << Printable(dirPath) << '\n';
-    out_.flush();
-  }
+  void Announce(const std::string& dirPath) { observer_.Folder(dirPath); }
 
   void PushAncestor(const host::FileInfo& info) { ancestors_.push_back(info); }
 
@@ -139,7 +136,7 @@ class Walk {
   }
 
   BuildList& list_;
-  std::ostream& out_;
+  ImportObserver& observer_;
   Warnings& warnings_;
   ImportStats* stats_;
   const std::vector<Pattern>& excluded_;
@@ -153,7 +150,7 @@ class Walk {
 }  // namespace
 
 Status ImportDirectory(BuildList& list, const std::string& dirPath, const std::string& folder,
-                       std::ostream& out, Warnings& warnings, ImportStats* stats,
+                       ImportObserver& observer, Warnings& warnings, ImportStats* stats,
                        const std::vector<Pattern>& excluded) {
   ImportStats local;
   if (stats == nullptr) stats = &local;
@@ -163,7 +160,7 @@ Status ImportDirectory(BuildList& list, const std::string& dirPath, const std::s
   if (info.kind != host::FileKind::kFolder) {
     return Status::Error(Code::kNotRegular, dirPath, "not a folder");
   }
-  Walk walk(list, out, warnings, stats, excluded, folder.size(), host::JoinSeparator(dirPath));
+  Walk walk(list, observer, warnings, stats, excluded, folder.size(), host::JoinSeparator(dirPath));
   std::vector<ListedFile> files;
   std::vector<Subfolder> subfolders;
   if (Status s = SplitFolder(walk.lister(), dirPath, &files, &subfolders); !s.ok()) return s;
@@ -173,13 +170,13 @@ Status ImportDirectory(BuildList& list, const std::string& dirPath, const std::s
   return Status::Ok();
 }
 
-Status ImportDataDirectory(BuildList& list, const std::string& dataDirectory, std::ostream& out,
-                           Warnings& warnings, ImportStats* stats,
+Status ImportDataDirectory(BuildList& list, const std::string& dataDirectory,
+                           ImportObserver& observer, Warnings& warnings, ImportStats* stats,
                            const std::vector<Pattern>& excluded) {
   if (dataDirectory.empty()) {
     return Status::Error(Code::kNotFound, "", "no data directory given (the path is empty)");
   }
-  return ImportDirectory(list, dataDirectory, "data", out, warnings, stats, excluded);
+  return ImportDirectory(list, dataDirectory, "data", observer, warnings, stats, excluded);
 }
 
 }  // namespace quarrion

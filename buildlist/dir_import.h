@@ -3,8 +3,8 @@
 // that mirrors its place in the tree.
 #pragma once
 
-#include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "buildlist/build_list.h"
@@ -16,19 +16,28 @@ namespace quarrion {
 
 class SourceArchives;
 
+// Told of each folder on disk the import enters, so that the caller can
+// show the walk: the top once it could be listed, every other folder
+// before it is listed.
+class ImportObserver {
+ public:
+  virtual ~ImportObserver() = default;
+  virtual void Folder(std::string_view path) = 0;
+};
+
 struct ImportStats {
   int added = 0;    // records appended
   int skipped = 0;  // files and folders left out with a warning
 };
 
-// Imports `dataDirectory` under the archive folder "data". Prints
-// "Adding directory: <path>" to `out` for each folder walked and adds one
+// Imports `dataDirectory` under the archive folder "data". Tells `observer`
+// of each folder walked and adds one
 // warning to `warnings` for each file or folder skipped. Fails when the top
 // directory is empty (""), does not exist or cannot be listed. Leaves out
 // what `excluded` matches, as ImportDirectory does.
-Status ImportDataDirectory(BuildList& list, const std::string& dataDirectory, std::ostream& out,
-                           Warnings& warnings, ImportStats* stats = nullptr,
-                           const std::vector<Pattern>& excluded = {});
+Status ImportDataDirectory(BuildList& list, const std::string& dataDirectory,
+                           ImportObserver& observer, Warnings& warnings,
+                           ImportStats* stats = nullptr, const std::vector<Pattern>& excluded = {});
 
 // The same walk with any archive folder for the top: a folder's own files
 // (in listing order) enter the list before anything from its subfolders,
@@ -45,7 +54,7 @@ Status ImportDataDirectory(BuildList& list, const std::string& dataDirectory, st
 // pattern holding a backslash is matched against the path below `dirPath`
 // (maps\old\a.map), any other against the name alone.
 Status ImportDirectory(BuildList& list, const std::string& dirPath, const std::string& folder,
-                       std::ostream& out, Warnings& warnings, ImportStats* stats = nullptr,
+                       ImportObserver& observer, Warnings& warnings, ImportStats* stats = nullptr,
                        const std::vector<Pattern>& excluded = {});
 
 }  // namespace quarrion

@@ -1,36 +1,34 @@
 // The channel for warnings: things a run reports and goes on with (a file
 // skipped, two paths that readers cannot tell apart, an archive written
-// empty). The layers below the shell report them here instead of writing
-// to an error stream themselves.
+// empty). The layers below the shell report them here; the shell decides
+// how they are shown (ConsoleWarnings, shell/console.h).
 #pragma once
 
-#include <ostream>
 #include <string_view>
-
-#include "vp/names.h"
 
 namespace quarrion {
 
-struct Warnings {
-  std::ostream& out;  // the messages, flushed first so both streams stay in order
-  std::ostream& err;  // where the warnings go
-  int count = 0;      // warnings that make the run's exit status 1
+class Warnings {
+ public:
+  virtual ~Warnings() = default;
 
-  // "quarrion: warning: <text>" on its own line, in its printable form
-  // (vp/names.h); counted.
+  // A warning that makes the run's exit status 1.
   void Add(std::string_view text) {
-    Print(text);
-    ++count;
+    Tell(text);
+    ++count_;
   }
-  // The same line for a warning that does not make the run fail.
-  void Note(std::string_view text) { Print(text); }
+  // A warning that does not make the run fail.
+  void Note(std::string_view text) { Tell(text); }
+
+  // The warnings added so far (notes not counted).
+  int count() const { return count_; }
+
+ protected:
+  // Shows one warning.
+  virtual void Tell(std::string_view text) = 0;
 
  private:
-  void Print(std::string_view text) {
-    out.flush();
-    err << "quarrion: warning: " << Printable(text) << '\n';
-    err.flush();
-  }
+  int count_ = 0;
 };
 
 }  // namespace quarrion

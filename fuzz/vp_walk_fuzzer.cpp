@@ -109,17 +109,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (list.files.empty()) return 0;
 
-  host::AtomicOutputFile output;
-  Status why = output.Create(Output());
-  Check(why.ok());
-  std::ostringstream shown;
-  Warnings warnings{shown, err};
-  if (!(why = WriteVp(list, output, shown, warnings)).ok()) {
+  ConsoleWarnings warnings(out, err);
+  if (Status why = WriteArchive(list, Output(), warnings); !why.ok()) {
     // Only folders an archive cannot hold are refused.
     Check(why.code == Code::kBadFolder || why.code == Code::kNameTooLong);
     return 0;
   }
-  Check(output.Commit().ok());
   CheckWritten(list);
   return 0;
 }

@@ -185,14 +185,18 @@ Status AtomicOutputFile::Create(const std::string& target) {
   // replaces the target in one step.
   if (Status s = OpenTemp(finalName_, RemoveOnInterrupt::kNoFolder, 0600); !s.ok()) return s;
   // Keep the mode of a file being replaced; a new one gets the usual mode.
-  ::fchmod(static_cast<int>(handle_), exists ? (st.st_mode & 07777) : NewFileMode());
+  // A file system without modes (FAT) refuses, and its files all have the
+  // mode it was mounted with anyway, so a refusal is no failure: the file
+  // is written all the same.
+  static_cast<void>(
+      ::fchmod(static_cast<int>(handle_), exists ? (st.st_mode & 07777) : NewFileMode()));
   return Status::Ok();
 }
 
 Status AtomicOutputFile::Create(const ExtractFolder& folder, const std::string& name) {
   Reset(folder.path() + "/" + name);
   if (!posix::IsSingleName(name)) {
-    return Status::Error(Code::kBadFolder, target_, "not a plain file name");
+    return Status::Error(Code::kNotPlainName, target_, "not a plain file name");
   }
   inFolder_ = true;
   finalName_ = name;

@@ -95,7 +95,7 @@ Status AtomicOutputFile::Create(const ExtractFolder& folder, const std::string& 
   // against renames, so the path built here reaches it.
   Reset(folder.path() + name);
   if (!windows::IsSingleName(name)) {
-    return Status::Error(Code::kBadFolder, target_, "not a plain file name");
+    return Status::Error(Code::kNotPlainName, target_, "not a plain file name");
   }
   inFolder_ = true;
   finalName_ = target_;

@@ -20,10 +20,11 @@ enum class Code {
   kNoSuchEntry,   // the archive holds no file entry of that name or path
   kBrokenEntry,   // an archive entry that -verify reports (data outside, overlapping...)
   kOutOfRange,    // data that lie outside the file
-  kChanged,       // a source whose size changed since it was added
+  kChanged,       // a file not the length it had when it was added or its size was read
   kIoError,       // anything the operating system refused
   kBadPattern,    // a file pattern that cannot be used
   kBadTime,       // a time that is none of the forms read, or one an archive cannot hold
+  kEndOfInput,    // the console's input ended before the answer the run needs
 };
 
 struct [[nodiscard]] Status {

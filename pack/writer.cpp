@@ -179,16 +179,14 @@ Status WriteDirectory(const BuildList& list, const Layout& layout, const EntryTi
 }
 
 // The data pass: every file's bytes, in list order, right after the header.
-// Prints each folder to `console` as its data begin, then an empty line.
+// Tells `observer` of each folder as its data begin.
 Status WriteData(const BuildList& list, const Layout& layout, host::AtomicOutputFile& out,
-                 std::ostream& console, SourceArchives& sources, WriteProgress* progress) {
+                 SourceArchives& sources, WriteObserver& observer) {
   DiskFiles disk(list);
-  std::string_view printed;
+  std::string_view told;
   std::int64_t doneBytes = 0;
   std::int64_t doneFiles = 0;
-  if (progress != nullptr) {
-    progress->Begin(layout.dataSize, static_cast<std::int64_t>(list.files.size()));
-  }
+  observer.Begin(layout.dataSize, static_cast<std::int64_t>(list.files.size()));
   for (std::size_t i = 0; i < list.files.size();) {
     std::size_t count = 1;
     Status copied = FromSourceArchive(list.files[i]) ? CopyArchivedFile(list.files[i], out, sources)
@@ -196,20 +194,16 @@ Status WriteData(const BuildList& list, const Layout& layout, host::AtomicOutput
     if (!copied.ok()) return copied;
     for (const std::size_t end = i + count; i < end; ++i) {
       const FileRecord& r = list.files[i];
-      if (r.folder != printed) {
-        printed = r.folder;
-        if (progress != nullptr) progress->Hide();
-        console << Printable(printed) << '\n';
-        console.flush();
+      if (r.folder != told) {
+        told = r.folder;
+        observer.Folder(told);
       }
       doneBytes += r.entry.size;
       ++doneFiles;
-      if (progress != nullptr) progress->Advance(doneBytes, doneFiles);
+      observer.Advance(doneBytes, doneFiles);
     }
   }
-  if (progress != nullptr) progress->Hide();
-  console << '\n';
-  console.flush();
+  observer.DataDone();
   if (out.position() != layout.header.dirOffset) {
     return Status::Error(
         Code::kIoError, out.target(),
@@ -244,11 +238,9 @@ void SkipArchiveBeingWritten(BuildList& list, const std::string& target, Warning
   });
 }
 
-}  // namespace
-
-Status WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& console,
-               Warnings& warnings, SourceArchives* archives, WriteProgress* progress,
-               const EntryTimes& times) {
+// Writes the archive into `out`, created and not yet committed.
+Status WriteVp(BuildList& list, host::AtomicOutputFile& out, Warnings& warnings,
+               SourceArchives& sources, WriteObserver& observer, const EntryTimes& times) {
   SkipArchiveBeingWritten(list, out.target(), warnings);
   SkipFilesAtFolderPaths(list, warnings);
   const Layout layout = LayoutTree(list);
@@ -259,11 +251,7 @@ Status WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& conso
   std::string header;
   WriteHeader(&header, layout.header);
   if (Status s = out.Write(header); !s.ok()) return s;
-
-  // Each source archive is opened once for the whole write.
-  SourceArchives local;
-  SourceArchives& sources = archives != nullptr ? *archives : local;
-  if (Status s = WriteData(list, layout, out, console, sources, progress); !s.ok()) return s;
+  if (Status s = WriteData(list, layout, out, sources, observer); !s.ok()) return s;
 
   std::int64_t entries = 0;
   if (Status s = WriteDirectory(list, layout, times, out, &entries); !s.ok()) return s;
@@ -273,6 +261,25 @@ Status WriteVp(BuildList& list, host::AtomicOutputFile& out, std::ostream& conso
   char count[4];
   EncodeInt32(count, static_cast<std::int32_t>(entries));
   return out.WriteAt(12, count, sizeof count);
+}
+
+}  // namespace
+
+Status WriteArchive(BuildList& list, const std::string& target, Warnings& warnings,
+                    WriteObserver* observer, SourceArchives* archives, const EntryTimes& times) {
+  WriteObserver unobserved;
+  // Each source archive is opened once for the whole write.
+  SourceArchives local;
+  SourceArchives& sources = archives != nullptr ? *archives : local;
+  host::AtomicOutputFile out;
+  Status why = out.Create(target);
+  if (why.ok()) {
+    why =
+        WriteVp(list, out, warnings, sources, observer != nullptr ? *observer : unobserved, times);
+  }
+  sources.Clear();
+  if (why.ok()) why = out.Commit();
+  return why;
 }
 
 }  // namespace quarrion

@@ -68,88 +68,74 @@ Status CheckDeleteEntry(const ListEntry& entry) {
   return Status::Ok();
 }
 
-// Asks for the data directory (blanks allowed). False when input ended
+// Asks for the data directory (blanks allowed). Fails when input ended
 // before an answer came.
-bool AskDataDirectory(Console& console, std::string* directory) {
+Status AskDataDirectory(Console& console, std::string* directory) {
   console.Line(kDataDirectoryPrompt);
   console.Prompt("#:");
   console.Lines(*directory);
   if (console.in.fail() && directory->empty()) {
-    console.Error("no data directory given (end of input)");
-    return false;
+    return Status::Error(Code::kEndOfInput, "", "no data directory given (end of input)");
   }
-  return true;
+  return Status::Ok();
 }
 
 // The archive name: -o when given, otherwise one word typed at the prompt.
-bool ChooseArchiveName(const StartupOptions& options, Console& console, std::string* name) {
+Status ChooseArchiveName(const StartupOptions& options, Console& console, std::string* name) {
   if (options.given & kGivenOutput) {
     *name = options.outputFile;
-    return true;
+    return Status::Ok();
   }
   console.Prompt(kArchiveNamePrompt);
   if (!console.Word(*name)) {
-    console.Error("no archive name given (end of input)");
-    return false;
+    return Status::Error(Code::kEndOfInput, "", "no archive name given (end of input)");
   }
-  return true;
+  return Status::Ok();
 }
 
-// Opens the configuration file for reading; prints the error and returns
-// false when it cannot be read. Nothing is ever created.
-bool OpenConfiguration(const StartupOptions& options, std::ifstream* config, Console& console) {
-  Status why = OpenListFile(options.configFile, config);
-  if (why.ok()) return true;
-  console.Error(Failure("cannot read configuration file", options.configFile, why));
-  return false;
+// Prints the error that ends a run; the run's exit status.
+int Failed(Console& console, std::string_view message) {
+  console.Error(message);
+  return 1;
 }
 
-// Imports the data directory named by -dir, or asks for it. Prints the error
-// and returns false when the directory cannot be listed.
-bool ImportForBuild(const StartupOptions& options, BuildList& list, Console& console,
-                    Warnings& warnings) {
+// The error of a configuration file that cannot be read (nothing is ever
+// created in its place).
+int ConfigurationFailed(Console& console, const StartupOptions& options, const Status& why) {
+  return Failed(console, Failure("cannot read configuration file", options.configFile, why));
+}
+
+// Imports the data directory named by -dir, or asks for it. Fails when no
+// directory was given or it cannot be listed.
+Status ImportForBuild(const StartupOptions& options, BuildList& list, Console& console,
+                      Warnings& warnings) {
   const bool typed = !(options.given & kGivenDir);
   std::string directory = options.directory;
   if (typed) {
-    if (!AskDataDirectory(console, &directory)) return false;
+    if (Status why = AskDataDirectory(console, &directory); !why.ok()) return why;
     console.Line();
     console.Line("Importing Directory: \"" + directory + "\"");
   }
-  if (Status why = ImportDataDirectory(list, directory, console.out, warnings, nullptr,
-                                       options.build.excluded);
+  ImportDisplay display(console);
+  if (Status why =
+          ImportDataDirectory(list, directory, display, warnings, nullptr, options.build.excluded);
       !why.ok()) {
-    console.Error(why.Message());
-    return false;
+    return why;
   }
   if (typed) {
     console.Line();
     console.Line();
   }
-  return true;
+  return Status::Ok();
 }
 
 // Writes the list as an archive named `target`, its file entries with the
-// times the options set. Prints the error and returns false when the archive
-// cannot be written.
-bool WriteArchive(const StartupOptions& options, BuildList& list, const std::string& target,
+// times the options set, with a progress line on a terminal (erased again
+// before this returns).
+Status WriteBuild(const StartupOptions& options, BuildList& list, const std::string& target,
                   Console& console, Warnings& warnings, SourceArchives* archives) {
-  host::AtomicOutputFile out;
-  // A live progress line when standard error is a terminal.
-  std::unique_ptr<ProgressLine> progress = MakeProgressLine(console.err);
-  Status why = out.Create(target);
-  if (why.ok()) {
-    why = WriteVp(list, out, console.out, warnings, archives, progress.get(), options.build.times);
-  }
-  // The source archives are closed before the rename: Windows cannot replace
-  // a file that is open, and an archive may be rebuilt over its own source.
-  if (archives != nullptr) archives->Clear();
-  if (why.ok()) why = out.Commit();
-  if (!why.ok()) {
-    if (progress != nullptr) progress->Finish();
-    console.Error(Failure("could not write", target, why));
-    return false;
-  }
-  return true;
+  WriteDisplay display(console, /*folders=*/true, /*progress=*/true);
+  return WriteArchive(list, target, warnings, &display, archives, options.build.times);
 }
 
 // Where a relational configuration entry's bytes come from: the archive
@@ -197,41 +183,53 @@ std::string AddFailureText(const Status& why) {
 // The default build, -mconfig and -rconfig exit with 1 after a counted
 // warning: a file skipped, or two paths that differ only in letter case.
 int RunDefaultBuild(const StartupOptions& options, BuildList& list, Console& console) {
-  Warnings warnings{console.out, console.err};
-  if (!ImportForBuild(options, list, console, warnings)) return 1;
+  ConsoleWarnings warnings(console);
+  if (Status why = ImportForBuild(options, list, console, warnings); !why.ok()) {
+    return Failed(console, why.Message());
+  }
   console.Line("Writing VP ->");
   std::string target;
-  if (!ChooseArchiveName(options, console, &target)) return 1;
+  if (Status why = ChooseArchiveName(options, console, &target); !why.ok()) {
+    return Failed(console, why.Message());
+  }
   // The writer looks for paths that differ only in letter case.
-  if (!WriteArchive(options, list, target, console, warnings, nullptr)) return 1;
-  return warnings.count > 0 ? 1 : 0;
+  if (Status why = WriteBuild(options, list, target, console, warnings, nullptr); !why.ok()) {
+    return Failed(console, Failure("could not write", target, why));
+  }
+  return warnings.count() > 0 ? 1 : 0;
 }
 
 int RunMakeConfig(const StartupOptions& options, BuildList& list, Console& console) {
-  Warnings warnings{console.out, console.err};
-  if (!ImportForBuild(options, list, console, warnings)) return 1;
+  ConsoleWarnings warnings(console);
+  if (Status why = ImportForBuild(options, list, console, warnings); !why.ok()) {
+    return Failed(console, why.Message());
+  }
   // The configuration holds what a build of it can write.
   SkipFilesAtFolderPaths(list, warnings);
   WarnOfCaseClashes(list, warnings);
   if (Status why = WriteListFile(list, options.configFile); !why.ok()) {
-    console.Error(Failure("could not write", options.configFile, why));
-    return 1;
+    return Failed(console, Failure("could not write", options.configFile, why));
   }
-  return warnings.count > 0 ? 1 : 0;
+  return warnings.count() > 0 ? 1 : 0;
 }
 
 int RunRelationalBuild(const StartupOptions& options, BuildList& list, Console& console) {
   console.Line("Relational Config Mode");
   std::string directory = options.directory;
-  if (!(options.given & kGivenDir) && !AskDataDirectory(console, &directory)) return 1;
-
+  if (!(options.given & kGivenDir)) {
+    if (Status why = AskDataDirectory(console, &directory); !why.ok()) {
+      return Failed(console, why.Message());
+    }
+  }
   std::ifstream config;
-  if (!OpenConfiguration(options, &config, console)) return 1;
+  if (Status why = OpenListFile(options.configFile, &config); !why.ok()) {
+    return ConfigurationFailed(console, options, why);
+  }
   console.Line("Importing Relational Config with base directory: " + directory);
 
   // One directory read per source archive for the adds and the write alike.
   SourceArchives archives;
-  Warnings warnings{console.out, console.err};
+  ConsoleWarnings warnings(console);
   SourceWarnings sourceWarnings(warnings);
   ListReader reader(config);
   ListEntry entry;
@@ -255,10 +253,14 @@ int RunRelationalBuild(const StartupOptions& options, BuildList& list, Console& 
   }
 
   std::string target;
-  if (!ChooseArchiveName(options, console, &target)) return 1;
+  if (Status why = ChooseArchiveName(options, console, &target); !why.ok()) {
+    return Failed(console, why.Message());
+  }
   archives.Recheck();  // the archive name may have been typed meanwhile
-  if (!WriteArchive(options, list, target, console, warnings, &archives)) return 1;
-  return warnings.count > 0 ? 1 : 0;
+  if (Status why = WriteBuild(options, list, target, console, warnings, &archives); !why.ok()) {
+    return Failed(console, Failure("could not write", target, why));
+  }
+  return warnings.count() > 0 ? 1 : 0;
 }
 
 // Every entry is checked before anything is written: one that cannot be
@@ -267,8 +269,10 @@ int RunDeleteList(const StartupOptions& options, Console& console) {
   console.Line("Making NSIS Delete List (" + options.deleteList + ") from config file (" +
                options.configFile + ")");
   std::ifstream config;
-  if (!OpenConfiguration(options, &config, console)) return 1;
-  Warnings warnings{console.out, console.err};
+  if (Status why = OpenListFile(options.configFile, &config); !why.ok()) {
+    return ConfigurationFailed(console, options, why);
+  }
+  ConsoleWarnings warnings(console);
   std::string text;
   std::int64_t refused = 0;
   ListReader reader(config);
@@ -304,7 +308,7 @@ int RunDeleteList(const StartupOptions& options, Console& console) {
     console.Error(Failure("could not write", options.deleteList, why));
     return 1;
   }
-  return warnings.count > 0 ? 1 : 0;
+  return warnings.count() > 0 ? 1 : 0;
 }
 
 std::string IncompleteEntryText(const std::string& file, std::int64_t line, int lines) {

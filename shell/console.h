@@ -7,7 +7,9 @@
 #include <string>
 #include <string_view>
 
+#include "buildlist/dir_import.h"
 #include "buildlist/read_text.h"
+#include "buildlist/warnings.h"
 #include "host/status.h"
 #include "vp/names.h"
 
@@ -56,6 +58,39 @@ struct Console {
     ReadLine(in, line);
     return in;
   }
+};
+
+// Warnings on the console: "quarrion: warning: <text>" on its own line of
+// `err`, in its printable form, after `out` is flushed so that both streams
+// stay in order.
+class ConsoleWarnings : public Warnings {
+ public:
+  ConsoleWarnings(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+  explicit ConsoleWarnings(Console& console) : ConsoleWarnings(console.out, console.err) {}
+
+ protected:
+  void Tell(std::string_view text) override {
+    out_.flush();
+    err_ << "quarrion: warning: " << Printable(text) << '\n';
+    err_.flush();
+  }
+
+ private:
+  std::ostream& out_;
+  std::ostream& err_;
+};
+
+// The folders a directory import walks, on the console: "Adding directory:
+// <path>" for each.
+class ImportDisplay : public ImportObserver {
+ public:
+  explicit ImportDisplay(Console& console) : console_(console) {}
+  void Folder(std::string_view path) override {
+    console_.Line("Adding directory: " + std::string(path));
+  }
+
+ private:
+  Console& console_;
 };
 
 }  // namespace quarrion

@@ -43,27 +43,28 @@ struct ArchivedFile {
   std::string path;    // as the directory spells it
   std::string folder;  // the folders above it, joined with backslashes
   std::size_t entry = 0;
-  // Why the file cannot go into a patch (a name or folder that no build
-  // would write), "" when it can.
-  std::string unpackable;
+  // Why the file cannot go into a patch: a name or folder that no build
+  // would write, the refusal of CheckName naming it (ok when it can).
+  Status unpackable;
 };
 
 // Case-folded path -> the file, so that the files come in the order of
 // their paths.
 using ArchiveFiles = std::map<std::string, ArchivedFile>;
 
-// Why `name` cannot be a name a build writes for `use`, "" when it can.
-std::string NameProblem(std::string_view name, NameUse use) {
-  const Status why = CheckName(name, use);
-  return why.ok() ? std::string() : QuotedName(name) + " " + why.reason;
+// Why `name` cannot be a name a build writes for `use`, naming it.
+Status CheckPackedName(std::string_view name, NameUse use) {
+  Status why = CheckName(name, use);
+  if (!why.ok()) why.file = std::string(name);
+  return why;
 }
 
 // Reads the files of `reader` that `selection` chooses into `files`. An
 // entry whose data -verify reports (outside the data area, over another
-// file's) is an error naming it in -verify's words (printed; false):
-// nothing of such an archive is trusted.
-bool CollectFiles(const VpReader& reader, const std::string& archive, Selection& selection,
-                  Console& console, ArchiveFiles* files) {
+// file's) is an error naming it in -verify's words: nothing of such an
+// archive is trusted.
+Status CollectFiles(const VpReader& reader, const std::string& archive, Selection& selection,
+                    ArchiveFiles* files) {
   const ArchiveFindings& findings = reader.findings();
   FolderWalk walk;
   for (std::size_t i = 0; i < reader.entries().size(); ++i) {
@@ -71,8 +72,7 @@ bool CollectFiles(const VpReader& reader, const std::string& archive, Selection&
     if (walk.Next(e) != FolderWalk::Step::kFile) continue;
     const std::string path = walk.PathOf(EntryName(e));
     if (const EntryRefusal* refused = findings.Refusal(i); refused != nullptr && refused->data) {
-      console.Error(archive + ": " + findings.problems[refused->problem]);
-      return false;
+      return Status::Error(Code::kBrokenEntry, archive, findings.problems[refused->problem]);
     }
     // Patterns ignore letter case, so every entry of one path is chosen alike.
     if (!selection.Chosen(path)) continue;
@@ -83,11 +83,11 @@ bool CollectFiles(const VpReader& reader, const std::string& archive, Selection&
     f.folder = walk.Current();
     f.entry = i;
     for (const std::string& folder : walk.folders()) {
-      if (f.unpackable.empty()) f.unpackable = NameProblem(folder, NameUse::kFolder);
+      if (f.unpackable.ok()) f.unpackable = CheckPackedName(folder, NameUse::kFolder);
     }
-    if (f.unpackable.empty()) f.unpackable = NameProblem(EntryName(e), NameUse::kFile);
+    if (f.unpackable.ok()) f.unpackable = CheckPackedName(EntryName(e), NameUse::kFile);
   }
-  return true;
+  return Status::Ok();
 }
 
 // Reads `n` bytes of the data of entry `e` of `reader`, from `done` on.
@@ -184,8 +184,9 @@ Status PatchList(const VpReader& newReader, const std::vector<const ArchivedFile
   }
   for (const ArchivedFile* f : files) {
     const std::string entry = "entry " + std::to_string(f->entry) + " (" + Printable(f->path) + ")";
-    if (!f->unpackable.empty()) {
-      return Status::Error(Code::kNotPlainName, archive, entry + ": " + f->unpackable);
+    if (const Status& why = f->unpackable; !why.ok()) {
+      return Status::Error(Code::kNotPlainName, archive,
+                           entry + ": " + QuotedName(why.file) + " " + why.reason);
     }
     if (folders.count(CaseFolded(f->path)) > 0) {
       return Status::Error(Code::kBadFolder, archive,
@@ -208,22 +209,28 @@ Status PatchList(const VpReader& newReader, const std::vector<const ArchivedFile
 // the diff is the output.
 Status WritePatch(BuildList& list, const std::string& target, const EntryTimes& times,
                   Console& console) {
-  host::AtomicOutputFile out;
-  std::unique_ptr<ProgressLine> progress = MakeProgressLine(console.err);
-  std::ostream discard(nullptr);
-  Warnings warnings{console.out, console.err};
-  Status why = out.Create(target);
-  if (why.ok()) why = WriteVp(list, out, discard, warnings, nullptr, progress.get(), times);
-  if (progress != nullptr) progress->Finish();
-  if (why.ok()) why = out.Commit();
-  return why;
+  WriteDisplay display(console, /*folders=*/false, /*progress=*/true);
+  ConsoleWarnings warnings(console);
+  return WriteArchive(list, target, warnings, &display, nullptr, times);
+}
+
+// "Wrote <file>: <n> files (<m> bytes)" for the patch written to `file`.
+std::string WrittenText(const BuildList& patch, const std::string& file) {
+  std::int64_t bytes = 0;
+  for (const FileRecord& r : patch.files) bytes += r.entry.size;
+  return "Wrote " + file + ": " +
+         Counted(static_cast<std::int64_t>(patch.size()), "file", "files") + " (" +
+         Counted(bytes, "byte", "bytes") + ")";
 }
 
 }  // namespace
 
 int RunDiffArchives(const StartupOptions& options, Console& console) {
   Selection selection;
-  if (!selection.Compile(options.onlyPatterns, console)) return kTrouble;
+  if (Status why = selection.Compile(options.onlyPatterns); !why.ok()) {
+    console.Error(why.Message());
+    return kTrouble;
+  }
   BuildList patch;
   Differences d;
   {
@@ -232,11 +239,15 @@ int RunDiffArchives(const StartupOptions& options, Console& console) {
     ArchiveFiles oldFiles, newFiles;
     // Bytes after a directory are told, but do not change what the
     // comparison finds: its status says whether the files differ.
-    Warnings told{console.out, console.err};
+    ConsoleWarnings told(console);
     if (!OpenArchive(options.diffOld, &oldReader, console, told) ||
-        !OpenArchive(options.diffNew, &newReader, console, told) ||
-        !CollectFiles(oldReader, options.diffOld, selection, console, &oldFiles) ||
-        !CollectFiles(newReader, options.diffNew, selection, console, &newFiles)) {
+        !OpenArchive(options.diffNew, &newReader, console, told)) {
+      return kTrouble;
+    }
+    Status collected = CollectFiles(oldReader, options.diffOld, selection, &oldFiles);
+    if (collected.ok()) collected = CollectFiles(newReader, options.diffNew, selection, &newFiles);
+    if (!collected.ok()) {
+      console.Error(collected.Message());
       return kTrouble;
     }
     if (Status why = Compare(oldReader, oldFiles, newReader, newFiles, console, &d); !why.ok()) {
@@ -259,17 +270,13 @@ int RunDiffArchives(const StartupOptions& options, Console& console) {
       console.Error(Failure("could not write", options.outputFile, why));
       return kTrouble;
     }
-    std::int64_t bytes = 0;
-    for (const FileRecord& r : patch.files) bytes += r.entry.size;
-    console.Line("Wrote " + options.outputFile + ": " +
-                 Counted(static_cast<std::int64_t>(patch.size()), "file", "files") + " (" +
-                 Counted(bytes, "byte", "bytes") + ")");
+    console.Line(WrittenText(patch, options.outputFile));
   }
   // A pattern that chose nothing in either archive is most likely a slip:
   // the comparison of what it meant to choose did not take place.
-  Warnings warnings{console.out, console.err};
+  ConsoleWarnings warnings(console);
   selection.WarnUnmatched(warnings);
-  if (warnings.count > 0) return kTrouble;
+  if (warnings.count() > 0) return kTrouble;
   return d.added + d.removed + d.changed > 0 ? kDifferent : kNoDifference;
 }
 

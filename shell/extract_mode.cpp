@@ -51,9 +51,12 @@ ChosenEntries ChooseEntries(const VpReader& reader, Selection& selection) {
 
 int RunExtractArchive(const StartupOptions& options, Console& console) {
   Selection selection;
-  if (!selection.Compile(options.onlyPatterns, console)) return 1;
+  if (Status why = selection.Compile(options.onlyPatterns); !why.ok()) {
+    console.Error(why.Message());
+    return 1;
+  }
   VpReader reader;
-  Warnings warnings{console.out, console.err};
+  ConsoleWarnings warnings(console);
   if (!OpenArchive(options.archiveFile, &reader, console, warnings)) return 1;
   host::ExtractFolder root;
   if (Status why = root.OpenRoot(options.extractDir); !why.ok()) {
@@ -73,7 +76,7 @@ int RunExtractArchive(const StartupOptions& options, Console& console) {
                   std::to_string(done.failed) + " failed");
   }
   selection.WarnUnmatched(warnings);
-  return done.refused > 0 || done.failed > 0 || warnings.count > 0 ? 1 : 0;
+  return done.refused > 0 || done.failed > 0 || warnings.count() > 0 ? 1 : 0;
 }
 
 }  // namespace quarrion

@@ -18,6 +18,7 @@
 #include "pack/writer.h"
 #include "shell/modes.h"
 #include "shell/open_archive.h"
+#include "shell/progress.h"
 #include "vp/source_archives.h"
 
 namespace quarrion {
@@ -56,8 +57,9 @@ bool ImportDirectoryCommand(BuildList& list, Console& console,
   }
   console.Line();
   console.Line("Importing Directory: \"" + directory + "\"");
-  Warnings warnings{console.out, console.err};
-  Status why = ImportDataDirectory(list, directory, console.out, warnings, nullptr, excluded);
+  ConsoleWarnings warnings(console);
+  ImportDisplay display(console);
+  Status why = ImportDataDirectory(list, directory, display, warnings, nullptr, excluded);
   if (why.ok()) {
     SkipFilesAtFolderPaths(list, warnings);
     WarnOfCaseClashes(list, warnings);
@@ -66,7 +68,7 @@ bool ImportDirectoryCommand(BuildList& list, Console& console,
   }
   console.Line();
   console.Line();
-  return why.ok() && warnings.count == 0;
+  return why.ok() && warnings.count() == 0;
 }
 
 // "li": the list as a list file, one "#" per record once it is written.
@@ -100,7 +102,7 @@ bool LoadListCommand(BuildList& list, Console& console) {
   }
   bool loaded = true;
   SourceArchives archives;  // each source archive's directory is read once
-  Warnings warnings{console.out, console.err};
+  ConsoleWarnings warnings(console);
   SourceWarnings sources(warnings);
   ListReader reader(file);
   ListEntry entry;
@@ -134,7 +136,7 @@ bool LoadListCommand(BuildList& list, Console& console) {
   }
   file.close();
   console.Line();
-  return loaded && warnings.count == 0;
+  return loaded && warnings.count() == 0;
 }
 
 // "wr": the list as an archive, laid out first. False when it was not
@@ -143,21 +145,14 @@ bool WriteArchiveCommand(BuildList& list, Console& console, const EntryTimes& ti
   console.Prompt("VP output Filename: ");
   std::string name;
   if (!Answer(console, &name, "archive name")) return false;
-  host::AtomicOutputFile out;
-  SourceArchives archives;
-  Warnings warnings{console.out, console.err};
-  Status why = out.Create(name);
-  if (why.ok()) why = WriteVp(list, out, console.out, warnings, &archives, nullptr, times);
-  // Source archives are closed before the rename: some hosts cannot replace
-  // an open file, and the output may replace one of its own sources.
-  archives.Clear();
-  if (why.ok()) why = out.Commit();
-  if (!why.ok()) {
+  ConsoleWarnings warnings(console);
+  WriteDisplay display(console, /*folders=*/true, /*progress=*/false);
+  if (Status why = WriteArchive(list, name, warnings, &display, nullptr, times); !why.ok()) {
     console.Error(Failure("could not write", name, why));
     return false;
   }
   console.Line("VP Written!");
-  return warnings.count == 0;
+  return warnings.count() == 0;
 }
 
 // "ad": one file from its three typed values; the path is read as a list
@@ -178,9 +173,9 @@ bool AddFileCommand(BuildList& list, Console& console) {
     console.Error("could not add " + why.Message());
     return false;
   }
-  Warnings warnings{console.out, console.err};
+  ConsoleWarnings warnings(console);
   SourceWarnings(warnings).Note(source, notes);
-  return warnings.count == 0;
+  return warnings.count() == 0;
 }
 
 // "rm": removes the record of that name and folder.

@@ -19,9 +19,12 @@ namespace quarrion {
 
 int RunListArchive(const StartupOptions& options, Console& console) {
   Selection selection;
-  if (!selection.Compile(options.onlyPatterns, console)) return 1;
+  if (Status why = selection.Compile(options.onlyPatterns); !why.ok()) {
+    console.Error(why.Message());
+    return 1;
+  }
   VpReader reader;
-  Warnings warnings{console.out, console.err};
+  ConsoleWarnings warnings(console);
   if (!OpenArchive(options.archiveFile, &reader, console, warnings)) return 1;
   FolderWalk walk;
   std::int64_t files = 0;
@@ -43,7 +46,7 @@ int RunListArchive(const StartupOptions& options, Console& console) {
   }
   console.Line(Counted(files, "file", "files") + ", " + Counted(bytes, "byte", "bytes"));
   selection.WarnUnmatched(warnings);
-  return warnings.count > 0 ? 1 : 0;
+  return warnings.count() > 0 ? 1 : 0;
 }
 
 }  // namespace quarrion

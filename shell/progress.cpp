@@ -89,6 +89,28 @@ std::unique_ptr<ProgressLine> MakeProgressLine(std::ostream& err) {
   });
 }
 
+WriteDisplay::WriteDisplay(Console& console, bool folders, bool progress)
+    : console_(console),
+      folders_(folders),
+      progress_(progress ? MakeProgressLine(console.err) : nullptr) {}
+
+void WriteDisplay::Begin(std::int64_t totalBytes, std::int64_t totalFiles) {
+  if (progress_ != nullptr) progress_->Begin(totalBytes, totalFiles);
+}
+
+void WriteDisplay::Folder(std::string_view folder) { Show(folder); }
+
+void WriteDisplay::Advance(std::int64_t doneBytes, std::int64_t doneFiles) {
+  if (progress_ != nullptr) progress_->Advance(doneBytes, doneFiles);
+}
+
+void WriteDisplay::DataDone() { Show({}); }
+
+void WriteDisplay::Show(std::string_view line) {
+  if (progress_ != nullptr) progress_->Hide();
+  if (folders_) console_.Line(line);
+}
+
 std::string ByteText(double bytes) {
   static const char* const kUnits[] = {"KiB", "MiB", "GiB", "TiB"};
   if (bytes < 1024) return std::to_string(static_cast<std::int64_t>(bytes)) + " B";

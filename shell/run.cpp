@@ -46,7 +46,7 @@ int RunQuarrion(const std::vector<std::string>& args, std::istream& in, std::ost
   const bool parsed = ParseCommandLine(args, &options);
   Console console{in, out, err};
   // Warnings about the words; none of them changes the exit status.
-  Warnings warnings{out, err};
+  ConsoleWarnings warnings(out, err);
   for (const std::string& word : options.skipped) warnings.Note(word + ": not an option, skipped");
   if (!parsed) {
     if (!options.shortOf.empty()) console.Error(MissingArgumentText(options));

@@ -4,17 +4,16 @@
 
 namespace quarrion {
 
-bool Selection::Compile(const std::vector<std::string>& patterns, Console& console) {
+Status Selection::Compile(const std::vector<std::string>& patterns) {
   for (const std::string& text : patterns) {
     Pattern p;
     if (Status why = Pattern::Compile(text, Pattern::Separators::kMatched, &p); !why.ok()) {
-      console.Error("-only: " + Printable(why.Message()));
-      return false;
+      return Status::Error(why.code, "", "-only: " + why.Message());
     }
     patterns_.push_back(std::move(p));
   }
   matched_.assign(patterns_.size(), false);
-  return true;
+  return Status::Ok();
 }
 
 bool Selection::Chosen(std::string_view path) {

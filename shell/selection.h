@@ -9,15 +9,15 @@
 
 #include "buildlist/pattern.h"
 #include "buildlist/warnings.h"
-#include "shell/console.h"
+#include "host/status.h"
 
 namespace quarrion {
 
 class Selection {
  public:
-  // Compiles the patterns (`*` and `?` also match a backslash). Prints the
-  // error naming a malformed pattern and returns false.
-  bool Compile(const std::vector<std::string>& patterns, Console& console);
+  // Compiles the patterns (`*` and `?` also match a backslash). Fails,
+  // naming the option and the pattern, on a malformed one.
+  Status Compile(const std::vector<std::string>& patterns);
 
   // True when no pattern was given or one matches `path`; every pattern
   // that matches is noted.

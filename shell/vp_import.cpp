@@ -146,7 +146,7 @@ bool ImportFromVp(BuildList& list, Console& console) {
     return false;
   }
   // A source cut short, or one whose files share names, is warned of.
-  Warnings warnings{console.out, console.err};
+  ConsoleWarnings warnings(console);
   SourceWarnings sources(warnings);
   sources.Archive(archiveName, reader->findings().WholeFileProblems());
   // A copy, because AddFile reads the archive again (replacing this reader)
@@ -156,7 +156,7 @@ bool ImportFromVp(BuildList& list, Console& console) {
   for (std::size_t i = 0; i < entries.size(); ++i) {
     if (!walk.Entry(i, entries[i])) return false;
   }
-  return !walk.failed() && warnings.count == 0;
+  return !walk.failed() && warnings.count() == 0;
 }
 
 }  // namespace quarrion

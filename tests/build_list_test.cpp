@@ -19,6 +19,7 @@
 #include "buildlist/pattern.h"
 #include "buildlist/read_text.h"
 #include "host/host.h"
+#include "shell/console.h"
 #include "test_util.h"
 #include "vp/reference.h"
 #include "vp/source_archives.h"
@@ -394,9 +395,12 @@ class DirImportTest : public ::testing::Test {
     out_.str("");
     warn_.str("");
     stats_ = ImportStats{};
-    Warnings warnings{out_, warn_};
-    why_ = ImportDataDirectory(list_, top, out_, warnings, &stats_);
-    EXPECT_EQ(warnings.count, stats_.skipped);
+    std::istringstream in;
+    Console console{in, out_, warn_};
+    ConsoleWarnings warnings(console);
+    ImportDisplay display(console);
+    why_ = ImportDataDirectory(list_, top, display, warnings, &stats_);
+    EXPECT_EQ(warnings.count(), stats_.skipped);
     return why_.ok();
   }
 

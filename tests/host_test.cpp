@@ -183,7 +183,7 @@ TEST(AtomicOutputFileTest, InAFolderReplacesOnlyWhatWasWrittenWhole) {
     EXPECT_EQ(info.mtime, 1000000000);
   }
 
-  EXPECT_EQ(out.Create(folder, "..").code, Code::kBadFolder);
+  EXPECT_EQ(out.Create(folder, "..").code, Code::kNotPlainName);
   EXPECT_EQ(testing::ListTree(dir.Join("out")), (std::vector<std::string>{"a.bin", "new.bin"}));
 }
 

@@ -16,6 +16,7 @@
 #include "host/host_common.h"
 #include "pack/layout.h"
 #include "pack/writer.h"
+#include "shell/console.h"
 #include "test_util.h"
 #include "vp/coding.h"
 #include "vp/format.h"
@@ -110,17 +111,20 @@ TEST(LayoutTest, RefusesFoldersTheDirectoryCannotHoldAndArchivesPastTwoGigabytes
   EXPECT_EQ(layout.dataSize, 0x80000000LL - 16 + 5);
 }
 
-// Writes `list` to `target` as the modes do, through the atomic output file;
-// `console` gets what was printed, warnings included.
+// Writes `list` to `target`; `console` gets the folders the write went
+// through, one a line, and the warnings.
 Status WriteArchive(BuildList& list, const std::string& target, std::string* console = nullptr,
                     SourceArchives* archives = nullptr) {
-  host::AtomicOutputFile out;
+  struct Folders : WriteObserver {
+    std::ostream& shown;
+    explicit Folders(std::ostream& s) : shown(s) {}
+    void Folder(std::string_view folder) override { shown << folder << '\n'; }
+    void DataDone() override { shown << '\n'; }
+  };
   std::ostringstream shown;
-  Warnings warnings{shown, shown};
-  Status why = out.Create(target);
-  if (why.ok()) why = WriteVp(list, out, shown, warnings, archives);
-  if (archives != nullptr) archives->Clear();  // no source open at the rename
-  if (why.ok()) why = out.Commit();
+  ConsoleWarnings warnings(shown, shown);
+  Folders folders(shown);
+  Status why = quarrion::WriteArchive(list, target, warnings, &folders, archives);
   if (console != nullptr) *console = shown.str();
   return why;
 }
