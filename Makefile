@@ -14,8 +14,9 @@ TEST_DIR ?= build/test
 ASAN_DIR ?= build/asan
 TSAN_DIR ?= build/tsan
 # The tests that run threads: the host layer's, the writer's (files opened
-# ahead) and the directory import's (statuses read by two threads).
-TSAN_TESTS ?= HostTest|OutputFileTest|FileOpenerTest|WriterTest|DirImportTest
+# ahead), the directory import's (statuses read by two threads) and
+# extraction's (two threads writing folders).
+TSAN_TESTS ?= HostTest|OutputFileTest|FileOpenerTest|WriterTest|DirImportTest|ExtractionTest
 GTEST_SOURCE_DIR ?= /usr/src/googletest
 
 .PHONY: all release run test test-plain test-asan test-tsan test-fresh test-libcxx test-windows fuzz fuzz-smoke bench install dist clean

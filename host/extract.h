@@ -41,13 +41,9 @@ class ExtractFolder {
   // as it was (and removes a file it made).
   Status WriteFile(const std::string& name, InputFile& src, std::int64_t offset,
                    std::int64_t length, std::int64_t mtime) const;
-
-  // How many folders below the target an extraction holds open at once: the
-  // innermost ones along its current path. A folder closed to stay within
-  // this is opened again, from the nearest one still open, when a file
-  // needs it; so an archive nested any number of folders deep needs no more
-  // descriptors or handles than this.
-  static const std::size_t kMostHeld;
+  // The same with the `length` bytes at `data` as the file's contents.
+  Status WriteFile(const std::string& name, const char* data, std::size_t length,
+                   std::int64_t mtime) const;
 
   bool is_open() const { return handle_ != kInvalid; }
   // The folder's path, for messages.

@@ -15,10 +15,6 @@ namespace quarrion::host {
 
 using posix::Errno;
 
-// Every step down is relative to an open descriptor, so a folder closed and
-// opened again is reached the same way, link-free, as the first time.
-const std::size_t ExtractFolder::kMostHeld = 16;
-
 void ExtractFolder::Close() {
   if (handle_ != kInvalid) {
     ::close(static_cast<int>(handle_));

@@ -34,13 +34,6 @@ HANDLE OpenHeldFolder(const std::string& path) {
 
 }  // namespace
 
-// The folders of a path are held up to 128 deep, which covers every path of
-// the short form (MAX_PATH, 260 characters, fits no more than 130 folders).
-// A long path may go deeper: the innermost held folders then still keep
-// their ancestors in place, as NTFS renames no folder with an open file or
-// folder below it.
-const std::size_t ExtractFolder::kMostHeld = 128;
-
 void ExtractFolder::Close() {
   if (handle_ != kInvalid) {
     ::CloseHandle(AsHandle(handle_));

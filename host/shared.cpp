@@ -141,4 +141,13 @@ Status ExtractFolder::WriteFile(const std::string& name, InputFile& src, std::in
   return out.Commit();
 }
 
+Status ExtractFolder::WriteFile(const std::string& name, const char* data, std::size_t length,
+                                std::int64_t mtime) const {
+  OutputFile out;
+  if (Status s = out.Create(*this, name); !s.ok()) return s;
+  if (Status s = out.WriteAt(0, data, length); !s.ok()) return s;
+  if (Status s = out.SetModified(mtime); !s.ok()) return s;
+  return out.Commit();
+}
+
 }  // namespace quarrion::host

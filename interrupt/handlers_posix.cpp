@@ -5,7 +5,10 @@
 // in a signal handler; it may run on any thread, and _exit ends them all.
 #include <fcntl.h>
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
+
+#include <atomic>
 
 #include "base/coverage.h"
 #include "interrupt/interrupt.h"
@@ -15,7 +18,26 @@ namespace {
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
+// The threads that hold interruptions back now, and whether a handler has
+// begun. A handler waits for the holders to let go before it removes files,
+// so that what another thread holds back (a file made at its final name
+// whose name turned out taken, a run of small files) ends whole; a thread
+// that would hold them back once a handler has begun waits for the end
+// instead. The wait is bounded, should a holder wait on the handler's
+// thread (for a lock that thread had when it was interrupted).
+std::atomic<int> gHolders{0};
+std::atomic<bool> gEnding{false};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+
+void WaitForHolders() {
+  gEnding.store(true);
+  constexpr int kMostWaits = 2000;  // of a millisecond each
+  const struct timespec ms = {0, 1000000};
+  for (int i = 0; i < kMostWaits && gHolders.load() > 0; ++i) ::nanosleep(&ms, nullptr);
+}
+
 void OnInterrupt(int sig) {
+  WaitForHolders();
   RemoveRegisteredFiles();
   WriteCoverageProfile();
   ::_exit(128 + sig);
@@ -48,10 +70,17 @@ InterruptsHeld::InterruptsHeld() {
   sigemptyset(&held);
   for (int sig : kSignals) sigaddset(&held, sig);
   ::pthread_sigmask(SIG_BLOCK, &held, &gHeldBefore);
+  gHolders.fetch_add(1);
+  if (gEnding.load()) {
+    // A handler runs on another thread and ends the program.
+    gHolders.fetch_sub(1);
+    for (;;) ::pause();
+  }
 }
 
 InterruptsHeld::~InterruptsHeld() {
   if (--gHeld > 0) return;
+  gHolders.fetch_sub(1);
   ::pthread_sigmask(SIG_SETMASK, &gHeldBefore, nullptr);
 }
 

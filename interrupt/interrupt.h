@@ -54,8 +54,10 @@ class RemoveOnInterrupt {
 // interruption in between, which would remove the file that held the name.
 // A run of small files held back as a whole is written completely (or
 // removed) before the interruption is handled, at two system calls per run.
-// On Windows, which runs its handler on a thread of its own, nothing is
-// held back (nothing there is created at its final name).
+// An interruption that another thread takes meanwhile is handled once every
+// thread that holds interruptions back has let go. On Windows, which runs
+// its handler on a thread of its own, nothing is held back (nothing there
+// is created at its final name).
 class InterruptsHeld {
  public:
   InterruptsHeld();

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "shell/extraction.h"
 #include "shell/modes.h"
 #include "shell/options.h"
 #include "test_util.h"
@@ -388,6 +389,52 @@ TEST_F(ArchiveModeTest, ExtractNeverWritesDataThatVerifyReports) {
   const testing::Dialogue list = RunArchiveMode(RunListArchive, archive);
   EXPECT_EQ(list.status, 1);
   EXPECT_EQ(list.out.substr(list.out.rfind('\n', list.out.size() - 2) + 1), "2 files, 12 bytes\n");
+}
+
+// One thread or two, the same files and the same lines in the same order:
+// folders enough for both, small files read in runs, large ones copied,
+// refused names, an up entry that closes nothing and a folder with a file
+// in its way, each now and then.
+using ExtractionTest = testing::ArchiveTest;
+TEST_F(ExtractionTest, OneThreadOrTwoWriteAndSayTheSame) {
+  ArchiveBuilder c;
+  for (int f = 0; f < 40; ++f) {
+    c.Folder("d" + std::to_string(f));
+    for (int i = 0; i < 30; ++i) c.File("f" + std::to_string(i), std::string(i * 37, 'a' + f % 26));
+    if (f % 7 == 0) c.File("bad:name", "x").Add(Entry(1 << 30, 5, "gone", 1));
+    if (f % 9 == 0) c.File("big", std::string(300000, 'b'));
+    c.Folder("sub").File("s", "sub " + std::to_string(f)).Up().Up();
+    if (f % 13 == 0) c.Up();
+  }
+  VpReader reader;
+  ASSERT_TRUE(reader.Open(Archive(c.Bytes())).ok());
+  const std::vector<bool> chosen(reader.entries().size(), true);
+  std::string firstErr, firstTree;
+  const std::string out = dir_.Join("out");
+  for (int workers : {1, 2, 2, 2}) {
+    SCOPED_TRACE(workers);
+    fs::remove_all(out);
+    WriteFile(out + "/d3/sub", "in the way");
+    host::ExtractFolder root;
+    ASSERT_TRUE(root.OpenRoot(out).ok());
+    std::istringstream in;
+    std::ostringstream o, e;
+    Console console{in, o, e};
+    const ExtractionCounts n = ExtractEntries(reader, root, chosen, nullptr, console, workers);
+    EXPECT_EQ(o.str(), "");
+    EXPECT_EQ(std::vector<std::int64_t>({n.written, n.refused, n.failed}),
+              std::vector<std::int64_t>({1244, 16, 1}));
+    std::string tree;
+    for (const std::string& path : testing::ListTree(out)) {
+      tree +=
+          path + (fs::is_regular_file(out + "/" + path) ? "=" + ReadFile(out + "/" + path) : "");
+    }
+    if (firstErr.empty()) firstErr = e.str(), firstTree = tree;
+    EXPECT_EQ(e.str(), firstErr);
+    EXPECT_TRUE(tree == firstTree);
+  }
+  EXPECT_EQ(ReadFile(out + "/d5/f3"), std::string(111, 'f'));
+  EXPECT_EQ(ReadFile(out + "/d9/big"), std::string(300000, 'b'));
 }
 
 #if !defined(_WIN32)

@@ -5,6 +5,8 @@
 // limit on file sizes fails and removes what it wrote.
 #if !defined(_WIN32)
 
+#include "interrupt/interrupt.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -12,13 +14,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "base/coverage.h"
 #include "test_util.h"
 
 namespace quarrion {
@@ -218,6 +223,36 @@ TEST(InterruptTest, AFileSizeLimitOrALostOutputFailsTheRunAndLeavesNoPartWritten
               *c.oldBig == '\0' ? std::vector<std::string>{} : std::vector<std::string>{"big"});
     EXPECT_EQ(ReadFile(target + "/big"), c.oldBig);
   }
+}
+
+// A name registered by a thread that holds interruptions back, as
+// extraction registers a name before it learns that the name is taken, and
+// an interruption that another thread takes meanwhile: the handler waits
+// for the holder to let go, so the file that held the name stays.
+TEST(InterruptTest, AnInterruptionWaitsForTheThreadsThatHoldThemBack) {
+  testing::TempDir dir;
+  WriteFile(dir.Join("taken"), "kept");
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    host::InstallInterruptHandlers();
+    std::atomic<bool> holding{false};
+    std::thread holder([&] {
+      host::InterruptsHeld held;
+      host::RemoveOnInterrupt name;
+      if (!name.Set(host::RemoveOnInterrupt::kNoFolder, dir.Join("taken")).ok()) ::_exit(10);
+      holding = true;
+      ::usleep(200000);
+    });
+    while (!holding) ::usleep(1000);
+    ::pthread_kill(::pthread_self(), SIGTERM);
+    holder.join();
+    ::_exit(11);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGTERM) << status;
+  EXPECT_EQ(ReadFile(dir.Join("taken")), "kept");
 }
 
 }  // namespace
