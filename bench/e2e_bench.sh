@@ -193,14 +193,15 @@ table() {
       echo "quarrion/floor       $(verdict "$(ratio "$profile" quarrion floor)" 1.05)" ;;
     copy)
       echo "copy/dir             $(verdict "$(ratio "$profile" copy dir)" 1.2)" ;;
-    small-extract)
-      echo "extract/tar-x        $(verdict "$(ratio "$profile" extract tar-x)" 0.8)" ;;
+    small-extract | many-extract)
+      echo "extract/tar-x        $(verdict "$(ratio "$profile" extract tar-x)" 0.7)" ;;
     *-extract)
       echo "extract/tar-x        $(verdict "$(ratio "$profile" extract tar-x)" "")" ;;
   esac
   local limit=16
   case "$profile" in
-    many | many-extract)
+    many-extract) limit=24 ;;
+    many)
       limit=$(awk -v n="$files" 'BEGIN {printf "%.1f", 16 + n * 200 / 1048576}') ;;
   esac
   if [ "$profile" = copy ]; then
