@@ -197,10 +197,10 @@ TEST(OutputFileTest, NoFileIsMadeThatAnInterruptionCouldNotRemove) {
   testing::TempDir dir;
   host::ExtractFolder folder;
   ASSERT_TRUE(folder.OpenRoot(dir.Join("out")).ok());
-  std::vector<std::unique_ptr<host::RemoveOnInterrupt>> taken;
+  std::vector<std::unique_ptr<interrupt::RemoveOnInterrupt>> taken;
   for (Status s; s.ok() && taken.size() < 1000;) {
-    taken.push_back(std::make_unique<host::RemoveOnInterrupt>());
-    s = taken.back()->Set(host::RemoveOnInterrupt::kNoFolder,
+    taken.push_back(std::make_unique<interrupt::RemoveOnInterrupt>());
+    s = taken.back()->Set(interrupt::RemoveOnInterrupt::kNoFolder,
                           dir.Join("none" + std::to_string(taken.size())));
   }
   host::OutputFile out;
@@ -337,7 +337,7 @@ TEST(FileOpenerTest, ALowLimitOnOpenFilesKeepsTheThreadWithinItsBound) {
     }
     if (most > static_cast<int>(bound) + 1) ::_exit(13);
     if (OpenDescriptors(kLimit) != before) ::_exit(14);
-    host::WriteCoverageProfile();
+    WriteCoverageProfile();
     ::_exit(0);
   }
   int status = 0;

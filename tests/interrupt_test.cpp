@@ -235,12 +235,12 @@ TEST(InterruptTest, AnInterruptionWaitsForTheThreadsThatHoldThemBack) {
   const pid_t pid = ::fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
-    host::InstallInterruptHandlers();
+    interrupt::InstallInterruptHandlers();
     std::atomic<bool> holding{false};
     std::thread holder([&] {
-      host::InterruptsHeld held;
-      host::RemoveOnInterrupt name;
-      if (!name.Set(host::RemoveOnInterrupt::kNoFolder, dir.Join("taken")).ok()) ::_exit(10);
+      interrupt::InterruptsHeld held;
+      interrupt::RemoveOnInterrupt name;
+      if (!name.Set(interrupt::RemoveOnInterrupt::kNoFolder, dir.Join("taken")).ok()) ::_exit(10);
       holding = true;
       ::usleep(200000);
     });
