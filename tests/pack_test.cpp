@@ -109,23 +109,6 @@ TEST(LayoutTest, RefusesFoldersTheDirectoryCannotHoldAndArchivesPastTwoGigabytes
   EXPECT_EQ(layout.dataSize, 0x80000000LL - 16 + 5);
 }
 
-// Writes `list` to `target`; `console` gets the warnings and the folders, one a line.
-Status WriteArchive(BuildList& list, const std::string& target, std::string* console = nullptr,
-                    SourceArchives* archives = nullptr) {
-  struct Folders : WriteObserver {
-    std::ostream& shown;
-    explicit Folders(std::ostream& s) : shown(s) {}
-    void Folder(std::string_view folder) override { shown << folder << '\n'; }
-    void DataDone() override { shown << '\n'; }
-  };
-  std::ostringstream shown;
-  ConsoleWarnings warnings(shown, shown);
-  Folders folders(shown);
-  Status why = quarrion::WriteArchive(list, target, warnings, &folders, archives);
-  if (console != nullptr) *console = shown.str();
-  return why;
-}
-
 std::string I32(std::uint32_t v) {
   std::string s;
   for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
@@ -136,26 +119,16 @@ std::string FileEntry(std::uint32_t offset, std::uint32_t size, const std::strin
                       std::uint32_t time) {
   return I32(offset) + I32(size) + name + std::string(32 - name.size(), '\0') + I32(time);
 }
-std::string FolderEntry(std::uint32_t offset, const std::string& name) {
-  return FileEntry(offset, 0, name, 0);
-}
-std::string UpEntry(std::uint32_t offset) {
-  return I32(offset) + I32(0) + std::string("..\0", 3) + std::string(29, '\xcc') + I32(0);
-}
 
-// The directory of an archive: "data/@offset", "..@offset" or "name@offset+size".
+// The directory of an archive: "data/@offset", "../@offset" or "name@offset+size".
 std::vector<std::string> Directory(const std::string& archive) {
   std::vector<std::string> out;
-  const auto offset = static_cast<std::size_t>(DecodeInt32(archive.data() + 8));
+  const char* entries = archive.data() + DecodeInt32(archive.data() + 8);
   for (std::int32_t i = 0; i < DecodeInt32(archive.data() + 12); ++i) {
-    const std::size_t at = offset + static_cast<std::size_t>(i) * kDirEntrySize;
-    const VpDirEntry e = DecodeDirEntry(archive.data() + at);
-    const std::string where = "@" + std::to_string(e.offset);
-    const EntryKind kind = ClassifyEntry(e);
-    out.push_back(kind == EntryKind::kUp ? ".." + where
-                  : kind == EntryKind::kFolder
-                      ? std::string(EntryName(e)) + "/" + where
-                      : std::string(EntryName(e)) + where + "+" + std::to_string(e.size));
+    const VpDirEntry e = DecodeDirEntry(entries + i * static_cast<std::ptrdiff_t>(kDirEntrySize));
+    const bool file = ClassifyEntry(e) == EntryKind::kFile;
+    out.push_back(std::string(EntryName(e)) + (file ? "@" : "/@") + std::to_string(e.offset) +
+                  (file ? "+" + std::to_string(e.size) : ""));
   }
   return out;
 }
@@ -169,21 +142,35 @@ class WriterTest : public ::testing::Test {
     testing::WriteFile(host::NativePath(path), std::string(static_cast<std::size_t>(size), fill));
     return Record(folder, name, size, path, time);
   }
-  // Writes `files` to out.vp, which must succeed, and returns its bytes.
-  std::string Written(std::vector<FileRecord> files, std::string* console = nullptr) {
+  // Writes `files` to `target`; `console` gets the warnings and the folders, one a line.
+  static Status Write(std::vector<FileRecord> files, const std::string& target,
+                      std::string* console = nullptr, SourceArchives* archives = nullptr) {
+    struct Folders : WriteObserver {
+      std::ostream& shown;
+      explicit Folders(std::ostream& s) : shown(s) {}
+      void Folder(std::string_view folder) override { shown << folder << '\n'; }
+      void DataDone() override { shown << '\n'; }
+    };
     BuildList list;
     list.files = std::move(files);
-    Status why = WriteArchive(list, target_, console);
+    std::ostringstream shown;
+    ConsoleWarnings warnings(shown, shown);
+    Folders folders(shown);
+    const Status why = WriteArchive(list, target, warnings, &folders, archives);
+    if (console != nullptr) *console = shown.str();
+    return why;
+  }
+  // Writes `files` to out.vp, which must succeed, and returns its bytes.
+  std::string Written(std::vector<FileRecord> files, std::string* console = nullptr) {
+    const Status why = Write(std::move(files), target_, console);
     EXPECT_TRUE(why.ok()) << why.Message();
     return testing::ReadFile(target_);
   }
   // Writes `files` over out.vp, which must fail and keep the old archive; returns why.
   Status Failed(std::vector<FileRecord> files) {
     testing::WriteFile(target_, "old archive");
-    BuildList list;
-    list.files = std::move(files);
-    Status why;
-    EXPECT_FALSE((why = WriteArchive(list, target_)).ok());
+    const Status why = Write(std::move(files), target_);
+    EXPECT_FALSE(why.ok());
     EXPECT_EQ(testing::ReadFile(target_), "old archive");
     for (const std::string& entry : testing::ListTree(dir_.path())) {
       EXPECT_EQ(entry.find("out.vp."), std::string::npos) << "a temporary file is left: " << entry;
@@ -203,10 +190,11 @@ TEST_F(WriterTest, WritesTheExampleArchive) {
            Disk("data\\models", "y.pof", 30, 'y', 103), Disk("data", "z.wav", 40, 'z', 104)},
           &console),
       "VPVP" + I32(2) + I32(116) + I32(8) + std::string(40, 'z') + std::string(20, 'x') +
-          std::string(30, 'y') + std::string(10, 'a') + FolderEntry(56, "data") +
-          FileEntry(16, 40, "z.wav", 104) + FolderEntry(76, "models") +
-          FileEntry(56, 20, "x.pof", 102) + FileEntry(76, 30, "y.pof", 103) + UpEntry(116) +
-          FolderEntry(116, "tables") + FileEntry(106, 10, "a.tbl", 101));
+          std::string(30, 'y') + std::string(10, 'a') + FileEntry(56, 0, "data", 0) +
+          FileEntry(16, 40, "z.wav", 104) + FileEntry(76, 0, "models", 0) +
+          FileEntry(56, 20, "x.pof", 102) + FileEntry(76, 30, "y.pof", 103) + I32(116) + I32(0) +
+          std::string("..\0", 3) + std::string(29, '\xcc') + I32(0) +
+          FileEntry(116, 0, "tables", 0) + FileEntry(106, 10, "a.tbl", 101));
   EXPECT_EQ(console, "data\ndata\\models\ndata\\tables\n\n");
 }
 
@@ -249,13 +237,13 @@ TEST_F(WriterTest, FolderAndUpEntriesAtEveryChangeAndTheOrderOfNames) {
        {Disk("data\\tables", "t", 1, 't'), Disk("data\\maps\\ships", "s", 2, 's'),
         Disk("data\\maps", "m", 3, 'm'), Disk("data\\maps", "n", 4, 'n'),
         Disk("data\\maps\\x", "c", 5, 'c')},
-       {"data/@19", "maps/@19", "m@16+3", "n@19+4", "ships/@25", "s@23+2", "..@30", "x/@30",
-        "c@25+5", "..@31", "..@31", "tables/@31", "t@30+1"}},
+       {"data/@19", "maps/@19", "m@16+3", "n@19+4", "ships/@25", "s@23+2", "../@30", "x/@30",
+        "c@25+5", "../@31", "../@31", "tables/@31", "t@30+1"}},
       {"mmmbbbbccccc",
        "data\\maps\ndata\\maps x\ndata\\maps\\x\n\n",
        {Disk("data\\maps\\x", "c", 5, 'c'), Disk("data\\maps x", "b", 4, 'b'),
         Disk("data\\maps", "m", 3, 'm')},
-       {"data/@19", "maps/@19", "m@16+3", "..@23", "maps x/@23", "b@19+4", "..@28", "maps/@28",
+       {"data/@19", "maps/@19", "m@16+3", "../@23", "maps x/@23", "b@19+4", "../@28", "maps/@28",
         "x/@28", "c@23+5"}},
       {"555553332244441",
        "data\\maps\n\n",
@@ -298,11 +286,10 @@ TEST_F(WriterTest, CopiesFromSourceArchivesAndFailsOnSourcesThatCannotServe) {
   EXPECT_EQ(Directory(copy),
             (std::vector<std::string>{"data/@19", "other.tbl@16+3", "zz@19+2", "copied/@26",
                                       "Ship.POF@21+5", "second.pof@26+7"}));
-  BuildList again;
-  again.files = {Reference("data", "other.tbl", 3, source, 5, 503),
-                 Reference("data", "ship.pof", 5, source, 2, 501)};
-  SourceArchives archives;
-  Status why = WriteArchive(again, source, nullptr, &archives);
+  SourceArchives archives;  // rebuilt over its own source, it still gets the old bytes
+  Status why = Write({Reference("data", "other.tbl", 3, source, 5, 503),
+                      Reference("data", "ship.pof", 5, source, 2, 501)},
+                     source, nullptr, &archives);
   ASSERT_TRUE(why.ok()) << why.Message();
   EXPECT_EQ(testing::ReadFile(source).substr(16, 8), "ooo11111");
 
