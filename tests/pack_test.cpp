@@ -381,10 +381,9 @@ TEST_F(WriterTest, FullDiskFailsAndKeepsTheOldArchive) {
     std::vector<FileRecord> files = many;
     files.push_back(Disk("data", "big", bigSize, 'b'));
     std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
-    struct rlimit old {
-    }, lower{};
+    rlimit old{};
     ::getrlimit(RLIMIT_FSIZE, &old);
-    lower = {limit, old.rlim_max};
+    const rlimit lower = {limit, old.rlim_max};
     ::setrlimit(RLIMIT_FSIZE, &lower);
     const Status why = Failed(files);
     ::setrlimit(RLIMIT_FSIZE, &old);
@@ -399,28 +398,23 @@ TEST_F(WriterTest, AHelperThreadThatThrowsFailsTheWriteOrTheListing) {
   std::vector<FileRecord> files;
   for (int i = 0; i < 100; ++i) files.push_back(Disk("data", "f" + std::to_string(i), 10, 'f'));
   const std::string many = dir_.Join("src/data");
-  struct Case {
-    std::string_view work;
-    bool portable;  // small files read one by one, opened ahead
-    std::string message;
-  };
-  const Case cases[] = {
-      {"reading small files ahead", false, "reading small files ahead failed: out of memory"},
-      {"opening files ahead", true, "opening files ahead failed: out of memory"},
-      {"reading the statuses of a folder's entries", true,
-       many + ": reading the statuses of a folder's entries failed: out of memory"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.work);
-    testing::IoPath path(c.portable);
-    if (!c.portable && fastio::BatchIoName() != std::string("io_uring")) continue;
+  // Small files read in batches (io_uring only), or one by one and opened ahead.
+  const std::pair<std::string_view, bool> cases[] = {
+      {"reading small files ahead", false},
+      {"opening files ahead", true},
+      {"reading the statuses of a folder's entries", true}};
+  for (const auto& [work, portable] : cases) {
+    SCOPED_TRACE(work);
+    testing::IoPath path(portable);
+    if (!portable && fastio::BatchIoName() != std::string("io_uring")) continue;
     static std::string_view throwIn;  // the helper thread doing it throws bad_alloc
-    throwIn = c.work;
-    fastio::gHelperThreadProbe = [](std::string_view work) {
-      if (work == throwIn) throw std::bad_alloc();
+    throwIn = work;
+    fastio::gHelperThreadProbe = [](std::string_view doing) {
+      if (doing == throwIn) throw std::bad_alloc();
     };
     Status why;
-    if (c.work.rfind("reading the statuses", 0) == 0) {
+    const bool listing = work.rfind("reading the statuses", 0) == 0;
+    if (listing) {
       // The lister does not wait for its helper: list until it joined.
       fastio::FolderLister lister;
       std::vector<host::FolderEntry> entries;
@@ -429,7 +423,8 @@ TEST_F(WriterTest, AHelperThreadThatThrowsFailsTheWriteOrTheListing) {
       why = Failed(files);
     }
     fastio::gHelperThreadProbe = nullptr;
-    EXPECT_EQ(why.Message(), c.message);
+    EXPECT_EQ(why.Message(),
+              (listing ? many + ": " : "") + std::string(work) + " failed: out of memory");
   }
 }
 #endif
