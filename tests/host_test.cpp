@@ -263,11 +263,9 @@ std::string OpenAndRead(fastio::FileOpener& opener, const std::string& path) {
   if (!opener.Open(path, &file).ok()) return "";
   std::string bytes(path.size() + 1, '\0');
   std::size_t got = 0;
-  const bool read = file.ReadAt(0, bytes.data(), bytes.size(), &got).ok();
+  if (!file.ReadAt(0, bytes.data(), bytes.size(), &got).ok()) got = 0;
   opener.Close(&file);
-  if (!read) return "";
-  bytes.resize(got);
-  return bytes;
+  return bytes.substr(0, got);
 }
 
 // The open descriptors below `limit`.

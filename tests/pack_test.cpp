@@ -34,8 +34,7 @@ namespace {
 using testing::Record;
 using testing::Reference;
 
-// The selection sort the order is defined by, written out plainly (strings
-// compare their bytes unsigned).
+// The selection sort that defines the order (strings compare bytes unsigned).
 void ReferenceSort(std::vector<FileRecord>& files) {
   auto key = [](const FileRecord& r) { return std::pair(std::string_view(r.folder), r.name()); };
   for (std::size_t m = files.size(); m > 0; --m) {
