@@ -1,13 +1,9 @@
-// Arbitrary bytes as an archive. The reader loads, looks up and reads them
-// within the file, its answers agree with each other and with its findings,
-// and a source reference to the file takes only entries -verify does not
-// report. -verify prints one line per problem and a count of exactly those,
-// or calls the archive sound: then -list prints its totals without error and
-// -extract writes every file. An archive whose header or directory -verify
-// reports, -list and -extract refuse, writing nothing; else -list's totals
-// are -extract's and no file -verify reports is written. Into a fresh folder
-// of a sandbox -extract writes only folders and regular files, no more than
-// it counts, and closes every descriptor it opened.
+// Arbitrary bytes as an archive for the reader and for -verify, -list and
+// -extract. -verify calls it sound with the totals that -list prints and
+// -extract writes, or counts the lines of its problems; -list's totals are
+// -extract's. Into a fresh folder of a sandbox, -extract writes only folders
+// and regular files, no more than it counts, nothing -verify reports, and
+// closes every descriptor it opened.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -183,7 +179,7 @@ void CheckNothingReportedWritten(const VpReader& reader, const std::string& targ
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const std::string archive = fuzz::ScratchName("archive.vp");
+  static const std::string archive = fuzz::InputName("archive.vp");
   static const std::string sandbox = fuzz::ScratchName("sandbox");
   static const int made = ::mkdir(sandbox.c_str(), 0700);
   Check(made == 0);

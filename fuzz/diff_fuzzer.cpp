@@ -53,8 +53,8 @@ void CheckComparison(const Run& r) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const std::string oldArchive = ScratchName("diff-old.vp");
-  static const std::string newArchive = ScratchName("diff-new.vp");
+  static const std::string oldArchive = InputName("diff-old.vp");
+  static const std::string newArchive = InputName("diff-new.vp");
   static const std::string patch = ScratchName("diff-patch.vp");
   const std::size_t marker =
       std::string_view(reinterpret_cast<const char*>(data), size).find("@@NEW@@");
@@ -64,7 +64,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Hold(newArchive, data + newStart, size - newStart);
 
   const Run diff = Quarrion({"-diff", oldArchive, newArchive});
-  Check(diff.status == 0 || diff.status == 1 || diff.status == 2);
   if (diff.status == 2) {
     Check(!diff.err.empty());
     return 0;

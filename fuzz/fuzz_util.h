@@ -2,6 +2,7 @@
 // the input), scratch files for the inputs, and the program run in process.
 #pragma once
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -38,6 +39,17 @@ inline std::string ScratchName(const std::string& name) {
   }
   paths.push_back(paths[0] + "/" + name);
   return paths.back();
+}
+
+// A scratch name for each input's bytes; on Linux a link to a file in
+// memory, which the kernel does not copy from, so copies take the buffer.
+inline std::string InputName(const std::string& name) {
+  const std::string path = ScratchName(name);
+#if defined(__linux__)
+  const int fd = ::memfd_create(name.c_str(), MFD_CLOEXEC);
+  Check(fd >= 0 && ::symlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path.c_str()) == 0);
+#endif
+  return path;
 }
 
 // Puts an input's bytes in the scratch file `path`.

@@ -1,7 +1,6 @@
-// Runs a fuzz target once on every seed in the folders given, in name order,
-// as libFuzzer runs a saved input: in a buffer of exactly its size, so that
-// AddressSanitizer sees a read past the end. A failed check aborts; an empty
-// or missing folder fails.
+// Runs a fuzz target once on every seed of the folders given, in name order,
+// each in a buffer of exactly its size as libFuzzer runs a saved input (so a
+// read past the end is seen). A failed check aborts; no seeds in a folder fails.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>

@@ -1,8 +1,7 @@
-// The "vp" command over arbitrary archive bytes (typed as a ".vp" name) with
-// arbitrary answers (as many bytes from the end as the first byte says): the
-// walk ends, adds only the references it was told to take, each to the exact
-// path of a file -verify does not report, and they write as an archive of
-// exactly those files' bytes or are refused for a folder.
+// The "vp" command over arbitrary archive bytes (typed as a ".vp" name) and
+// answers (as many bytes from the end as the first byte says) ends, adds only
+// the references it was told to take, each to the exact path of a file
+// -verify does not report, which write as those files' bytes or are refused.
 #include <algorithm>
 #include <sstream>
 #include <string>
@@ -19,12 +18,11 @@ namespace {
 
 using namespace quarrion;
 
-const std::string kArchive = fuzz::ScratchName("walk.vp");
+const std::string kArchive = fuzz::InputName("walk.vp");
 const std::string kOutput = fuzz::ScratchName("walk-out.vp");  // where the added files go
 
-// The archive written from `list` holds, in order, one file entry per
-// record with the record's name, size and time, and the bytes of the
-// record's entry in the source archive.
+// The archive written from `list` holds, in order, a file entry per record
+// with its name, size and time and the bytes of its entry in the source.
 void CheckWritten(const BuildList& list, VpReader& in) {
   VpReader out;
   Check(out.Open(kOutput).ok());
@@ -43,12 +41,8 @@ void CheckWritten(const BuildList& list, VpReader& in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::size_t answerBytes = 0;
-  if (size > 0) {
-    answerBytes = std::min<std::size_t>(data[0], size - 1);
-    ++data;
-    --size;
-  }
+  if (size == 0) return 0;  // a single byte runs an empty archive
+  const std::size_t answerBytes = std::min<std::size_t>(*data++, --size);
   fuzz::Hold(kArchive, data, size - answerBytes);
   const std::string answers(reinterpret_cast<const char*>(data) + size - answerBytes, answerBytes);
 
