@@ -66,10 +66,8 @@ TEST_F(BatchTest, DefaultBuildWithOptionsOrPrompts) {
   EXPECT_EQ(ReadFile(dir_.Join("asked.vp")), vp);
 }
 
-// Inputs that cannot be read are errors, and nothing is written or created:
-// the tree keeps its entries and out.vp its bytes. An empty data directory
-// or configuration gives the header alone, with a warning that does not fail
-// the run; -list and -verify read it.
+// Inputs that cannot be read fail the run and nothing is written or created. An empty data
+// directory or configuration writes the header alone, with a warning, exit 0; -verify reads it.
 TEST_F(BatchTest, RunsThatFailOrWriteAnEmptyArchive) {
   const std::string out = dir_.Join("out.vp"), none = dir_.Join("none.cfg");
   const std::string empty = dir_.Join("empty"), cfg = dir_.Join("empty.cfg");
@@ -78,6 +76,7 @@ TEST_F(BatchTest, RunsThatFailOrWriteAnEmptyArchive) {
   const std::string header("VPVP\x02\0\0\0\x10\0\0\0\0\0\0\0", 16), kept = "keep me";
   const std::string noConfig = "quarrion: cannot read configuration file " + none + ": ";
   const std::string noFiles = "quarrion: warning: " + out + " holds no files\n";
+  const std::string noDir = "quarrion: no data directory given (", nowhere = dir_.Join("nowhere");
   struct Case {
     std::vector<std::string> args;
     int status;
@@ -85,15 +84,11 @@ TEST_F(BatchTest, RunsThatFailOrWriteAnEmptyArchive) {
     const std::string& archive;
   };
   const Case cases[] = {
-      {{"-dir", dir_.Join("nowhere"), "-o", out},
-       1,
-       "quarrion: " + dir_.Join("nowhere") + ": ",
-       kept},
+      {{"-dir", nowhere, "-o", out}, 1, "quarrion: " + nowhere + ": ", kept},
       {{"-mdlist", none, out}, 1, noConfig, kept},
       {{"-rconfig", none, "-dir", Game(), "-o", out}, 1, noConfig, kept},
-      {{"-dir", "", "-o", out}, 1, "quarrion: no data directory given (the path is empty)\n", kept},
-      // The end of input at a prompt.
-      {{"-o", out}, 1, "quarrion: no data directory given (end of input)\n", kept},
+      {{"-dir", "", "-o", out}, 1, noDir + "the path is empty)\n", kept},
+      {{"-o", out}, 1, noDir + "end of input)\n", kept},  // at a prompt
       {{"-dir", Data()}, 1, "quarrion: no archive name given (end of input)\n", kept},
       {{"-dir", empty, "-o", out}, 0, noFiles, header},
       {{"-rconfig", cfg, "-dir", Game(), "-o", out}, 0, noFiles, header},
@@ -107,19 +102,15 @@ TEST_F(BatchTest, RunsThatFailOrWriteAnEmptyArchive) {
     EXPECT_TRUE(ReadFile(out) == c.archive);
     EXPECT_EQ(testing::ListTree(dir_.path()).size(), 8u);
   }
-  RunResult r = RunQuarrionBinary({"-list", out});
-  EXPECT_EQ(r.out, kShortBanner + "0 files, 0 bytes\n");
-  r = RunQuarrionBinary({"-verify", out});
+  EXPECT_EQ(RunQuarrionBinary({"-list", out}).out, kShortBanner + "0 files, 0 bytes\n");
+  const RunResult r = RunQuarrionBinary({"-verify", out});
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(r.out, kShortBanner + out + " is sound: 0 files, 0 bytes\n");
 }
 
-// Every builder warns of what readers could not tell apart and exits 1.
-// What -verify would reject is skipped and the rest written: a file at the
-// path of a folder (no file system holds both; here a reference placed
-// there, and data\MAPS beside the folder data\maps) and a folder whose name
-// begins with ".." (it would read back as an up entry). Two paths that
-// differ only in letter case are both packed (see the writer's tests).
+// Every builder warns of what readers could not tell apart and exits 1. A file at a folder's
+// path and a folder named "..x" (read back as an up entry) are skipped, the rest written and
+// sound; two paths that differ only in letter case are both packed.
 TEST_F(BatchTest, BuildersWarnOfWhatReadersCannotTellApart) {
   const std::string pack = dir_.Join("pack.vp"), cfg = dir_.Join("r.cfg");
   const std::string cased = dir_.Join("c.cfg"), casedData = dir_.Join("cased/data");
@@ -172,9 +163,8 @@ TEST_F(BatchTest, BuildersWarnOfWhatReadersCannotTellApart) {
   }
 }
 
-// An archive written into the tree it packs is left out of the next build
-// of that tree, with a warning that does not fail the run, so the same tree
-// gives the same archive: here as -o names it and as "wr" does after "im".
+// An archive written into the tree it packs is left out of the next build of it (a warning,
+// exit 0), so the same tree gives the same archive, by -o and by "wr" after "im".
 TEST_F(BatchTest, ArchiveWrittenIntoItsOwnTreeIsLeftOut) {
   const std::string out = Data() + "/out.vp";
   ASSERT_EQ(RunQuarrionBinary({"-dir", Data(), "-o", out}).status, 0);
@@ -199,8 +189,7 @@ TEST_F(BatchTest, ConfigurationRoundTripGivesTheSameArchive) {
   EXPECT_EQ(config.find("a.tbl\r\n" + Data() + testing::kBelow + "a.tbl\r\ndata\r\n"), 0u);
   ASSERT_EQ(RunQuarrionBinary({"-dir", Data(), "-o", dir_.Join("direct.vp")}).status, 0);
 
-  // The relational build joins base directory, folder and name: the old
-  // paths, which no longer exist, are ignored.
+  // The relational build joins base directory, folder and name; the old paths are ignored.
   const std::string moved = dir_.Join("moved");
   std::filesystem::rename(Game(), moved);
   r = RunQuarrionBinary({"-rconfig", cfg, "-o", dir_.Join("relational.vp")}, moved + "\n");
@@ -213,8 +202,7 @@ TEST_F(BatchTest, ConfigurationRoundTripGivesTheSameArchive) {
   EXPECT_EQ(ReadFile(dir_.Join("relational.vp")), ReadFile(dir_.Join("direct.vp")));
 
 #if !defined(_WIN32)
-  // A line end in the data directory's path would put the lines out of step:
-  // no configuration is written.
+  // A line end in a source path would put the lines out of step: nothing is written.
   const std::string odd = dir_.Join("da\nta");
   WriteFile(odd + "/a.tbl", "x");
   r = RunQuarrionBinary({"-dir", odd, "-mconfig", dir_.Join("odd.cfg")});
@@ -225,10 +213,8 @@ TEST_F(BatchTest, ConfigurationRoundTripGivesTheSameArchive) {
 }
 
 #if defined(_WIN32)
-// A configuration file that an earlier version wrote in the ANSI code page
-// still builds: a name that is not UTF-8 finds its file, also below a base
-// folder whose name no ANSI code page holds, and goes into the archive byte
-// for byte.
+// A configuration written in the ANSI code page by an earlier version still builds: a name
+// that is not UTF-8 finds its file below any base folder and is stored byte for byte.
 TEST_F(BatchTest, ConfigurationsInTheAnsiCodePageStillBuild) {
   char ansi[16] = {};
   BOOL lost = FALSE;
@@ -249,15 +235,9 @@ TEST_F(BatchTest, ConfigurationsInTheAnsiCodePageStillBuild) {
 }
 #endif
 
-// The relational build joins base directory, folder and name lines. A
-// reference takes the file its inner name names, under the name line's
-// name: a bare name the first file of that name (warned of when there are
-// several), a path exactly that file, never a folder; it is kept as written
-// whatever the base directory. -vppath moves the archive and keeps the inner
-// path; a line without ".vp:" is a reference when it names an archive; a
-// source cut short is warned of and used as far as it goes; an entry -verify
-// reports is refused. A file that cannot be added fails the run and nothing
-// is written; the old archive stays.
+// A reference takes, under the name line's name, the first file of a bare name (warned of when
+// there are several) or exactly the file of a path, never a folder; -vppath moves the archive.
+// A file that cannot be added fails the run and the old archive stays.
 TEST_F(BatchTest, RelationalBuildRows) {
   ArchiveBuilder b;
   b.Folder("data").Folder("a").File("x.tbl", "one").Up().Folder("b").File("x.tbl", "two");
@@ -270,7 +250,7 @@ TEST_F(BatchTest, RelationalBuildRows) {
   WriteFile(cut, b.Bytes(2, b.DirOffset(), 20));
   const std::string cfg = dir_.Join("r.cfg"), out = dir_.Join("r.vp");
   const std::string game = Game(), vps = dir_.path(), elsewhere = dir_.Join("elsewhere");
-  // Each row fails the run (exit 1) when it says anything.
+  // A row that says anything fails the run.
   struct Case {
     std::string config;
     std::string data;                    // the start of the archive's data; "" when none is written
@@ -288,13 +268,12 @@ TEST_F(BatchTest, RelationalBuildRows) {
                             "data\\a\\x.tbl, is used\n";
   const std::string upper = "x.tbl\nd:\\vps\\UPPER.VP:data\\b\\x.tbl\ndata\n";
   const Case cases[] = {
-      // An empty folder line gives two backslashes in a row; no line end follows.
+      // An empty folder line gives two backslashes in a row.
       {"c.pof\nx\ndata\\maps\nlost.tbl\nx\n\nc.pof\nx\ndata\\maps\n", "", lost},
       {"a:b.tbl\nx\ndata\n", "", notPlain},
       // A doubled backslash makes an empty folder component, which the writer refuses.
       {"a.tbl\nx\ndata\\\\\n", "", "quarrion: could not write " + out},
-      // A byte order mark and a last line without a line end are read; an
-      // entry the file ends within is warned of, naming its line.
+      // A byte order mark and a last line without a line end are read; a cut entry is not.
       {"\xEF\xBB\xBF"
        "a.tbl\nx\ndata\nc.pof\nx\ndata\\maps",
        "tablemodel bytes"},
@@ -304,8 +283,7 @@ TEST_F(BatchTest, RelationalBuildRows) {
       {"x.tbl\n" + pack + ":x.tbl\ndata\n", "one", twice},
       {"maps\n" + pack + ":maps\ndata\\other\n", "",
        "Add Failed! File \"" + pack + ":maps\" Is Not In Its VP Archive!"},
-      // Moved to the -vppath folder before it is added (".VP:" marks a
-      // reference as ".vp:" does); a failure shows the moved path.
+      // ".VP:" marks a reference too; a failure shows the path -vppath moved.
       {upper, "two", "", {"-dir", "/x", "-vppath", vps}},
       {upper,
        "",
@@ -344,7 +322,7 @@ TEST_F(BatchTest, RelationalBuildRows) {
   }
 
 #if !defined(_WIN32)
-  // A data directory whose path holds ".vp:" is files on disk like any other.
+  // A data directory whose path holds ".vp:" is read from disk.
   WriteFile(dir_.Join("odd.vp:1/data/a.tbl"), "disk");
   ArchiveBuilder odd;
   odd.Folder("data").File("a.tbl", "odd!");
@@ -355,16 +333,14 @@ TEST_F(BatchTest, RelationalBuildRows) {
 #endif
 }
 
-// In an installer script `$` starts a variable, so a dollar sign in a folder
-// or name is doubled, and a double quote is written `$\"`; $INSTDIR itself
-// stays a variable. An entry the file ends within is warned of (exit 1).
+// In an installer script `$` starts a variable: a dollar sign in a folder or name is doubled,
+// a double quote written `$\"`. An entry the file ends within is warned of (exit 1).
 TEST_F(BatchTest, DeleteListBytes) {
   const std::string cfg = dir_.Join("d.cfg");
   WriteFile(cfg,
             "a.txt\nignored\\path\ndata\r\nb.txt\nx\n\r\nfighter.pof\n\ndata\\models\n"
             "cost$5.tbl\nx\ndata\\$mods$\n$$x\nx\n$\nsay \"hi\".txt\nx\ndata\\\"q\"\nhalf\n");
   const std::string out = dir_.Join("del.nsh");
-  // -mdlist writes its own second argument; -o names archives only.
   RunResult r = RunQuarrionBinary({"-mdlist", cfg, out, "-o", dir_.Join("other.txt")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err,
@@ -385,9 +361,8 @@ TEST_F(BatchTest, DeleteListBytes) {
             "  delete \"$INSTDIR\\data\\$\\\"q$\\\"\\say $\\\"hi$\\\".txt\"\r\n");
 }
 
-// Every entry is checked as a build checks it, and installer wildcards are
-// refused too: each refusal names the entry and its line, and no delete
-// list is written.
+// Entries a build would refuse, and installer wildcards, are each named with their line; no
+// delete list is written.
 TEST_F(BatchTest, DeleteListRefusesEntriesTheInstallerWouldNotTakeAsTheyStand) {
   const std::string cfg = dir_.Join("d.cfg");
   WriteFile(cfg,
@@ -417,9 +392,8 @@ TEST_F(BatchTest, DeleteListRefusesEntriesTheInstallerWouldNotTakeAsTheyStand) {
   EXPECT_EQ(ReadFile(out), "keep me");
 }
 
-// The installer compiler itself takes the list, warning-free (-WX makes every
-// warning an error). Unescaped, "$bar" and "$foo" would be unknown variables,
-// each a warning, and a double quote would end the string early.
+// The installer compiler takes the list warning-free (-WX): unescaped, "$bar" would be an
+// unknown variable and a double quote would end the string early.
 TEST_F(BatchTest, DeleteListCompilesInAnInstallerScript) {
 #if defined(_WIN32)
   const std::string discard = " > NUL 2>&1";
@@ -432,7 +406,6 @@ TEST_F(BatchTest, DeleteListCompilesInAnInstallerScript) {
   const std::string cfg = dir_.Join("d.cfg");
   WriteFile(cfg, "cost$foo.tbl\nx\ndata\\$bar\na.tbl\nx\ndata\nsay \"hi\".tbl\nx\ndata\\\"q\"\n");
   ASSERT_EQ(RunQuarrionBinary({"-mdlist", cfg, dir_.Join("delete.nsh")}).status, 0);
-  // makensis works in the script's folder, so the names there are relative.
   WriteFile(dir_.Join("setup.nsi"),
             "OutFile \"qtest.exe\"\r\n"
             "RequestExecutionLevel user\r\n"
@@ -449,10 +422,7 @@ TEST_F(BatchTest, DeleteListCompilesInAnInstallerScript) {
   EXPECT_TRUE(FileExists(dir_.Join("qtest.exe"))) << ReadFile(log);
 }
 
-// The 2 GiB limits of the format, kept without writing gigabytes: sparse
-// files stand in for large ones, and every refusal comes before any data is
-// copied.
-
+// The 2 GiB limits, with sparse files standing in for large ones.
 void Sparse(const std::string& path, std::uintmax_t size) {
   testing::WriteFile(path, "");
   std::filesystem::resize_file(path, size);
@@ -463,10 +433,8 @@ TEST(LimitsTest, TooLargeFilesAndArchivesAreRefusedBeforeAnythingIsWritten) {
   const std::string data = dir.Join("data");
   const std::string target = dir.Join("out.vp");
   testing::WriteFile(target, "old archive");
-  // A file of exactly 2^31 bytes is skipped by the walk, with a warning.
+  // 2^31 bytes is skipped; a.bin and b.bin fit alone, but b.bin's data would end at 2^31 + 14.
   Sparse(dir.Join("data/huge.bin"), std::uintmax_t{1} << 31);
-  // Two that fit alone, but whose data would end past byte 2^31-1: with the
-  // 16-byte header they end at 2^31 + 16 - 2, after a.bin at 2^30 + 16.
   Sparse(dir.Join("data/sub/a.bin"), std::uintmax_t{1} << 30);
   Sparse(dir.Join("data/sub/b.bin"), (std::uintmax_t{1} << 30) - 2);
 
@@ -479,8 +447,7 @@ TEST(LimitsTest, TooLargeFilesAndArchivesAreRefusedBeforeAnythingIsWritten) {
   EXPECT_NE(r.err.find("data\\sub\\b.bin: the archive would pass 2147483647 bytes"),
             std::string::npos)
       << r.err;
-  // Refused before the header: no folder was announced as copied, the old
-  // archive is untouched and no temporary file is left beside it.
+  // Refused before any folder is copied: the old archive stays, no temporary file is left.
   EXPECT_EQ(r.out.substr(r.out.size() - 14), "Writing VP ->\n");
   EXPECT_EQ(testing::ReadFile(target), "old archive");
   EXPECT_EQ(testing::ListTree(dir.path()),
@@ -488,54 +455,32 @@ TEST(LimitsTest, TooLargeFilesAndArchivesAreRefusedBeforeAnythingIsWritten) {
                                       "data/sub/b.bin", "out.vp"}));
 }
 
-// Reproducible archives and exclusions, run in process: -mtime and
-// SOURCE_DATE_EPOCH in every mode that writes an archive, -exclude in every
-// mode that imports a directory, and the refusal of malformed values.
-using testing::SetMTime;
+// Reproducible archives and exclusions, run in process.
 using Strings = std::vector<std::string>;
+using testing::RunQuarrionInProcess;
 
-class ReproducibleTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    Put("a.tbl", "table", 1000000000);
-    Put("maps/c.pof", "model", 1200000000);
-    Put("maps/empty.txt", "", 1200000000);
+// "<time>  <path>" of every file of `archive`, in directory order.
+Strings Listing(const std::string& archive) {
+  std::istringstream text(RunQuarrionInProcess({"-list", archive}).out);
+  Strings lines;
+  for (std::string line; std::getline(text, line);) {
+    if (line.size() > 12 && line[10] == ' ' && line[11] == ' ') lines.push_back(line.substr(12));
   }
+  return lines;
+}
 
-  void Put(const std::string& path, const std::string& bytes, std::int64_t time) {
-    WriteFile(Data() + "/" + path, bytes);
-    SetMTime(Data() + "/" + path, time);
-  }
-  std::string Data() const { return dir_.Join("data"); }
-
-  static RunResult Run(const Strings& args, const std::optional<std::string>& epoch = {},
-                       const std::string& input = "") {
-    return testing::RunQuarrionInProcess(args, input, epoch);
-  }
-
-  // "<time>  <path>" of every file of `archive`, in directory order.
-  static Strings Listing(const std::string& archive) {
-    std::istringstream text(Run({"-list", archive}).out);
-    Strings lines;
-    for (std::string line; std::getline(text, line);) {
-      if (line.size() > 12 && line[10] == ' ' && line[11] == ' ') lines.push_back(line.substr(12));
-    }
-    return lines;
-  }
-
-  testing::TempDir dir_;
-};
-
-// -mtime stamps every file in every mode that writes an archive (the -diff
-// patch too) and wins over SOURCE_DATE_EPOCH, which alone lowers only the
-// later times to it.
-TEST_F(ReproducibleTest, MtimeAndSourceDateEpochSetTheTimesOfEveryArchiveWriter) {
+// -mtime stamps every file in every mode that writes an archive (the -diff patch too) and wins
+// over SOURCE_DATE_EPOCH, which alone lowers only the later times to it.
+TEST_F(BatchTest, MtimeAndSourceDateEpochSetTheTimesOfEveryArchiveWriter) {
+  WriteFile(Data() + "/maps/empty.txt", "");
+  for (const char* file : {"/maps/c.pof", "/maps/empty.txt"})
+    testing::SetMTime(Data() + file, 1200000000);
   const std::string out = dir_.Join("out.vp"), cfg = dir_.Join("data.cfg");
-  ASSERT_EQ(Run({"-dir", Data(), "-mconfig", cfg}).status, 0);
+  ASSERT_EQ(RunQuarrionInProcess({"-dir", Data(), "-mconfig", cfg}).status, 0);
   // The patch from an empty archive to one of the data holds every file.
   const std::string empty = dir_.Join("empty.vp"), full = dir_.Join("full.vp");
   WriteFile(empty, testing::ArchiveBuilder().Bytes());
-  ASSERT_EQ(Run({"-dir", Data(), "-o", full}).status, 0);
+  ASSERT_EQ(RunQuarrionInProcess({"-dir", Data(), "-o", full}).status, 0);
   struct Case {
     Strings args;
     std::string epoch;
@@ -546,7 +491,7 @@ TEST_F(ReproducibleTest, MtimeAndSourceDateEpochSetTheTimesOfEveryArchiveWriter)
   const std::string before = "2001-09-09 01:46:40", epoch = "2004-11-09 11:33:20";
   const Case cases[] = {
       {{"-dir", Data(), "-o", out, "-mtime", "1796639405"}, "1", at},
-      {{"-rconfig", cfg, "-dir", dir_.path(), "-o", out, "-mtime", "2026-12-07"}, "1", midnight},
+      {{"-rconfig", cfg, "-dir", Game(), "-o", out, "-mtime", "2026-12-07"}, "1", midnight},
       {{"-oldinterface", "-mtime", "2026-12-07T10:30:05"}, "1", at},
       {{"-dir", Data(), "-o", out}, "1100000000", epoch, before},
       {{"-diff", empty, full, "-o", out, "-mtime", "1796639405"}, "1", at},
@@ -555,17 +500,17 @@ TEST_F(ReproducibleTest, MtimeAndSourceDateEpochSetTheTimesOfEveryArchiveWriter)
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.epoch);
     const std::string input = "im\n" + Data() + "\nwr\n" + out + "\nqu\n";
-    ASSERT_EQ(Run(c.args, c.epoch, input).status, c.args[0] == "-diff" ? 1 : 0);
+    ASSERT_EQ(RunQuarrionInProcess(c.args, input, c.epoch).status, c.args[0] == "-diff" ? 1 : 0);
     const std::string first = c.first.empty() ? c.maps : c.first;
     EXPECT_EQ(Listing(out), (Strings{first + "  data\\a.tbl", c.maps + "  data\\maps\\c.pof",
                                      c.maps + "  data\\maps\\empty.txt"}));
   }
 }
 
-TEST_F(ReproducibleTest, ExclusionsLeaveOutNamesFoldersWithTheirTreesAndPaths) {
+TEST_F(BatchTest, ExclusionsLeaveOutNamesFoldersWithTheirTreesAndPaths) {
   for (const char* path : {".git/HEAD", ".git/objects/ab", "ships.tbl.BAK", "Thumbs.db",
                            "notes.txt", "maps/old/deep/a.map", "maps/campaign/b.txt"}) {
-    Put(path, "x", 1000000000);
+    WriteFile(Data() + "/" + path, "x");
   }
   // A slash separates folders as a backslash does.
   const Strings exclusions = {"-exclude",  ".git",     "-exclude", "*.bak",    "-exclude",
@@ -578,7 +523,7 @@ TEST_F(ReproducibleTest, ExclusionsLeaveOutNamesFoldersWithTheirTreesAndPaths) {
     std::filesystem::remove(out);
     Strings args = exclusions;
     args.insert(args.end(), mode.begin(), mode.end());
-    RunResult r = Run(args, {}, "im\n" + Data() + "\nwr\n" + out + "\nqu\n");
+    RunResult r = RunQuarrionInProcess(args, "im\n" + Data() + "\nwr\n" + out + "\nqu\n");
     EXPECT_EQ(r.status, 0) << mode[0] << r.err;
     EXPECT_EQ(r.err, "") << mode[0];
     // Excluded folders are not even entered.
@@ -587,7 +532,7 @@ TEST_F(ReproducibleTest, ExclusionsLeaveOutNamesFoldersWithTheirTreesAndPaths) {
     EXPECT_EQ(r.out.find(below + "maps" + testing::kBelow + "old"), std::string::npos);
     EXPECT_EQ(r.out.find(below + ".git"), std::string::npos);
     if (mode.back() == cfg) {  // the configuration written, built
-      ASSERT_EQ(Run({"-rconfig", cfg, "-dir", dir_.path(), "-o", out}).status, 0);
+      ASSERT_EQ(RunQuarrionInProcess({"-rconfig", cfg, "-dir", Game(), "-o", out}).status, 0);
     }
     Strings packed;
     for (const std::string& line : Listing(out)) packed.push_back(line.substr(21));
@@ -596,27 +541,23 @@ TEST_F(ReproducibleTest, ExclusionsLeaveOutNamesFoldersWithTheirTreesAndPaths) {
   }
 }
 
-TEST_F(ReproducibleTest, MalformedValuesAreRefusedBeforeAnythingIsRead) {
-  struct Case {
-    Strings words;
-    std::optional<std::string> epoch;
-    std::string error;
+// Malformed values are refused before anything is read or written.
+TEST_F(BatchTest, MalformedValuesAreRefusedBeforeAnythingIsRead) {
+  const std::string out = dir_.Join("out.vp"), epoch = "2026-12-07";
+  const std::pair<Strings, std::string> cases[] = {
+      {{"-mtime", "soon"}, "-mtime \"soon\": not a time"},
+      {{}, "SOURCE_DATE_EPOCH \"" + epoch + "\": not a count of seconds"},
+      {{"-exclude", "*.bak", "-exclude", "*.[ch"},
+       "-exclude: the pattern \"*.[ch\" has a [ that is not closed"},
   };
-  for (const Case& c : {
-           Case{{"-mtime", "2026-02-30"}, {}, "-mtime \"2026-02-30\": not a time"},
-           Case{{"-mtime", "soon"}, {}, "-mtime \"soon\": not a time"},
-           Case{{}, "2026-12-07", "SOURCE_DATE_EPOCH \"2026-12-07\": not a count of seconds"},
-           Case{{"-exclude", "*.bak", "-exclude", "*.[ch"},
-                {},
-                "-exclude: the pattern \"*.[ch\" has a [ that is not closed"},
-       }) {
-    Strings args = c.words;
-    args.insert(args.end(), {"-dir", Data(), "-o", dir_.Join("out.vp")});
-    RunResult r = Run(args, c.epoch);
-    EXPECT_EQ(r.status, 1) << c.error;
-    EXPECT_EQ(r.out, "") << c.error;
-    EXPECT_EQ(r.err.find("quarrion: " + c.error), 0u) << r.err;
-    EXPECT_FALSE(FileExists(dir_.Join("out.vp")));
+  for (auto [args, error] : cases) {
+    args.insert(args.end(), {"-dir", Data(), "-o", out});
+    const RunResult r =
+        RunQuarrionInProcess(args, "", args.size() == 4 ? std::optional(epoch) : std::nullopt);
+    EXPECT_EQ(r.status, 1) << error;
+    EXPECT_EQ(r.out, "") << error;
+    EXPECT_EQ(r.err.find("quarrion: " + error), 0u) << r.err;
+    EXPECT_FALSE(FileExists(out));
   }
 }
 
