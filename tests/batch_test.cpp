@@ -26,6 +26,7 @@ using testing::ReadFile;
 using testing::RunQuarrionBinary;
 using testing::RunResult;
 using testing::WriteFile;
+using Strings = std::vector<std::string>;
 
 const std::string kShortBanner = "Quarrion 1.6 - VP archive builder\n\n";
 
@@ -118,7 +119,7 @@ TEST_F(BatchTest, BuildersWarnOfWhatReadersCannotTellApart) {
   ASSERT_EQ(RunQuarrionBinary({"-dir", Data(), "-o", pack}).status, 0);
   WriteFile(cfg, "a.tbl\nx\ndata\nmaps\n" + pack + ":a.tbl\ndata\nc.pof\nx\ndata\\maps\n");
   WriteFile(cased, "a.tbl\n" + pack + ":a.tbl\ndata\nA.TBL\n" + pack + ":a.tbl\ndata\n");
-  const std::string warning = "quarrion: warning: ";
+  const std::string warning = "quarrion: warning: ", both = "a file and a folder of the same path";
   const std::string clash = warning + "data\\A.TBL and data\\a.tbl differ only in letter case\n";
   struct Case {
     std::vector<std::string> args;
@@ -128,17 +129,16 @@ TEST_F(BatchTest, BuildersWarnOfWhatReadersCannotTellApart) {
   std::vector<Case> cases = {
       {{"-rconfig", cfg, "-dir", Game(), "-o", out},
        "",
-       warning + "data\\maps: a file and a folder of the same path (data\\maps), skipped\n"},
+       warning + "data\\maps: " + both + " (data\\maps), skipped\n"},
       {{"-rconfig", cased, "-dir", Game(), "-o", out}, "", clash, "tabletable"}};
 #if !defined(_WIN32)
   WriteFile(Data() + "/..hidden/h.tbl", "h");
   WriteFile(Data() + "/MAPS", "a file");
   WriteFile(casedData + "/a.tbl", "one");
   WriteFile(casedData + "/A.TBL", "two");
-  const std::string tree =
-      warning + Data() + testing::kBelow +
-      "..hidden: folder name \"..hidden\" begins with \"..\", skipped\n" + warning +
-      "data\\MAPS: a file and a folder of the same path (data\\maps), skipped\n";
+  const std::string tree = warning + Data() + testing::kBelow +
+                           "..hidden: folder name \"..hidden\" begins with \"..\", skipped\n" +
+                           warning + "data\\MAPS: " + both + " (data\\maps), skipped\n";
   cases.push_back({{"-dir", Data(), "-o", out}, "", tree});
   cases.push_back({{"-oldinterface"}, "im " + Data() + "\nwr " + out + "\nqu\n", tree});
   cases.push_back({{"-dir", Data(), "-mconfig", made}, "", tree});
@@ -170,8 +170,7 @@ TEST_F(BatchTest, ArchiveWrittenIntoItsOwnTreeIsLeftOut) {
   ASSERT_EQ(RunQuarrionBinary({"-dir", Data(), "-o", out}).status, 0);
   const std::string first = ReadFile(out);
   ASSERT_EQ(first.substr(16, 16), "tablemodel bytes");
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"-dir", Data(), "-o", out}, {"-oldinterface"}}) {
+  for (const Strings& args : {Strings{"-dir", Data(), "-o", out}, {"-oldinterface"}}) {
     RunResult r = RunQuarrionBinary(args, "im " + Data() + "\nwr " + out + "\nqu\n");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "quarrion: warning: " + Data() + testing::kBelow +
@@ -258,7 +257,8 @@ TEST_F(BatchTest, RelationalBuildRows) {
     std::vector<std::string> args = {};  // before -rconfig; none: -dir <game>
     std::size_t size = 0;                // of the archive, when not 0
   };
-  const std::string lost = "Add Failed! File \"" + game + "\\\\lost.tbl\" Does Not Exist!";
+  const std::string failed = "Add Failed! File \"", bom = "\xEF\xBB\xBF";
+  const std::string lost = failed + game + "\\\\lost.tbl\" Does Not Exist!";
   const std::string notPlain = "\\data\\a:b.tbl\" Has A Name That Is Not A Plain Name!";
   const std::string incomplete = "quarrion: warning: " + cfg +
                                  ", line 4: the file ends within the entry that begins there "
@@ -274,34 +274,30 @@ TEST_F(BatchTest, RelationalBuildRows) {
       // A doubled backslash makes an empty folder component, which the writer refuses.
       {"a.tbl\nx\ndata\\\\\n", "", "quarrion: could not write " + out},
       // A byte order mark and a last line without a line end are read; a cut entry is not.
-      {"\xEF\xBB\xBF"
-       "a.tbl\nx\ndata\nc.pof\nx\ndata\\maps",
-       "tablemodel bytes"},
+      {bom + "a.tbl\nx\ndata\nc.pof\nx\ndata\\maps", "tablemodel bytes"},
       {"a.tbl\nx\ndata\nc.pof\nx\n", "table", incomplete, {}, 16 + 5 + 2 * 44},
       {"x.tbl\n" + pack + ":data\\b\\x.tbl\ndata\n", "two", "", {"-dir", "/nowhere"}},
       {"y.tbl\n" + pack + ":DATA\\A\\X.TBL\ndata\n", "one"},
       {"x.tbl\n" + pack + ":x.tbl\ndata\n", "one", twice},
       {"maps\n" + pack + ":maps\ndata\\other\n", "",
-       "Add Failed! File \"" + pack + ":maps\" Is Not In Its VP Archive!"},
+       failed + pack + ":maps\" Is Not In Its VP Archive!"},
       // ".VP:" marks a reference too; a failure shows the path -vppath moved.
       {upper, "two", "", {"-dir", "/x", "-vppath", vps}},
       {upper,
        "",
-       "Add Failed! File \"" + elsewhere + "\\UPPER.VP:data\\b\\x.tbl\" Does Not Exist!",
+       failed + elsewhere + "\\UPPER.VP:data\\b\\x.tbl\" Does Not Exist!",
        {"-vppath", elsewhere, "-dir", "/x"}},
       {"x.tbl\n" + dir_.Join("pack.dat") + ":data\\b\\x.tbl\ndata\n", "two"},
       {"x.tbl\n" + cut + ":data\\b\\x.tbl\ndata\n", "two",
        "quarrion: warning: source archive " + cut +
            ": the header counts 20 entries, but only 10 fit"},
-      {"o\n" + pack + ":o\ndata\n", "",
-       "Add Failed! File \"" + pack + ":o\" Is Broken In Its VP Archive!"},
+      {"o\n" + pack + ":o\ndata\n", "", failed + pack + ":o\" Is Broken In Its VP Archive!"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.config);
     WriteFile(out, "old archive");
     WriteFile(cfg, c.config);
-    std::vector<std::string> args =
-        c.args.empty() ? std::vector<std::string>{"-dir", game} : c.args;
+    Strings args = c.args.empty() ? Strings{"-dir", game} : c.args;
     args.insert(args.end(), {"-rconfig", cfg, "-o", out});
     const RunResult r = testing::RunQuarrionInProcess(args);
     EXPECT_EQ(r.status, c.said.empty() ? 0 : 1);
@@ -316,7 +312,7 @@ TEST_F(BatchTest, RelationalBuildRows) {
       EXPECT_EQ(written.size(), c.size);
     }
     // Stored under its name line (after any byte order mark).
-    const std::size_t name = c.config.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+    const std::size_t name = c.config.starts_with(bom) ? 3 : 0;
     EXPECT_NE(written.find(c.config.substr(name, c.config.find('\n') - name) + '\0'),
               std::string::npos);
   }
@@ -334,12 +330,13 @@ TEST_F(BatchTest, RelationalBuildRows) {
 }
 
 // In an installer script `$` starts a variable: a dollar sign in a folder or name is doubled,
-// a double quote written `$\"`. An entry the file ends within is warned of (exit 1).
-TEST_F(BatchTest, DeleteListBytes) {
+// a double quote written `$\"`. An entry the file ends within is warned of (exit 1). The
+// installer compiler takes the list warning-free (-WX makes every warning an error).
+TEST_F(BatchTest, DeleteListBytesCompileInAnInstallerScript) {
   const std::string cfg = dir_.Join("d.cfg");
   WriteFile(cfg,
             "a.txt\nignored\\path\ndata\r\nb.txt\nx\n\r\nfighter.pof\n\ndata\\models\n"
-            "cost$5.tbl\nx\ndata\\$mods$\n$$x\nx\n$\nsay \"hi\".txt\nx\ndata\\\"q\"\nhalf\n");
+            "cost$foo.tbl\nx\ndata\\$mods$\n$$x\nx\n$\nsay \"hi\".txt\nx\ndata\\\"q\"\nhalf\n");
   const std::string out = dir_.Join("del.nsh");
   RunResult r = RunQuarrionBinary({"-mdlist", cfg, out, "-o", dir_.Join("other.txt")});
   EXPECT_EQ(r.status, 1);
@@ -356,9 +353,25 @@ TEST_F(BatchTest, DeleteListBytes) {
             "  delete \"$INSTDIR\\data\\a.txt\"\r\n"
             "  delete \"$INSTDIR\\\\b.txt\"\r\n"
             "  delete \"$INSTDIR\\data\\models\\fighter.pof\"\r\n"
-            "  delete \"$INSTDIR\\data\\$$mods$$\\cost$$5.tbl\"\r\n"
+            "  delete \"$INSTDIR\\data\\$$mods$$\\cost$$foo.tbl\"\r\n"
             "  delete \"$INSTDIR\\$$\\$$$$x\"\r\n"
             "  delete \"$INSTDIR\\data\\$\\\"q$\\\"\\say $\\\"hi$\\\".txt\"\r\n");
+  const std::string log = dir_.Join("log.txt"), toLog = " > \"" + log + "\" 2>&1";
+  if (std::system(("makensis -VERSION" + toLog).c_str()) != 0) {
+    GTEST_SKIP() << "makensis is not installed; the installer compiler check did not run";
+  }
+  WriteFile(dir_.Join("setup.nsi"),
+            "OutFile \"qtest.exe\"\r\n"
+            "RequestExecutionLevel user\r\n"
+            "Section\r\n"
+            "  WriteUninstaller \"$INSTDIR\\remove-qtest.exe\"\r\n"
+            "SectionEnd\r\n"
+            "Section \"Uninstall\"\r\n"
+            "!include \"del.nsh\"\r\n"
+            "SectionEnd\r\n");
+  const std::string cmd = "makensis -V2 -WX \"" + dir_.Join("setup.nsi") + "\"" + toLog;
+  EXPECT_EQ(std::system(cmd.c_str()), 0) << ReadFile(log);
+  EXPECT_TRUE(FileExists(dir_.Join("qtest.exe"))) << ReadFile(log);
 }
 
 // Entries a build would refuse, and installer wildcards, are each named with their line; no
@@ -392,71 +405,36 @@ TEST_F(BatchTest, DeleteListRefusesEntriesTheInstallerWouldNotTakeAsTheyStand) {
   EXPECT_EQ(ReadFile(out), "keep me");
 }
 
-// The installer compiler takes the list warning-free (-WX): unescaped, "$bar" would be an
-// unknown variable and a double quote would end the string early.
-TEST_F(BatchTest, DeleteListCompilesInAnInstallerScript) {
-#if defined(_WIN32)
-  const std::string discard = " > NUL 2>&1";
-#else
-  const std::string discard = " > /dev/null 2>&1";
-#endif
-  if (std::system(("makensis -VERSION" + discard).c_str()) != 0) {
-    GTEST_SKIP() << "makensis is not installed; the installer compiler check did not run";
-  }
-  const std::string cfg = dir_.Join("d.cfg");
-  WriteFile(cfg, "cost$foo.tbl\nx\ndata\\$bar\na.tbl\nx\ndata\nsay \"hi\".tbl\nx\ndata\\\"q\"\n");
-  ASSERT_EQ(RunQuarrionBinary({"-mdlist", cfg, dir_.Join("delete.nsh")}).status, 0);
-  WriteFile(dir_.Join("setup.nsi"),
-            "OutFile \"qtest.exe\"\r\n"
-            "RequestExecutionLevel user\r\n"
-            "Section\r\n"
-            "  WriteUninstaller \"$INSTDIR\\remove-qtest.exe\"\r\n"
-            "SectionEnd\r\n"
-            "Section \"Uninstall\"\r\n"
-            "!include \"delete.nsh\"\r\n"
-            "SectionEnd\r\n");
-  const std::string log = dir_.Join("log.txt");
-  const std::string cmd =
-      "makensis -V2 -WX \"" + dir_.Join("setup.nsi") + "\" > \"" + log + "\" 2>&1";
-  EXPECT_EQ(std::system(cmd.c_str()), 0) << ReadFile(log);
-  EXPECT_TRUE(FileExists(dir_.Join("qtest.exe"))) << ReadFile(log);
-}
-
-// The 2 GiB limits, with sparse files standing in for large ones.
+// The 2 GiB limits, sparse files standing in for large ones: 2^31 bytes is skipped; a.bin and
+// b.bin fit alone, but b.bin's data would end at 2^31 + 14. Nothing is written.
 void Sparse(const std::string& path, std::uintmax_t size) {
-  testing::WriteFile(path, "");
+  WriteFile(path, "");
   std::filesystem::resize_file(path, size);
 }
 
 TEST(LimitsTest, TooLargeFilesAndArchivesAreRefusedBeforeAnythingIsWritten) {
   testing::TempDir dir;
-  const std::string data = dir.Join("data");
-  const std::string target = dir.Join("out.vp");
-  testing::WriteFile(target, "old archive");
-  // 2^31 bytes is skipped; a.bin and b.bin fit alone, but b.bin's data would end at 2^31 + 14.
+  const std::string data = dir.Join("data"), target = dir.Join("out.vp");
+  WriteFile(target, "old archive");
   Sparse(dir.Join("data/huge.bin"), std::uintmax_t{1} << 31);
   Sparse(dir.Join("data/sub/a.bin"), std::uintmax_t{1} << 30);
   Sparse(dir.Join("data/sub/b.bin"), (std::uintmax_t{1} << 30) - 2);
 
   RunResult r = RunQuarrionBinary({"-dir", data, "-o", target});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("quarrion: warning: " + data + testing::kBelow +
-                       "huge.bin: 2147483648 bytes, too large"),
-            std::string::npos)
-      << r.err;
-  EXPECT_NE(r.err.find("data\\sub\\b.bin: the archive would pass 2147483647 bytes"),
-            std::string::npos)
-      << r.err;
-  // Refused before any folder is copied: the old archive stays, no temporary file is left.
+  for (const std::string& said : {data + testing::kBelow + "huge.bin: 2147483648 bytes, too large",
+                                  std::string("b.bin: the archive would pass 2147483647 bytes")}) {
+    EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
+  }
+  // Refused before any folder is copied; no temporary file is left.
   EXPECT_EQ(r.out.substr(r.out.size() - 14), "Writing VP ->\n");
-  EXPECT_EQ(testing::ReadFile(target), "old archive");
+  EXPECT_EQ(ReadFile(target), "old archive");
   EXPECT_EQ(testing::ListTree(dir.path()),
             (std::vector<std::string>{"data", "data/huge.bin", "data/sub", "data/sub/a.bin",
                                       "data/sub/b.bin", "out.vp"}));
 }
 
 // Reproducible archives and exclusions, run in process.
-using Strings = std::vector<std::string>;
 using testing::RunQuarrionInProcess;
 
 // "<time>  <path>" of every file of `archive`, in directory order.
