@@ -1,5 +1,4 @@
-// The batch modes: prompts, messages, exit statuses and the files they
-// write, through the real program or in process.
+// The batch modes: prompts, messages, exit statuses and the files they write.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +8,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "test_util.h"
@@ -24,14 +24,14 @@ using testing::ArchiveBuilder;
 using testing::FileExists;
 using testing::ReadFile;
 using testing::RunQuarrionBinary;
+using testing::RunQuarrionInProcess;
 using testing::RunResult;
 using testing::WriteFile;
 using Strings = std::vector<std::string>;
 
 const std::string kShortBanner = "Quarrion 1.6 - VP archive builder\n\n";
 
-// A data directory whose walk order does not depend on the host's listing:
-// one file and one subfolder per folder.
+// A data directory with one file and one subfolder per folder: one walk order on every host.
 class BatchTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -46,29 +46,33 @@ class BatchTest : public ::testing::Test {
   testing::TempDir dir_;
 };
 
-TEST_F(BatchTest, DefaultBuildWithOptionsOrPrompts) {
+// An archive written into the tree it packs is left out of the next build of it (a warning,
+// exit 0), so the same tree gives the same archive.
+TEST_F(BatchTest, DefaultBuildWithOptionsOrPromptsLeavesOutItsOwnArchive) {
   const std::string adding =
       "Adding directory: " + Data() + "\nAdding directory: " + Data() + testing::kBelow + "maps\n";
-  RunResult r = RunQuarrionBinary({"-dir", Data(), "-o", dir_.Join("given.vp")});
+  const std::string out = Data() + "/out.vp";
+  RunResult r = RunQuarrionBinary({"-dir", Data(), "-o", out});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out + r.err, kShortBanner + adding + "Writing VP ->\ndata\ndata\\maps\n\n");
-  const std::string vp = ReadFile(dir_.Join("given.vp"));
+  const std::string vp = ReadFile(out);
   EXPECT_EQ(vp.substr(16, 16), "tablemodel bytes");
-
   // No option: the long banner and two prompts; the typed name ends at a blank.
-  r = RunQuarrionBinary({}, Data() + "\nasked.vp ignored words\n", dir_.path());
+  r = RunQuarrionBinary({}, Data() + "\nout.vp ignored words\n", Data());
   EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "quarrion: warning: " + Data() + testing::kBelow +
+                       "out.vp: is the archive being written, skipped\n");
   EXPECT_EQ(r.out.substr(r.out.find("# VP to VP Copy")),
             "# VP to VP Copy and oldinterface now available\n\n\n"
             "Enter Data Directory Location (ie c:\\games\\starhold\\data)\n#:\n"
             "Importing Directory: \"" +
                 Data() + "\"\n" + adding +
                 "\n\nWriting VP ->\nVP output Filename (no whitespace): data\ndata\\maps\n\n");
-  EXPECT_EQ(ReadFile(dir_.Join("asked.vp")), vp);
+  EXPECT_EQ(ReadFile(out), vp);
 }
 
-// Inputs that cannot be read fail the run and nothing is written or created. An empty data
-// directory or configuration writes the header alone, with a warning, exit 0; -verify reads it.
+// Inputs that cannot be read and malformed values fail the run, and nothing is written or
+// created. An empty data directory or configuration writes the header alone (a warning, exit 0).
 TEST_F(BatchTest, RunsThatFailOrWriteAnEmptyArchive) {
   const std::string out = dir_.Join("out.vp"), none = dir_.Join("none.cfg");
   const std::string empty = dir_.Join("empty"), cfg = dir_.Join("empty.cfg");
@@ -77,34 +81,37 @@ TEST_F(BatchTest, RunsThatFailOrWriteAnEmptyArchive) {
   const std::string header("VPVP\x02\0\0\0\x10\0\0\0\0\0\0\0", 16), kept = "keep me";
   const std::string noConfig = "quarrion: cannot read configuration file " + none + ": ";
   const std::string noFiles = "quarrion: warning: " + out + " holds no files\n";
+  const std::string unclosed =
+      "quarrion: -exclude: the pattern \"*.[ch\" has a [ that is not closed";
   const std::string noDir = "quarrion: no data directory given (", nowhere = dir_.Join("nowhere");
-  struct Case {
-    std::vector<std::string> args;
-    int status;
-    std::string err;  // the start of standard error
-    const std::string& archive;
-  };
-  const Case cases[] = {
+  // The arguments, the exit status, the start of standard error, the archive then.
+  const std::tuple<Strings, int, std::string, std::string> cases[] = {
       {{"-dir", nowhere, "-o", out}, 1, "quarrion: " + nowhere + ": ", kept},
       {{"-mdlist", none, out}, 1, noConfig, kept},
       {{"-rconfig", none, "-dir", Game(), "-o", out}, 1, noConfig, kept},
       {{"-dir", "", "-o", out}, 1, noDir + "the path is empty)\n", kept},
       {{"-o", out}, 1, noDir + "end of input)\n", kept},  // at a prompt
       {{"-dir", Data()}, 1, "quarrion: no archive name given (end of input)\n", kept},
+      // Refused before anything is read.
+      {{"-mtime", "soon", "-o", out}, 1, "quarrion: -mtime \"soon\": not a time", kept},
+      {{"-exclude", "*.bak", "-exclude", "*.[ch", "-o", out}, 1, unclosed, kept},
       {{"-dir", empty, "-o", out}, 0, noFiles, header},
       {{"-rconfig", cfg, "-dir", Game(), "-o", out}, 0, noFiles, header},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+  for (const auto& [args, status, err, archive] : cases) {
+    SCOPED_TRACE(args[0] + " " + args[1]);
     WriteFile(out, kept);
-    const RunResult r = RunQuarrionBinary(c.args, "", dir_.path());
-    EXPECT_EQ(r.status, c.status);
-    EXPECT_EQ(r.err.substr(0, c.err.size()), c.err);
-    EXPECT_TRUE(ReadFile(out) == c.archive);
+    const RunResult r = RunQuarrionBinary(args, "", dir_.path());
+    EXPECT_EQ(r.status, status);
+    EXPECT_EQ(r.err.substr(0, err.size()), err);
+    EXPECT_TRUE(ReadFile(out) == archive);
     EXPECT_EQ(testing::ListTree(dir_.path()).size(), 8u);
   }
+  // SOURCE_DATE_EPOCH is refused alike; -list and -verify read the empty archive left.
+  RunResult r = RunQuarrionInProcess({"-dir", Data(), "-o", out}, "", "2026-12-07");
+  EXPECT_EQ(r.err.find("quarrion: SOURCE_DATE_EPOCH \"2026-12-07\": not a count of seconds"), 0u);
   EXPECT_EQ(RunQuarrionBinary({"-list", out}).out, kShortBanner + "0 files, 0 bytes\n");
-  const RunResult r = RunQuarrionBinary({"-verify", out});
+  r = RunQuarrionBinary({"-verify", out});
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(r.out, kShortBanner + out + " is sound: 0 files, 0 bytes\n");
 }
@@ -160,22 +167,6 @@ TEST_F(BatchTest, BuildersWarnOfWhatReadersCannotTellApart) {
     r = RunQuarrionBinary({"-verify", out});
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find(" is sound: 2 files"), std::string::npos) << r.out;
-  }
-}
-
-// An archive written into the tree it packs is left out of the next build of it (a warning,
-// exit 0), so the same tree gives the same archive, by -o and by "wr" after "im".
-TEST_F(BatchTest, ArchiveWrittenIntoItsOwnTreeIsLeftOut) {
-  const std::string out = Data() + "/out.vp";
-  ASSERT_EQ(RunQuarrionBinary({"-dir", Data(), "-o", out}).status, 0);
-  const std::string first = ReadFile(out);
-  ASSERT_EQ(first.substr(16, 16), "tablemodel bytes");
-  for (const Strings& args : {Strings{"-dir", Data(), "-o", out}, {"-oldinterface"}}) {
-    RunResult r = RunQuarrionBinary(args, "im " + Data() + "\nwr " + out + "\nqu\n");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "quarrion: warning: " + Data() + testing::kBelow +
-                         "out.vp: is the archive being written, skipped\n");
-    EXPECT_EQ(ReadFile(out), first) << args[0];
   }
 }
 
@@ -434,9 +425,6 @@ TEST(LimitsTest, TooLargeFilesAndArchivesAreRefusedBeforeAnythingIsWritten) {
                                       "data/sub/b.bin", "out.vp"}));
 }
 
-// Reproducible archives and exclusions, run in process.
-using testing::RunQuarrionInProcess;
-
 // "<time>  <path>" of every file of `archive`, in directory order.
 Strings Listing(const std::string& archive) {
   std::istringstream text(RunQuarrionInProcess({"-list", archive}).out);
@@ -516,26 +504,6 @@ TEST_F(BatchTest, ExclusionsLeaveOutNamesFoldersWithTheirTreesAndPaths) {
     for (const std::string& line : Listing(out)) packed.push_back(line.substr(21));
     std::sort(packed.begin(), packed.end());
     EXPECT_EQ(packed, kept) << mode[0];
-  }
-}
-
-// Malformed values are refused before anything is read or written.
-TEST_F(BatchTest, MalformedValuesAreRefusedBeforeAnythingIsRead) {
-  const std::string out = dir_.Join("out.vp"), epoch = "2026-12-07";
-  const std::pair<Strings, std::string> cases[] = {
-      {{"-mtime", "soon"}, "-mtime \"soon\": not a time"},
-      {{}, "SOURCE_DATE_EPOCH \"" + epoch + "\": not a count of seconds"},
-      {{"-exclude", "*.bak", "-exclude", "*.[ch"},
-       "-exclude: the pattern \"*.[ch\" has a [ that is not closed"},
-  };
-  for (auto [args, error] : cases) {
-    args.insert(args.end(), {"-dir", Data(), "-o", out});
-    const RunResult r =
-        RunQuarrionInProcess(args, "", args.size() == 4 ? std::optional(epoch) : std::nullopt);
-    EXPECT_EQ(r.status, 1) << error;
-    EXPECT_EQ(r.out, "") << error;
-    EXPECT_EQ(r.err.find("quarrion: " + error), 0u) << r.err;
-    EXPECT_FALSE(FileExists(out));
   }
 }
 
