@@ -1,11 +1,9 @@
 // The batch modes: prompts, messages, exit statuses and the files they write.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -20,8 +18,6 @@
 namespace quarrion {
 namespace {
 
-using testing::ArchiveBuilder;
-using testing::FileExists;
 using testing::ReadFile;
 using testing::RunQuarrionBinary;
 using testing::RunQuarrionInProcess;
@@ -160,11 +156,10 @@ TEST_F(BatchTest, BuildersWarnOfWhatReadersCannotTellApart) {
     if (c.args.back() == made) continue;
     if (!c.data.empty()) {
       EXPECT_EQ(ReadFile(out).substr(16, c.data.size()), c.data);
-      continue;
+    } else {
+      EXPECT_NE(RunQuarrionBinary({"-verify", out}).out.find(" is sound: 2 files"),
+                std::string::npos);
     }
-    r = RunQuarrionBinary({"-verify", out});
-    EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_NE(r.out.find(" is sound: 2 files"), std::string::npos) << r.out;
   }
 }
 
@@ -195,7 +190,7 @@ TEST_F(BatchTest, ConfigurationRoundTripGivesTheSameArchive) {
   r = RunQuarrionBinary({"-dir", odd, "-mconfig", dir_.Join("odd.cfg")});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("its source path holds a line end"), std::string::npos) << r.err;
-  EXPECT_FALSE(FileExists(dir_.Join("odd.cfg")));
+  EXPECT_FALSE(testing::FileExists(dir_.Join("odd.cfg")));
 #endif
 }
 
@@ -226,7 +221,7 @@ TEST_F(BatchTest, ConfigurationsInTheAnsiCodePageStillBuild) {
 // there are several) or exactly the file of a path, never a folder; -vppath moves the archive.
 // A file that cannot be added fails the run and the old archive stays.
 TEST_F(BatchTest, RelationalBuildRows) {
-  ArchiveBuilder b;
+  testing::ArchiveBuilder b;
   b.Folder("data").Folder("a").File("x.tbl", "one").Up().Folder("b").File("x.tbl", "two");
   b.Up().Folder("maps").File("m", "m").Add(testing::Entry(16, 3, "o", 1));
   for (const char* name : {"pack.vp", "pack.dat", "UPPER.VP", "odd.vp"})
@@ -244,7 +239,6 @@ TEST_F(BatchTest, RelationalBuildRows) {
   };
   const std::string failed = "Add Failed! File \"", bom = "\xEF\xBB\xBF";
   const std::string lost = failed + game + "\\\\lost.tbl\" Does Not Exist!";
-  const std::string notPlain = "\\data\\a:b.tbl\" Has A Name That Is Not A Plain Name!";
   const std::string incomplete =
       cfg + ", line 4: the file ends within the entry that begins there (2 of its 3 lines)";
   const std::string twice =
@@ -255,7 +249,7 @@ TEST_F(BatchTest, RelationalBuildRows) {
   const Case cases[] = {
       // An empty folder line gives two backslashes in a row.
       {"c.pof\nx\ndata\\maps\nlost.tbl\nx\n\nc.pof\nx\ndata\\maps\n", "", lost},
-      {"a:b.tbl\nx\ndata\n", "", notPlain},
+      {"a:b.tbl\nx\ndata\n", "", "\\data\\a:b.tbl\" Has A Name That Is Not A Plain Name!"},
       // A doubled backslash makes an empty folder component, which the writer refuses.
       {"a.tbl\nx\ndata\\\\\n", "", "quarrion: could not write " + out},
       // A byte order mark and a last line without a line end are read; a cut entry is not.
@@ -310,18 +304,17 @@ TEST_F(BatchTest, RelationalBuildRows) {
 // a double quote written `$\"`. An entry the file ends within is warned of (exit 1). The
 // installer compiler takes the list warning-free (-WX makes every warning an error).
 TEST_F(BatchTest, DeleteListBytesCompileInAnInstallerScript) {
-  const std::string cfg = dir_.Join("d.cfg");
+  const std::string cfg = dir_.Join("d.cfg"), out = dir_.Join("del.nsh");
   WriteFile(cfg,
             "a.txt\nignored\\path\ndata\r\nb.txt\nx\n\r\nfighter.pof\n\ndata\\models\n"
             "cost$foo.tbl\nx\ndata\\$mods$\n$$x\nx\n$\nsay \"hi\".txt\nx\ndata\\\"q\"\nhalf\n");
-  const std::string out = dir_.Join("del.nsh");
   RunResult r = RunQuarrionBinary({"-mdlist", cfg, out, "-o", dir_.Join("other.txt")});
   EXPECT_EQ(r.status, 1);
   const std::string warn = "quarrion: warning: ";
   EXPECT_EQ(r.err, warn + "-o: not used by -mdlist, ignored\n" + warn + cfg +
                        ", line 19: the file ends within the entry that begins there (1 of its 3 "
                        "lines), which is not used\n");
-  EXPECT_FALSE(FileExists(dir_.Join("other.txt")));
+  EXPECT_FALSE(testing::FileExists(dir_.Join("other.txt")));
   EXPECT_EQ(r.out, kShortBanner + "Making NSIS Delete List (" + out + ") from config file (" + cfg +
                        ")\n");
   EXPECT_EQ(ReadFile(out),
@@ -346,13 +339,13 @@ TEST_F(BatchTest, DeleteListBytesCompileInAnInstallerScript) {
             "SectionEnd\r\n");
   const std::string cmd = "makensis -V2 -WX \"" + dir_.Join("setup.nsi") + "\"" + toLog;
   EXPECT_EQ(std::system(cmd.c_str()), 0) << ReadFile(log);
-  EXPECT_TRUE(FileExists(dir_.Join("qtest.exe"))) << ReadFile(log);
+  EXPECT_TRUE(testing::FileExists(dir_.Join("qtest.exe"))) << ReadFile(log);
 }
 
 // Entries a build would refuse, and installer wildcards, are each named with their line; no
 // delete list is written.
 TEST_F(BatchTest, DeleteListRefusesEntriesTheInstallerWouldNotTakeAsTheyStand) {
-  const std::string cfg = dir_.Join("d.cfg");
+  const std::string cfg = dir_.Join("d.cfg"), out = dir_.Join("del.nsh");
   WriteFile(cfg,
             "ok.txt\nx\ndata\n"
             "boot.ini\nx\ndata\\..\\..\n"
@@ -361,7 +354,6 @@ TEST_F(BatchTest, DeleteListRefusesEntriesTheInstallerWouldNotTakeAsTheyStand) {
             "a.txt\nx\ndata\\\\x\n"
             "a\rb.txt\nx\ndata\n"
             "a?.txt\nx\nc:\\data\n");
-  const std::string out = dir_.Join("del.nsh");
   WriteFile(out, "keep me");
   RunResult r = RunQuarrionBinary({"-mdlist", cfg, out});
   EXPECT_EQ(r.status, 1);
@@ -454,8 +446,8 @@ TEST_F(BatchTest, ExclusionsLeaveOutNamesFoldersWithTheirTreesAndPaths) {
   // A slash separates folders as a backslash does.
   const Strings exclusions = {"-exclude",  ".git",     "-exclude", "*.bak",    "-exclude",
                               "THUMBS.DB", "-exclude", "maps/old", "-exclude", "maps\\*.txt"};
-  const Strings kept = {"data\\a.tbl", "data\\maps\\c.pof", "data\\maps\\campaign\\b.txt",
-                        "data\\notes.txt"};  // sorted
+  const Strings kept = {"data\\a.tbl", "data\\notes.txt", "data\\maps\\c.pof",
+                        "data\\maps\\campaign\\b.txt"};  // in directory order
   const std::string out = dir_.Join("out.vp"), cfg = dir_.Join("data.cfg");
   for (const Strings& mode : {Strings{"-dir", Data(), "-o", out}, Strings{"-oldinterface"},
                               Strings{"-dir", Data(), "-mconfig", cfg}}) {
@@ -475,7 +467,6 @@ TEST_F(BatchTest, ExclusionsLeaveOutNamesFoldersWithTheirTreesAndPaths) {
     }
     Strings packed;
     for (const std::string& line : Listing(out)) packed.push_back(line.substr(21));
-    std::sort(packed.begin(), packed.end());
     EXPECT_EQ(packed, kept) << mode[0];
   }
 }

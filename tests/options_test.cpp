@@ -92,8 +92,7 @@ TEST(CommandLineTest, OptionsTheModeDoesNotUseAreWarnedAbout) {
        {"-dir: not used by -mdlist, ignored", "-mconfig: not run, -mdlist runs instead (on c)"}},
       {{"-rconfig", "a", "-mconfig", "b"}, {"-mconfig: not run, -rconfig runs instead (on b)"}},
       {{"-mdlist", "c.cfg", "del.nsh", "-o", "other.txt"}, {"-o: not used by -mdlist, ignored"}},
-      {{"-only", "a", "-dir", "d", "-only", "b", "-o", "x"},
-       {"-only: not used by the default build, ignored"}},
+      {{"-only", "a", "-only", "b", "-o", "x"}, {"-only: not used by the default build, ignored"}},
       {{"-list", "a", "-exclude", "*.bak", "-mtime", "0", "-only", "*"},
        {"-exclude: not used by -list, ignored", "-mtime: not used by -list, ignored"}},
       {{"-dir", "d", "-mconfig", "m.cfg", "-o", "x.vp", "-mtime", "0", "-vppath", "p"},
@@ -117,11 +116,10 @@ TEST(CommandLineTest, OptionsTheModeDoesNotUseAreWarnedAbout) {
   }
   // Printed first; an option ignored is not checked.
   const Ran r = RunQuarrionInProcess({"-verify", "none.vp", "-mtime", "soon", "-exclude", "[a"});
-  EXPECT_EQ(r.err.rfind("quarrion: warning: -mtime: not used by -verify, ignored\n"
+  EXPECT_TRUE(
+      r.err.starts_with("quarrion: warning: -mtime: not used by -verify, ignored\n"
                         "quarrion: warning: -exclude: not used by -verify, ignored\n"
-                        "quarrion: cannot open archive none.vp: ",
-                        0),
-            0u)
+                        "quarrion: cannot open archive none.vp: "))
       << r.err;
 }
 
