@@ -91,6 +91,7 @@ TEST_F(BatchTest, RunsThatFailOrWriteAnEmptyArchive) {
       // Refused before anything is read.
       {{"-mtime", "soon", "-o", out}, 1, "quarrion: -mtime \"soon\": not a time", kept},
       {{"-exclude", "*.bak", "-exclude", "*.[ch", "-o", out}, 1, unclosed, kept},
+      {{"-mdlist", cfg, out}, 0, "", ""},  // an empty delete list
       {{"-dir", empty, "-o", out}, 0, noFiles, header},
       {{"-rconfig", cfg, "-dir", Game(), "-o", out}, 0, noFiles, header},
   };
