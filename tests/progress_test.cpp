@@ -30,24 +30,22 @@ TEST(ProgressLineTest, DrawsAtOnceThenAFewTimesASecondAndErasesAtTheEnd) {
   const std::string second = "20.0 MiB of 40.0 MiB, 20 of 40 files, 20.0 MiB/s, 0:01 left";
   {
     ProgressLine line(err, [&] { return now; });
+    auto at = [&](double seconds, int mib) {  // `mib` MiB and files done at `seconds`
+      now = seconds;
+      line.Advance(mib * kMiB, mib);
+      return fresh();
+    };
     line.Begin(40 * kMiB, 40);
     EXPECT_EQ(fresh(), "\r0 B of 40.0 MiB, 0 of 40 files");
-    now += 0.1;
-    line.Advance(kMiB, 1);
-    EXPECT_EQ(fresh(), "") << "too soon after the last redraw";
-    now = 101;
-    line.Advance(20 * kMiB, 20);
-    EXPECT_EQ(fresh(), "\r" + second);
+    EXPECT_EQ(at(100.1, 1), "") << "too soon after the last redraw";
+    EXPECT_EQ(at(101, 20), "\r" + second);
     // Hidden for a console line (once), and back at the next step at once.
     line.Hide();
     line.Hide();
     EXPECT_EQ(fresh(), Erase(second.size()));
-    line.Advance(21 * kMiB, 21);
-    EXPECT_EQ(fresh(), "\r21.0 MiB of 40.0 MiB, 21 of 40 files, 21.0 MiB/s, 0:01 left");
+    EXPECT_EQ(at(101, 21), "\r21.0 MiB of 40.0 MiB, 21 of 40 files, 21.0 MiB/s, 0:01 left");
     // A shorter text covers what the longer one left.
-    now = 110;
-    line.Advance(30 * kMiB, 30);
-    EXPECT_EQ(fresh(), "\r30.0 MiB of 40.0 MiB, 30 of 40 files, 3.0 MiB/s, 0:03 left ");
+    EXPECT_EQ(at(110, 30), "\r30.0 MiB of 40.0 MiB, 30 of 40 files, 3.0 MiB/s, 0:03 left ");
     line.Finish();
     line.Advance(4 * kMiB, 4);
   }
