@@ -63,7 +63,6 @@ TEST_F(ReaderTest, MalformedHeadersLoadOnlyWhatTheFileHolds) {
     std::size_t wholeFile;
   };
   const Case cases[] = {
-      {"", -1, 0},
       {Header("VPVQ", 2, 16, 0), -1, 0},
       {Header("VPV0", 2, 16, 0), -1, 0},  // '0' and 'p' agree in their low five bits only
       {Header("VPVP", 3, 16, 2) + twoEntries, -1, 0},
