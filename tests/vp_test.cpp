@@ -237,11 +237,14 @@ TEST(NameRuleTest, EachUseTakesItsOwnNames) {
     Code code;
     std::string reason;
   } rows[] = {
-      {"..hidden", kInstaller, kOk, ""},
-      {"a?b*", kFile, kOk, ""},
-      {n32, kInstaller, kNameTooLong, "is longer than 31 bytes"},
-      {n32, kExtraction, kOk, ""},                         // an unterminated name is written whole
-      {n32 + "/", kFile, kNotPlainName, "holds a slash"},  // the length is checked last
+    {"..hidden", kInstaller, kOk, ""},
+    {"a?b*", kFile, kOk, ""},
+    {n32, kInstaller, kNameTooLong, "is longer than 31 bytes"},
+    {n32, kExtraction, kOk, ""},                         // an unterminated name is written whole
+    {n32 + "/", kFile, kNotPlainName, "holds a slash"},  // the length is checked last
+#if defined(_WIN32)
+    {"nul.txt", kExtraction, kNotPlainName, "is a device name on Windows"},
+#endif
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name + " as use " + std::to_string(static_cast<int>(row.use)));
