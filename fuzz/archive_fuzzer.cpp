@@ -1,71 +1,118 @@
-// Arbitrary bytes as an archive for -verify, -list and -extract, run as the
-// program runs them. -verify prints one line per problem and then a count of
-// exactly those lines, or calls the archive sound; then -list prints the same
-// totals without error and -extract writes every file, as many bytes. An
-// archive whose header or directory -verify reports is refused by -list and
-// -extract, which write nothing; otherwise -list's totals are those of
-// -extract, and no file -verify reports is written. Into a fresh folder in a
-// sandbox, whatever the entries say, -extract leaves only the target, the
-// target only folders and regular files, no more than it counts (no
-// temporary left), and every descriptor it opened closed. The tree is then
-// removed name by name relative to its folder, so depth is no limit.
+// Arbitrary bytes as an archive for the reader and for -verify, -list and
+// -extract. -verify calls it sound with the totals that -list prints and
+// -extract writes, or counts the lines of its problems; -list's totals are
+// -extract's. Into a fresh folder of a sandbox, -extract writes only folders
+// and regular files, no more than it counts, nothing -verify reports, and
+// closes every descriptor it opened.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
+#include "buildlist/add_file.h"
+#include "buildlist/build_list.h"
 #include "fuzz_util.h"
 #include "vp/format.h"
 #include "vp/names.h"
 #include "vp/reader.h"
+#include "vp/source_archives.h"
 #include "vp/walk.h"
 
 namespace {
 
 using namespace quarrion;
+namespace fs = std::filesystem;
 
-std::size_t OpenDescriptors() {
-  std::size_t n = 0;
-  DIR* d = ::opendir("/proc/self/fd");
-  if (d == nullptr) return 0;  // no /proc: nothing to compare
-  while (::readdir(d) != nullptr) ++n;
-  ::closedir(d);
-  return n;
-}
+constexpr int kOpenFolder = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-std::vector<std::string> Names(DIR* d) {
-  std::vector<std::string> names;
-  while (const dirent* e = ::readdir(d)) {
-    const std::string name = e->d_name;
-    if (name != "." && name != "..") names.push_back(name);
+// Every file entry is found by its name in any case and by its path (unless
+// a folder took the path: then it is reported), at its index or an earlier
+// file's, and reads as the input's bytes or is reported for its data.
+void CheckLookups(VpReader& reader, const char* input, std::size_t size) {
+  const auto& entries = reader.entries();
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (ClassifyEntry(entries[i]) != EntryKind::kFile) continue;
+    const std::string name(EntryName(entries[i]));
+    std::string upper = name;
+    for (char& c : upper) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+    const std::optional<FileMatch> found = reader.FindFile(name), byUpper = reader.FindFile(upper);
+    if (name.find('\\') == std::string::npos) {
+      Check(found.has_value() && found->entry <= i && found->sameName >= 1);
+      Check(ClassifyEntry(entries[found->entry]) == EntryKind::kFile);
+      Check(byUpper.has_value() && byUpper->entry == found->entry);
+    }
+    const std::string path = reader.PathOf(i);
+    if (path.find('\\') != std::string::npos && path.front() != '\\') {
+      const std::optional<FileMatch> byPath = reader.FindFile(path);
+      Check(byPath.has_value() || reader.findings().Refusal(i) != nullptr);
+      Check(!byPath || (byPath->entry <= i && reader.PathOf(byPath->entry).size() == path.size()));
+    }
+    if (!reader.EntryDataInFile(entries[i])) {
+      Check(reader.findings().Refusal(i) != nullptr && reader.findings().Refusal(i)->data);
+      continue;
+    }
+    Check(static_cast<std::size_t>(entries[i].offset) + entries[i].size <= size);
+    Check(fuzz::DataOf(reader, entries[i]) ==
+          std::string_view(input + entries[i].offset, static_cast<std::size_t>(entries[i].size)));
   }
-  return names;
 }
 
-// Checks that the open folder `dir` holds only folders and regular files,
-// removes everything in it and closes it; returns the number of files.
+// The reader takes only what the file holds; a source reference (to a name
+// from the input's tail or the last entry's) adds only a file it does not
+// report, with its size.
+void CheckReader(VpReader& reader, const Status& opened, const std::string& archive,
+                 const char* input, std::size_t size) {
+  Check(opened.ok() || (opened.code == Code::kNotVpArchive && reader.entries().empty()));
+  const auto& entries = reader.entries();
+  Check(reader.header().dirEntries == static_cast<std::int32_t>(entries.size()));
+  Check(entries.size() * kDirEntrySize <= size);
+  CheckLookups(reader, input, size);
+  const std::size_t tail = std::min<std::size_t>(size, kNameFieldSize + 8);
+  const std::string probe(input + size - tail, tail);
+  const std::optional<FileMatch> probed = reader.FindFile(probe);
+  Check(!probed || probed->entry < entries.size());
+  SourceArchives archives;
+  BuildList list;
+  for (const std::string& name :
+       {probe, entries.empty() ? std::string() : std::string(EntryName(entries.back()))}) {
+    const std::size_t before = list.files.size();
+    const Status added =
+        AddFile(list, name, FileSource::Archived(archive, name), "data", &archives);
+    Check(list.files.size() == before + (added.ok() ? 1 : 0));
+    Check(added.ok() || !added.Message().empty());
+    if (!added.ok()) continue;
+    const std::optional<FileMatch> i = reader.FindFile(name);
+    Check(i.has_value() && list.files.back().entry.size == entries[i->entry].size);
+    Check(list.files.back().sourceEntry == static_cast<std::int64_t>(i->entry));
+    Check(reader.findings().Refusal(i->entry) == nullptr);
+  }
+}
+
+// Checks that folder `dir` holds only folders and regular files and empties
+// it name by name (so depth is no limit); returns the number of files.
 std::size_t CheckAndEmpty(int dir) {
   DIR* d = ::fdopendir(dir);
   Check(d != nullptr);
+  std::vector<std::string> names;
+  while (const dirent* e = ::readdir(d)) names.emplace_back(e->d_name);
   std::size_t files = 0;
-  for (const std::string& name : Names(d)) {
+  for (const std::string& name : names) {
+    if (name == "." || name == "..") continue;
     struct stat st;
     Check(::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0);
-    if (S_ISDIR(st.st_mode)) {
-      const int sub = ::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-      Check(sub >= 0);
-      files += CheckAndEmpty(sub);
-      Check(::unlinkat(dir, name.c_str(), AT_REMOVEDIR) == 0);
-    } else {
-      Check(S_ISREG(st.st_mode));
-      ++files;
-      Check(::unlinkat(dir, name.c_str(), 0) == 0);
-    }
+    const bool folder = S_ISDIR(st.st_mode);
+    Check(folder || S_ISREG(st.st_mode));
+    files += folder ? CheckAndEmpty(::openat(dir, name.c_str(), kOpenFolder)) : 1;
+    Check(::unlinkat(dir, name.c_str(), folder ? AT_REMOVEDIR : 0) == 0);
   }
   ::closedir(d);
   return files;
@@ -78,48 +125,31 @@ std::string After(const std::vector<std::string>& lines, const std::string& pref
 }
 
 // The verdict of -verify on `archive`: the totals "<n> files, <b> bytes" of a
-// sound archive, or "" when it found problems.
+// sound archive, which -list repeats, or "" when it found problems.
 std::string Verified(const std::string& archive) {
   const fuzz::Run verify = fuzz::Quarrion({"-verify", archive});
-  // The file is there and readable: whatever it holds is a finding, never
-  // an error of the run.
+  // The file is readable: whatever it holds is a finding, not an error.
   Check(verify.err.empty() && !verify.lines.empty());
   if (verify.status == 0) {
-    Check(verify.lines.size() == 1);
     const std::string totals = After(verify.lines, archive + " is sound: ");
-    Check(!totals.empty());
+    Check(verify.lines.size() == 1 && !totals.empty());
     const fuzz::Run list = fuzz::Quarrion({"-list", archive});
-    Check(list.status == 0 && list.err.empty());
-    Check(!list.lines.empty() && list.lines.back() == totals);
+    Check(list.status == 0 && list.err.empty() && !list.lines.empty() &&
+          list.lines.back() == totals);
     const std::size_t files = list.lines.size() - 1;
     Check(totals.rfind(std::to_string(files) + (files == 1 ? " file, " : " files, "), 0) == 0);
     return totals;
   }
-  Check(verify.status == 1);
   const std::size_t problems = verify.lines.size() - 1;
-  Check(problems >= 1);
+  Check(verify.status == 1 && problems >= 1);
   Check(verify.lines.back() == archive + ": " + std::to_string(problems) +
                                    (problems == 1 ? " problem found" : " problems found"));
   return "";
 }
 
-// The totals of -list on `archive` ("<n> files, <b> bytes"), "" when it
-// refused the archive; it refuses exactly those -verify reports as a whole,
-// but for bytes after the directory, which it warns of.
-std::string Listed(const std::string& archive, const VpReader& reader) {
-  const fuzz::Run list = fuzz::Quarrion({"-list", archive});
-  if (!reader.findings().DirectoryWhole()) {
-    Check(list.status == 1 && list.lines.empty() && !list.err.empty());
-    return "";
-  }
-  Check(!list.lines.empty());
-  return list.lines.back();
-}
-
-// No file entry -verify reports is on disk below `target`, where its path
-// could be told apart (every folder and name of it plain) and no file it
-// calls sound has that path, letter case ignored (a later entry of a path
-// is reported; the first may be written).
+// No file -verify reports is on disk below `target` where its path is plain
+// (every name of it) and no sound file has it, case ignored (a later entry of
+// a path is reported, the first may be written).
 void CheckNothingReportedWritten(const VpReader& reader, const std::string& target) {
   std::unordered_set<std::string> sound;
   std::vector<std::pair<std::string, std::string>> reported;  // folded path, path on disk
@@ -149,24 +179,22 @@ void CheckNothingReportedWritten(const VpReader& reader, const std::string& targ
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const fuzz::Scratch archive("archive");
-  static const std::string sandbox = [] {
-    std::string made = fuzz::ScratchName("sandbox-XXXXXX", false);
-    if (::mkdtemp(made.data()) == nullptr) std::abort();
-    fuzz::RemoveAtExit(made);
-    return made;
-  }();
-  archive.Hold(data, size);
+  static const std::string archive = fuzz::InputName("archive.vp");
+  static const std::string sandbox = fuzz::ScratchName("sandbox");
+  static const int made = ::mkdir(sandbox.c_str(), 0700);
+  Check(made == 0);
+  fuzz::Hold(archive, data, size);
   std::string target = sandbox + "/target-XXXXXX";
   Check(::mkdtemp(target.data()) != nullptr);
-  const std::string targetName = target.substr(sandbox.size() + 1);
 
-  const std::string sound = Verified(archive.path);
-  const std::size_t before = OpenDescriptors();
-  const fuzz::Run run = fuzz::Quarrion({"-extract", archive.path, target});
-  Check(OpenDescriptors() == before);
-  Check(run.status == 0 || run.status == 1);
-  if (run.status == 0) Check(run.err.empty());
+  const std::string sound = Verified(archive);
+  std::error_code ec;  // no /proc: no descriptors to compare
+  const auto descriptors = [&ec] {
+    return std::distance(fs::directory_iterator("/proc/self/fd", ec), {});
+  };
+  const auto before = descriptors();
+  const fuzz::Run run = fuzz::Quarrion({"-extract", archive, target});
+  Check(descriptors() == before && (run.status == 1 || (run.status == 0 && run.err.empty())));
   // "Extracted <n> files (<b> bytes) into <target>" as "<n> files, <b> bytes".
   std::string extracted = After(run.lines, "Extracted ");
   if (const std::size_t open = extracted.find(" ("); open != std::string::npos) {
@@ -175,25 +203,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(sound.empty() || (run.status == 0 && extracted == sound));
 
   VpReader reader;
-  if (reader.Open(archive.path).ok()) {
-    const std::string listed = Listed(archive.path, reader);
-    if (listed.empty()) {
-      Check(run.status == 1 && run.lines.empty());  // refused: not even a count
-    } else if (run.err.find("could not extract") == std::string::npos) {
-      Check(extracted == listed);  // -list shows what -extract writes
+  const Status opened = reader.Open(archive);
+  CheckReader(reader, opened, archive, reinterpret_cast<const char*>(data), size);
+  if (opened.ok()) {
+    // -list refuses exactly the archives -verify reports as a whole (bytes
+    // after the directory it warns of), and -extract then writes nothing.
+    const fuzz::Run list = fuzz::Quarrion({"-list", archive});
+    if (!reader.findings().DirectoryWhole()) {
+      Check(list.status == 1 && list.lines.empty() && !list.err.empty());
+      Check(run.status == 1 && run.lines.empty());
+    } else {
+      Check(!list.lines.empty() && (run.err.find("could not extract") != std::string::npos ||
+                                    extracted == list.lines.back()));
     }
     CheckNothingReportedWritten(reader, target);
   }
 
-  DIR* listing = ::opendir(sandbox.c_str());
-  Check(listing != nullptr);
-  const std::vector<std::string> inSandbox = Names(listing);
-  ::closedir(listing);
-  Check(inSandbox.size() == 1 && inSandbox[0] == targetName);
-
-  const int top = ::open(target.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  Check(top >= 0);
-  Check(CheckAndEmpty(top) <= std::strtoull(extracted.c_str(), nullptr, 10));
+  const std::vector<fs::path> inSandbox{fs::directory_iterator(sandbox), {}};
+  Check(inSandbox.size() == 1 && inSandbox[0] == target);
+  Check(CheckAndEmpty(::open(target.c_str(), kOpenFolder)) <=
+        std::strtoull(extracted.c_str(), nullptr, 10));
   Check(::rmdir(target.c_str()) == 0);
   return 0;
 }

@@ -1,21 +1,21 @@
-// Shared by the fuzz targets: a check that crashes, so that libFuzzer keeps
-// the input, the scratch file each input's bytes are put in, and the
-// program run in process.
+// Shared by the fuzz targets: a check that aborts (so that libFuzzer keeps
+// the input), scratch files for the inputs, and the program run in process.
 #pragma once
 
-#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "shell/options.h"
 #include "shell/run.h"
+#include "vp/reader.h"
 
 namespace quarrion::fuzz {
 
@@ -25,59 +25,49 @@ namespace quarrion::fuzz {
 }
 #define Check(cond) ((cond) ? (void)0 : ::quarrion::fuzz::Fail(__FILE__, __LINE__, #cond))
 
-// Removes `path` (a file, or a folder once empty) when the process exits.
-inline void RemoveAtExit(const std::string& path) {
+// A path for scratch file `name` in a folder of this process in TMPDIR;
+// the folder and every path it gave are removed at exit.
+inline std::string ScratchName(const std::string& name) {
   static std::vector<std::string>& paths = *new std::vector<std::string>;  // read at exit
   if (paths.empty()) {
+    const char* tmp = std::getenv("TMPDIR");
+    paths.push_back(std::string(tmp ? tmp : "/tmp") + "/quarrion-fuzz-XXXXXX");
+    Check(::mkdtemp(paths[0].data()) != nullptr);
     std::atexit([] {
-      for (const std::string& p : paths) std::remove(p.c_str());
+      for (auto p = paths.rbegin(); p != paths.rend(); ++p) std::remove(p->c_str());
     });
   }
-  paths.push_back(path);
+  paths.push_back(paths[0] + "/" + name);
+  return paths.back();
 }
 
-// A name for a scratch file of this process in TMPDIR, removed at exit
-// unless `remove` is false.
-inline std::string ScratchName(const std::string& name, bool remove = true) {
-  const char* dir = std::getenv("TMPDIR");
-  const std::string path =
-      std::string(dir ? dir : "/tmp") + "/quarrion-fuzz-" + std::to_string(::getpid()) + "-" + name;
-  if (remove) RemoveAtExit(path);
+// A scratch name for each input's bytes; on Linux a link to a file in
+// memory, which the kernel does not copy from, so copies take the buffer.
+inline std::string InputName(const std::string& name) {
+  const std::string path = ScratchName(name);
+#if defined(__linux__)
+  const int fd = ::memfd_create(name.c_str(), MFD_CLOEXEC);
+  Check(fd >= 0 && ::symlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path.c_str()) == 0);
+#endif
   return path;
 }
 
-// The file that holds each input: in memory where the host has memfd,
-// else a temporary file. `path` opens it; with `vpName` set it is a link
-// whose name ends in ".vp", as a VP source reference needs.
-struct Scratch {
-  int fd = -1;
-  std::string path;
+// Puts an input's bytes in the scratch file `path`.
+inline void Hold(const std::string& path, const std::uint8_t* data, std::size_t size) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  Check(file.flush());
+}
 
-  explicit Scratch(const std::string& name, bool vpName = false) {
-#if defined(__linux__)
-    fd = ::memfd_create(name.c_str(), MFD_CLOEXEC);
-    if (fd >= 0) path = "/proc/self/fd/" + std::to_string(fd);
-#endif
-    if (fd < 0) {
-      path = ScratchName(name + ".bin");
-      fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-      if (fd < 0) std::abort();
-    }
-    if (vpName) {
-      const std::string link = ScratchName(name + ".vp");
-      ::unlink(link.c_str());
-      if (::symlink(path.c_str(), link.c_str()) != 0) std::abort();
-      path = link;
-    }
-  }
-
-  void Hold(const std::uint8_t* data, std::size_t size) const {
-    if (::ftruncate(fd, 0) != 0 ||
-        (size > 0 && ::pwrite(fd, data, size, 0) != static_cast<ssize_t>(size))) {
-      std::abort();
-    }
-  }
-};
+// The data of entry `e` of `reader`, which must lie whole in the file.
+inline std::string DataOf(VpReader& reader, const VpDirEntry& e) {
+  Check(reader.EntryDataInFile(e));
+  std::string bytes(static_cast<std::size_t>(e.size), '\0');
+  std::size_t got = 0;
+  Check(reader.file().ReadAt(e.offset, bytes.data(), bytes.size(), &got).ok() &&
+        got == bytes.size());
+  return bytes;
+}
 
 struct Run {
   int status = 0;
@@ -90,14 +80,11 @@ struct Run {
 inline Run Quarrion(const std::vector<std::string>& args) {
   std::istringstream in;
   std::ostringstream out, err, banner;
-  Run r;
-  r.status = RunQuarrion(args, in, out, err);
-  r.err = err.str();
+  Run r{RunQuarrion(args, in, out, err), {}, err.str()};
   PrintBanner(banner, false);
-  const std::string text = out.str();
-  Check(text.compare(0, banner.str().size(), banner.str()) == 0);
-  Check(text.empty() || text.back() == '\n');
-  std::istringstream body(text.substr(banner.str().size()));
+  const std::string text = out.str(), start = banner.str();
+  Check(text.compare(0, start.size(), start) == 0 && (text.empty() || text.back() == '\n'));
+  std::istringstream body(text.substr(start.size()));
   for (std::string line; std::getline(body, line);) r.lines.push_back(line);
   return r;
 }

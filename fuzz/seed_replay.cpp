@@ -1,57 +1,40 @@
-// Runs a fuzz target once on every seed in the folders given, in name order,
-// as libFuzzer would run it on a saved input: each seed's bytes in a buffer
-// of exactly their size, so that AddressSanitizer sees a read past the end.
-// A check that fails in the target aborts; an empty or missing folder fails.
-#include <algorithm>
+// Runs a fuzz target once on every seed of the folders given, in name order,
+// each in a buffer of exactly its size as libFuzzer runs a saved input (so a
+// read past the end is seen). A failed check aborts; no seeds in a folder fails.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
-#include <string>
+#include <set>
 #include <system_error>
-#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
-namespace {
-
-namespace fs = std::filesystem;
-
-// The files in `folder`, or none when it cannot be listed.
-std::vector<fs::path> Seeds(const char* folder) {
-  std::vector<fs::path> seeds;
-  std::error_code ec;
-  for (const fs::directory_entry& e : fs::directory_iterator(folder, ec)) {
-    if (e.is_regular_file()) seeds.push_back(e.path());
-  }
-  std::sort(seeds.begin(), seeds.end());
-  return seeds;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
+  namespace fs = std::filesystem;
   std::size_t replayed = 0;
   for (int i = 1; i < argc; ++i) {
-    const std::vector<fs::path> seeds = Seeds(argv[i]);
+    std::set<fs::path> seeds;  // in name order
+    std::error_code ec;
+    for (const fs::directory_entry& e : fs::directory_iterator(argv[i], ec)) {
+      if (e.is_regular_file()) seeds.insert(e.path());
+    }
     if (seeds.empty()) {
       std::fprintf(stderr, "no seeds in %s\n", argv[i]);
       return 1;
     }
     for (const fs::path& seed : seeds) {
+      const std::size_t size = fs::file_size(seed);
+      const std::unique_ptr<std::uint8_t[]> data(new std::uint8_t[size]);
       std::ifstream in(seed, std::ios::binary);
-      const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-      if (in.bad()) {
+      if (!in.read(reinterpret_cast<char*>(data.get()), static_cast<std::streamsize>(size))) {
         std::fprintf(stderr, "cannot read %s\n", seed.c_str());
         return 1;
       }
-      const std::unique_ptr<std::uint8_t[]> data(new std::uint8_t[bytes.size()]);
-      std::copy(bytes.begin(), bytes.end(), data.get());
-      std::printf("%s (%zu bytes)\n", seed.c_str(), bytes.size());
+      std::printf("%s (%zu bytes)\n", seed.c_str(), size);
       std::fflush(stdout);  // the last seed named is the one that failed
-      LLVMFuzzerTestOneInput(data.get(), bytes.size());
+      LLVMFuzzerTestOneInput(data.get(), size);
       ++replayed;
     }
   }

@@ -1,16 +1,13 @@
-// The "vp" command over arbitrary archive bytes (typed as a ".vp" name) with
-// arbitrary answers (as many bytes from the end as the first byte says): the
-// walk ends, adds only the references it was told to take, each to the exact
-// path of a file -verify does not report, and they write as an archive of
-// exactly those files' bytes or are refused for a folder.
+// The "vp" command over arbitrary archive bytes (typed as a ".vp" name) and
+// answers (as many bytes from the end as the first byte says) ends, adds only
+// the references it was told to take, each to the exact path of a file
+// -verify does not report, which write as those files' bytes or are refused.
 #include <algorithm>
-#include <optional>
 #include <sstream>
 #include <string>
 
 #include "buildlist/build_list.h"
 #include "fuzz_util.h"
-#include "host/host.h"
 #include "pack/writer.h"
 #include "shell/console.h"
 #include "shell/modes.h"
@@ -21,42 +18,22 @@ namespace {
 
 using namespace quarrion;
 
-const fuzz::Scratch& Archive() {
-  static const fuzz::Scratch archive("walk", true);
-  return archive;
-}
-// Where the added files are written.
-const std::string& Output() {
-  static const std::string output = fuzz::ScratchName("walk-out.vp");
-  return output;
-}
+const std::string kArchive = fuzz::InputName("walk.vp");
+const std::string kOutput = fuzz::ScratchName("walk-out.vp");  // where the added files go
 
-// The data of entry `e`; each check that reads one needs them whole.
-std::string DataOf(VpReader& reader, const VpDirEntry& e) {
-  Check(reader.EntryDataInFile(e));
-  std::string bytes(static_cast<std::size_t>(e.size), '\0');
-  std::size_t got = 0;
-  Check(reader.file().ReadAt(e.offset, bytes.data(), bytes.size(), &got).ok());
-  Check(got == bytes.size());
-  return bytes;
-}
-
-// The archive written from `list` holds, in order, one file entry per
-// record with the record's name, size and time, and the bytes of the
-// record's entry in the source archive.
-void CheckWritten(const BuildList& list) {
+// The archive written from `list` holds, in order, a file entry per record
+// with its name, size and time and the bytes of its entry in the source.
+void CheckWritten(const BuildList& list, VpReader& in) {
   VpReader out;
-  Check(out.Open(Output()).ok());
-  VpReader in;
-  Check(in.Open(Archive().path).ok());
+  Check(out.Open(kOutput).ok());
   std::size_t next = 0;
-  for (std::size_t i = 0; i < out.entries().size(); ++i) {
-    const VpDirEntry& e = out.entries()[i];
+  for (const VpDirEntry& e : out.entries()) {
     if (ClassifyEntry(e) != EntryKind::kFile) continue;
     Check(next < list.files.size());
     const FileRecord& r = list.files[next++];
     Check(EntryName(e) == r.name() && e.size == r.entry.size && e.timestamp == r.entry.timestamp);
-    Check(DataOf(out, e) == DataOf(in, in.entries()[static_cast<std::size_t>(r.sourceEntry)]));
+    Check(fuzz::DataOf(out, e) ==
+          fuzz::DataOf(in, in.entries()[static_cast<std::size_t>(r.sourceEntry)]));
   }
   Check(next == list.files.size());
 }
@@ -64,57 +41,46 @@ void CheckWritten(const BuildList& list) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::size_t answerBytes = 0;
-  if (size > 0) {
-    answerBytes = data[0] < size - 1 ? data[0] : size - 1;
-    ++data;
-    --size;
-  }
-  const std::size_t archiveBytes = size - answerBytes;
-  Archive().Hold(data, archiveBytes);
-  const std::string answers(reinterpret_cast<const char*>(data) + archiveBytes, answerBytes);
+  if (size == 0) return 0;  // a single byte runs an empty archive
+  const std::size_t answerBytes = std::min<std::size_t>(*data++, --size);
+  fuzz::Hold(kArchive, data, size - answerBytes);
+  const std::string answers(reinterpret_cast<const char*>(data) + size - answerBytes, answerBytes);
 
   BuildList list;
-  std::istringstream in(Archive().path + "\n" + answers);
-  std::ostringstream out;
-  std::ostringstream err;
+  std::istringstream in(kArchive + "\n" + answers);
+  std::ostringstream out, err;
   Console console{in, out, err};
   ImportFromVp(list, console);
 
-  // A record only for a file entry answered with y or Y, each a reference
-  // to the exact path of an entry -verify does not report. (The console
-  // text is no measure: the names in it may hold any bytes, the program's
-  // own words included.)
+  // A record only for a file entry answered with y or Y, each a reference to
+  // the exact path of an entry -verify does not report. (Not the console
+  // text: the names in it may hold any bytes, the program's words included.)
   VpReader reader;
-  const Status opened = reader.Open(Archive().path);
+  const Status opened = reader.Open(kArchive);
   Check(opened.ok() || opened.code == Code::kNotVpArchive);
-  const auto files =
-      std::count_if(reader.entries().begin(), reader.entries().end(),
-                    [](const VpDirEntry& e) { return ClassifyEntry(e) == EntryKind::kFile; });
-  Check(static_cast<std::ptrdiff_t>(list.files.size()) <= files);
-  Check(list.files.size() <=
-        answers.size() - std::count_if(answers.begin(), answers.end(),
-                                       [](char c) { return c != 'y' && c != 'Y'; }));
+  const auto& entries = reader.entries();
+  std::size_t files = 0, yes = 0;
+  for (const VpDirEntry& e : entries) files += ClassifyEntry(e) == EntryKind::kFile;
+  for (const char c : answers) yes += c == 'y' || c == 'Y';
+  Check(list.files.size() <= files && list.files.size() <= yes);
   for (const FileRecord& r : list.files) {
-    Check(r.source == FileRecord::Source::kArchive && r.sourceArchive == Archive().path);
-    Check(r.sourceEntry >= 0 && static_cast<std::size_t>(r.sourceEntry) < reader.entries().size());
+    Check(r.source == FileRecord::Source::kArchive && r.sourceArchive == kArchive);
+    Check(r.sourceEntry >= 0 && static_cast<std::size_t>(r.sourceEntry) < entries.size());
     const auto entry = static_cast<std::size_t>(r.sourceEntry);
-    const VpDirEntry& e = reader.entries()[entry];
-    Check(ClassifyEntry(e) == EntryKind::kFile && EntryName(e) == r.name());
-    Check(reader.findings().Refusal(entry) == nullptr);
+    Check(ClassifyEntry(entries[entry]) == EntryKind::kFile &&
+          EntryName(entries[entry]) == r.name());
+    Check(reader.findings().Refusal(entry) == nullptr && r.entry.size >= 0);
     const std::string path = reader.PathOf(entry);
-    Check(r.path ==
-          Archive().path + ":" + (path.find('\\') == std::string::npos ? "\\" : "") + path);
-    Check(r.entry.size >= 0);
+    Check(r.path == kArchive + ":" + (path.find('\\') == std::string::npos ? "\\" : "") + path);
   }
   if (list.files.empty()) return 0;
 
   ConsoleWarnings warnings(out, err);
-  if (Status why = WriteArchive(list, Output(), warnings); !why.ok()) {
+  if (Status why = WriteArchive(list, kOutput, warnings); !why.ok()) {
     // Only folders an archive cannot hold are refused.
     Check(why.code == Code::kBadFolder || why.code == Code::kNameTooLong);
     return 0;
   }
-  CheckWritten(list);
+  CheckWritten(list, reader);
   return 0;
 }
