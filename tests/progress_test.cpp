@@ -22,45 +22,39 @@ std::string Erase(std::size_t width) { return "\r" + std::string(width, ' ') + "
 TEST(ProgressLineTest, DrawsAtOnceThenAFewTimesASecondAndErasesAtTheEnd) {
   double now = 100;
   std::ostringstream err;
-  std::size_t seen = 0;
-  auto fresh = [&] {
-    std::string s = err.str().substr(seen);
-    seen = err.str().size();
+  auto fresh = [&err] {  // what was written since the last call
+    std::string s = err.str();
+    err.str("");
     return s;
   };
   const std::string second = "20.0 MiB of 40.0 MiB, 20 of 40 files, 20.0 MiB/s, 0:01 left";
   {
     ProgressLine line(err, [&] { return now; });
+    auto at = [&](double seconds, int mib) {  // `mib` MiB and files done at `seconds`
+      now = seconds;
+      line.Advance(mib * kMiB, mib);
+      return fresh();
+    };
     line.Begin(40 * kMiB, 40);
     EXPECT_EQ(fresh(), "\r0 B of 40.0 MiB, 0 of 40 files");
-    now += 0.1;
-    line.Advance(kMiB, 1);
-    EXPECT_EQ(fresh(), "") << "too soon after the last redraw";
-    now = 101;
-    line.Advance(20 * kMiB, 20);
-    EXPECT_EQ(fresh(), "\r" + second);
+    EXPECT_EQ(at(100.1, 1), "") << "too soon after the last redraw";
+    EXPECT_EQ(at(101, 20), "\r" + second);
     // Hidden for a console line (once), and back at the next step at once.
     line.Hide();
     line.Hide();
     EXPECT_EQ(fresh(), Erase(second.size()));
-    line.Advance(21 * kMiB, 21);
-    EXPECT_EQ(fresh(), "\r21.0 MiB of 40.0 MiB, 21 of 40 files, 21.0 MiB/s, 0:01 left");
+    EXPECT_EQ(at(101, 21), "\r21.0 MiB of 40.0 MiB, 21 of 40 files, 21.0 MiB/s, 0:01 left");
     // A shorter text covers what the longer one left.
-    now = 110;
-    line.Advance(30 * kMiB, 30);
-    EXPECT_EQ(fresh(), "\r30.0 MiB of 40.0 MiB, 30 of 40 files, 3.0 MiB/s, 0:03 left ");
+    EXPECT_EQ(at(110, 30), "\r30.0 MiB of 40.0 MiB, 30 of 40 files, 3.0 MiB/s, 0:03 left ");
     line.Finish();
     line.Advance(4 * kMiB, 4);
-    EXPECT_EQ(fresh(), Erase(second.size())) << "erased once, nothing after the end";
   }
-  EXPECT_EQ(fresh(), "");
+  EXPECT_EQ(fresh(), Erase(second.size())) << "erased once, nothing after the end";
   {  // Destroyed while shown (a failed write): erased.
     ProgressLine line(err, [&] { return now; });
     line.Begin(10, 1);
   }
-  const std::string only = "0 B of 10 B, 0 of 1 files";
-  EXPECT_EQ(fresh(), "\r" + only + Erase(only.size()));
-
+  EXPECT_EQ(fresh(), "\r0 B of 10 B, 0 of 1 files" + Erase(25));
   EXPECT_EQ(DurationText(3725), "1:02:05");
   EXPECT_EQ(DurationText(1e12), "99:59:59");
   // The widest line still fits a console of 80 columns.
@@ -68,16 +62,13 @@ TEST(ProgressLineTest, DrawsAtOnceThenAFewTimesASecondAndErasesAtTheEnd) {
 }
 
 #if !defined(_WIN32)
-// Runs the program with `args`, standard error on a pseudo-terminal and
-// standard output into `out` (on the terminal too when it is empty);
-// returns what the terminal received.
+// What a pseudo-terminal on standard error got; standard output into `out` (or the terminal).
 std::string RunOnTerminal(const std::vector<std::string>& args, const std::string& out,
                           int* status) {
   const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
   if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return "no pty";
-  // Held open here too, so the terminal keeps what the program wrote.
   const std::string terminal = ::ptsname(master);
-  const int slave = ::open(terminal.c_str(), O_RDWR | O_NOCTTY);
+  const int slave = ::open(terminal.c_str(), O_RDWR | O_NOCTTY);  // keeps what was written
   *status = testing::WaitQuarrionBinary(
       testing::StartQuarrionBinary(args, out.empty() ? terminal : out, terminal));
   std::string got;
@@ -101,15 +92,10 @@ TEST(ProgressProgramTest, LineShownOnATerminalErasedForEveryConsoleLineAndKeptOf
   EXPECT_EQ(status, 0);
   EXPECT_EQ(onTerminal.rfind("\r0 B of 19.5 KiB, 0 of 20 files", 0), 0u) << onTerminal;
   EXPECT_EQ(onTerminal.find('\n'), std::string::npos) << "one line, redrawn in place";
-  // Erased at the end: blanks over the line, the cursor back at its start.
-  EXPECT_EQ(onTerminal.substr(onTerminal.size() - 2), " \r");
-  // Nothing of it on standard output (with standard error a file, the batch
-  // tests see it absent).
+  EXPECT_EQ(onTerminal.substr(onTerminal.size() - 2), " \r");  // erased at the end
   const std::string output = testing::ReadFile(dir.Join("stdout"));
   EXPECT_EQ(output.find('\r'), std::string::npos);
-
-  // Both streams on the terminal: every console line is shown whole, after
-  // the progress line was erased (the terminal ends lines with CR LF).
+  // Both streams on the terminal: every console line shows whole (the terminal ends lines CR LF).
   const std::string both = RunOnTerminal(args, "", &status);
   EXPECT_EQ(status, 0);
   std::string lines;  // each as it stays on the screen: what follows its last CR
