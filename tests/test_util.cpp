@@ -30,9 +30,8 @@ namespace quarrion::testing {
 
 namespace {
 
-// A path of the tests, in UTF-8 like every path of the program, as the
-// library takes it on every host (on Windows a long one in the \\?\ form,
-// which is not held to MAX_PATH).
+// A path of the tests, in UTF-8 as in the program, as the library takes it
+// (on Windows a long one in the \\?\ form, not held to MAX_PATH).
 fs::path Path(const std::string& utf8) {
   fs::path path(std::u8string(utf8.begin(), utf8.end()));
 #if defined(_WIN32)
@@ -111,8 +110,8 @@ bool FileExists(const std::string& path) {
 
 void SetMTime(const std::string& path, std::int64_t seconds) {
 #if defined(_WIN32)
-  // In 100-nanosecond steps since 1601: the library lands a second late
-  // for times before 1970 here.
+  // In 100-nanosecond steps since 1601 (the library is a second late
+  // before 1970 here).
   const auto ticks = static_cast<std::uint64_t>(seconds * 10000000 + 116444736000000000LL);
   FILETIME when{static_cast<DWORD>(ticks & 0xffffffffu), static_cast<DWORD>(ticks >> 32)};
   HANDLE h =
@@ -123,11 +122,7 @@ void SetMTime(const std::string& path, std::int64_t seconds) {
     ::CloseHandle(h);
   }
 #else
-  struct timespec times[2];
-  times[0].tv_sec = 0;
-  times[0].tv_nsec = UTIME_OMIT;
-  times[1].tv_sec = static_cast<time_t>(seconds);
-  times[1].tv_nsec = 0;
+  const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), 0}};
   ::utimensat(AT_FDCWD, path.c_str(), times, 0);
 #endif
 }
@@ -146,8 +141,8 @@ std::vector<std::string> ListTree(const std::string& dir) {
 
 namespace {
 
-// One argument as the C runtime splits a command line again: quoted, with
-// backslashes doubled only where they stand before a quote.
+// One argument quoted as the C runtime splits it again: backslashes
+// doubled only before a quote.
 std::string QuoteArgument(const std::string& arg) {
   std::string q = "\"";
   std::size_t backslashes = 0;
@@ -163,8 +158,8 @@ std::string QuoteArgument(const std::string& arg) {
   return q.append(backslashes * 2, '\\') + "\"";
 }
 
-// The exit status of the program run with its standard streams on the files.
-// The command line goes over in UTF-16, as a console passes what is typed.
+// The exit status of the program run with its standard streams on the files
+// of `io`; the command line goes over in UTF-16, as a console passes it.
 int Run(const std::vector<std::string>& args, const TempDir& io, const std::string& cwd) {
   std::string cmd = QuoteArgument(QUARRION_BINARY);
   for (const std::string& a : args) cmd += ' ' + QuoteArgument(a);
@@ -202,7 +197,6 @@ int Run(const std::vector<std::string>& args, const TempDir& io, const std::stri
 
 namespace {
 
-// The limits and signals a program is started with.
 struct Setup {
   int openFiles = 0;
   std::int64_t fileBytes = 0;
@@ -214,8 +208,8 @@ struct Setup {
 // Forks and runs the built quarrion on the standard streams given, in `cwd`.
 int Spawn(const std::vector<std::string>& args, const std::string& in, const std::string& out,
           const std::string& err, const Setup& setup, const std::string& cwd) {
-  // Everything the child needs is made before the fork: after it, only
-  // calls that are safe in a copy of a threaded process.
+  // Everything is made before the fork: after it, only calls that are safe
+  // in a copy of a threaded process.
   std::vector<std::string> words{setup.program};
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -252,7 +246,6 @@ int Spawn(const std::vector<std::string>& args, const std::string& in, const std
   ::_exit(127);
 }
 
-// The exit status of the program run with its standard streams on the files.
 int Run(const std::vector<std::string>& args, const TempDir& io, const std::string& cwd) {
   return WaitQuarrionBinary(
       Spawn(args, io.Join("in"), io.Join("out"), io.Join("err"), Setup{}, cwd));
@@ -303,9 +296,8 @@ RunResult RunQuarrionBinary(const std::vector<std::string>& args, const std::str
   WriteFile(io.Join("in"), input);
   RunResult r{Run(args, io, cwd), ReadFile(io.Join("out")), ReadFile(io.Join("err"))};
 #if defined(_WIN32)
-  // The console streams are in text mode on Windows: every line feed the
-  // program writes arrives as CR LF. Read back as the tool reads text, so
-  // transcripts compare equal to the POSIX ones.
+  // The console streams are in text mode on Windows: line feeds arrive as
+  // CR LF. Read back as LF, transcripts compare equal to the POSIX ones.
   for (std::string* s : {&r.out, &r.err}) {
     for (std::size_t p = 0; (p = s->find("\r\n", p)) != std::string::npos;) s->erase(p, 1);
   }

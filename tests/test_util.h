@@ -19,8 +19,8 @@ struct StartupOptions;
 
 namespace quarrion::testing {
 
-// A fresh folder under the system's temporary folder, removed with all its
-// contents (whatever their permissions) when the object goes away.
+// A fresh temporary folder, removed with all its contents (whatever their
+// permissions) when the object goes away.
 class TempDir {
  public:
   TempDir();
@@ -35,27 +35,25 @@ class TempDir {
   std::string path_;
 };
 
-// What the program puts between a folder typed with slashes (as TempDir's
-// paths are) and the names it finds below it: the backslash on Windows.
+// What the program puts between a folder typed with slashes and the names
+// below it: the backslash on Windows.
 #if defined(_WIN32)
 inline const std::string kBelow = "\\";
 #else
 inline const std::string kBelow = "/";
 #endif
 
-// Writes `bytes` to `path`, creating the folders on the way.
+// WriteFile makes the folders on the way; ReadFile gives "" for a file it
+// cannot read; SetMTime takes seconds since 1970 UTC; ListTree gives every
+// entry below `dir`, relative, sorted.
 void WriteFile(const std::string& path, const std::string& bytes);
-// The whole file, or "" when it cannot be read.
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
-// Sets the modification time of `path` (seconds since 1970 UTC).
 void SetMTime(const std::string& path, std::int64_t seconds);
-// Every entry below `dir` (files and folders), relative, sorted.
 std::vector<std::string> ListTree(const std::string& dir);
 
-// While it lives, small files take the portable I/O path (QUARRION_IO=portable,
-// seen by this process and the programs it starts) or, with `portable`
-// false, whichever path the host has.
+// While it lives, this process and the programs it starts take the portable
+// I/O path (QUARRION_IO=portable) or, with `portable` false, the host's own.
 class IoPath {
  public:
   explicit IoPath(bool portable);
@@ -74,8 +72,8 @@ struct RunResult {
   std::string err;
 };
 
-// Runs the built quarrion with `args`, feeding `input` on standard input, in
-// the working folder `cwd` (the current one when empty).
+// Runs the built quarrion with `input` on standard input, in `cwd` (the
+// current folder when empty).
 RunResult RunQuarrionBinary(const std::vector<std::string>& args, const std::string& input = "",
                             const std::string& cwd = "");
 
@@ -84,27 +82,23 @@ RunResult RunQuarrionInProcess(const std::vector<std::string>& args, const std::
                                const std::optional<std::string>& epoch = {});
 
 #if !defined(_WIN32)
-// Starts the built quarrion with `args` and returns at once with its process
-// id: standard input empty, standard output and error into the files `out`
-// and `err` (`out` empty: a pipe whose reading end is closed), every signal
-// it handles or ignores at its default whatever this process does (SIGPIPE
-// ignored with `pipeIgnored`), at most `openFiles` descriptors and files of
-// at most `fileBytes` bytes (ulimit -f) when those are not 0.
+// Starts the built quarrion and returns its process id: standard input
+// empty, output and error into the files `out` (empty: a pipe whose reading
+// end is closed) and `err`, its signals at their defaults (SIGPIPE ignored
+// with `pipeIgnored`), limits on descriptors and file sizes when not 0.
 int StartQuarrionBinary(const std::vector<std::string>& args, const std::string& out,
                         const std::string& err, int openFiles = 0, std::int64_t fileBytes = 0,
                         bool pipeIgnored = false);
 // Waits for a process started so; its exit status, or -1 when a signal ended it.
 int WaitQuarrionBinary(int pid);
 
-// Runs a copy of the built quarrion, put in the folder `dir` (which it makes
-// writable by all), with `args`; under root as the user "nobody", so that
-// permissions refuse what they say. Standard input is empty. Status -1, with
-// the reason in `err`, when nobody cannot reach `dir`: skip the test then.
+// Runs a copy of the built quarrion, put in `dir` (made writable by all),
+// under root as the user "nobody", so that permissions refuse what they say.
+// Status -1, the reason in `err`, when nobody cannot reach `dir`.
 RunResult RunQuarrionUnprivileged(const std::vector<std::string>& args, const std::string& dir);
 #endif
 
-// A directory entry whose name is copied as it stands, up to all 32 bytes
-// (no NUL needed), so that malformed names can be built too.
+// A directory entry whose name is copied as it stands, up to all 32 bytes.
 VpDirEntry Entry(std::int32_t offset, std::int32_t size, const std::string& name,
                  std::int32_t time = 0);
 
@@ -115,9 +109,9 @@ FileRecord Record(const std::string& folder, const std::string& name, std::int32
 FileRecord Reference(const std::string& folder, const std::string& name, std::int32_t size,
                      const std::string& archive, std::int64_t entry, std::int32_t time);
 
-// An archive assembled entry by entry: each file's bytes follow the header
-// back to back, then the directory; the header points at it unless Bytes is
-// given other values.
+// An archive assembled entry by entry: the files' bytes back to back after
+// the header, then the directory, which the header points at unless Bytes
+// is given other values.
 class ArchiveBuilder {
  public:
   ArchiveBuilder& File(const std::string& name, const std::string& bytes,
@@ -141,16 +135,14 @@ struct Dialogue : RunResult {
 };
 Dialogue RunDialogue(const std::string& input, const std::function<int(Console&)>& body);
 
-// Runs an archive mode (RunListArchive, RunVerifyArchive, RunExtractArchive)
-// on `archive` as a dialogue without input, extracting into `target`, with
-// the -only patterns `only`.
+// Runs an archive mode (RunListArchive...) on `archive` as a dialogue
+// without input, extracting into `target`, with the -only patterns `only`.
 Dialogue RunArchiveMode(int (*mode)(const StartupOptions&, Console&), const std::string& archive,
                         const std::string& target = "", const std::vector<std::string>& only = {});
 
 // A test with a temporary folder to write archives into.
 class ArchiveTest : public ::testing::Test {
  protected:
-  // Writes `bytes` to `name` in the folder; returns its path.
   std::string Archive(const std::string& bytes, const std::string& name = "a.vp") {
     WriteFile(dir_.Join(name), bytes);
     return dir_.Join(name);
