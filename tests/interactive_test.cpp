@@ -44,12 +44,6 @@ class InteractiveTest : public ::testing::Test {
   std::string Add(const std::string& name, const std::string& folder = "data") {
     return "ad " + name + " " + dir_.Join(name) + " " + folder + "\n";
   }
-  // Runs the "vp" command on an archive of `bytes`, then `answers`.
-  testing::Dialogue Import(const std::string& bytes, const std::string& answers) {
-    testing::WriteFile(vp_, bytes);
-    return testing::RunDialogue(vp_ + "\n" + answers,
-                                [&](Console& c) { return ImportFromVp(list_, c) ? 0 : 1; });
-  }
 
   testing::TempDir dir_;
   const std::string vp_ = dir_.Join("pack.vp");
@@ -112,43 +106,13 @@ TEST_F(InteractiveTest, SessionThroughEveryCommand) {
   EXPECT_EQ(archive.substr(16, 6), "ayxzed");
 }
 
-// "lo" pauses after an entry it cannot add (its folder shown with control
-// characters as '?'), and the end of input there stops the load. A byte
-// order mark is skipped; an entry the file ends within is reported, not used.
-TEST_F(InteractiveTest, LoadPausesAfterAnEntryItCannotAdd) {
-  const std::string lst = dir_.Join("l.lst"), added = "Added: a.tbl to data\n";
-  const std::string a = "a.tbl\n" + dir_.Join("a.tbl") + "\ndata\n";
-  const std::string gone = "gone.tbl\n" + dir_.Join("gone.tbl") + "\ndata\\x\x1b[2J\n" + a;
-  const std::string failed =
-      "An Unkown error has occured while attempting to add gone.tbl to data\\x?[2J\n";
-  struct Case {
-    std::string file, input, out, err;  // err: a part of standard error
-    std::size_t added;
-  };
-  const Case cases[] = {
-      {gone, "any\nqu\n", failed + added, "could not add " + dir_.Join("gone.tbl"), 1},
-      {gone, "", failed, "end of input: the rest of " + lst + " was not loaded", 0},
-      {"\xEF\xBB\xBF" + a + "stray", "", added,
-       "quarrion: " + lst +
-           ", line 4: the file ends within the entry that begins there (1 of its 3 lines), which "
-           "is not used\n",
-       1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.err);
-    list_.Reset();
-    WriteFile(lst, c.file);
-    const testing::Dialogue s = Run("lo " + lst + "\n" + c.input);
-    EXPECT_EQ(s.out, kMenu + kListPrompt + c.out + "\n" + kMenu);
-    EXPECT_NE(s.err.find(c.err), std::string::npos) << s.err;
-    EXPECT_EQ(list_.size(), c.added);
-  }
-}
-
 // A session exits 1 when any command of it failed, so that a script can tell;
 // quitting, also by the end of input, is not. A failure writes nothing: an
 // archive that cannot be written leaves the old one. "im" and "wr" warn of
 // paths that differ only in letter case. An empty list writes an empty file.
+// "lo" pauses after an entry it cannot add (its folder shown with control
+// characters as '?'); the end of input there stops the load. A byte order
+// mark is skipped; an entry the file ends within is reported and not used.
 TEST_F(InteractiveTest, ExitStatusTellsWhetherAnyCommandFailed) {
   const std::string vp = dir_.Join("out.vp"), kept = dir_.Join("kept.vp");
   const std::string lst = dir_.Join("l.lst"), none = dir_.Join("none");
@@ -156,7 +120,13 @@ TEST_F(InteractiveTest, ExitStatusTellsWhetherAnyCommandFailed) {
   WriteFile(dir_.Join("mod/ok.tbl"), "ok");
   WriteFile(dir_.Join("mod/" + std::string(32, 'n')), "a name too long");
   WriteFile(dir_.Join("case/A.TBL"), "big");
-  WriteFile(dir_.Join("bad.lst"), "gone.tbl\n" + dir_.Join("gone.tbl") + "\ndata\n");
+  const std::string bad = dir_.Join("bad.lst"), bom = dir_.Join("bom.lst");
+  const std::string a = "a.tbl\n" + dir_.Join("a.tbl") + "\ndata\n",
+                    added = "Added: a.tbl to data\n";
+  WriteFile(bad, "gone.tbl\n" + dir_.Join("gone.tbl") + "\ndata\\x\x1b[2J\n" + a);
+  WriteFile(bom, "\xEF\xBB\xBF" + a + "stray");
+  const std::string failed =
+      "An Unkown error has occured while attempting to add gone.tbl to data\\x?[2J\n";
   WriteFile(kept, "old archive");
   ArchiveBuilder dup;  // the second file cannot be referred to
   dup.Folder("data").File("a", "1").File("A", "2");
@@ -164,7 +134,7 @@ TEST_F(InteractiveTest, ExitStatusTellsWhetherAnyCommandFailed) {
   struct Case {
     std::string input;
     int status;
-    std::string err = "";  // a part of standard error
+    std::string err = "", out = "";  // a part of standard error, of standard output
   };
   const std::string clash = " differ only in letter case\nquarrion: warning: data\\";
   const Case cases[] = {
@@ -179,7 +149,14 @@ TEST_F(InteractiveTest, ExitStatusTellsWhetherAnyCommandFailed) {
       {"wr", 1},  // no name before the end of input
       {"li " + dir_.Join("no/such/x.lst") + "\n", 1},
       {"lo " + dir_.Join("missing.lst") + "\n", 1},
-      {"lo " + dir_.Join("bad.lst") + "\nany\n", 1},
+      {"lo " + bad + "\nany\nqu\n", 1, "could not add " + dir_.Join("gone.tbl"),
+       kListPrompt + failed + added + "\n" + kMenu},
+      {"lo " + bad + "\n", 1, "end of input: the rest of " + bad + " was not loaded",
+       kListPrompt + failed + "\n" + kMenu},
+      {"lo " + bom + "\n", 1,
+       bom + ", line 4: the file ends within the entry that begins there (1 of its 3 lines), which "
+             "is not used\n",
+       kListPrompt + added + "\n" + kMenu},
       // A later success does not undo it.
       {Add("gone.tbl") + Add("a.tbl"), 1, "could not add " + dir_.Join("gone.tbl")},
       {"im " + dir_.Join("mod") + "\n", 1},  // a file skipped
@@ -197,6 +174,7 @@ TEST_F(InteractiveTest, ExitStatusTellsWhetherAnyCommandFailed) {
     const testing::Dialogue s = Run(c.input);
     EXPECT_EQ(s.status, c.status) << s.err;
     EXPECT_NE(s.err.find(c.err), std::string::npos) << s.err;
+    EXPECT_NE(s.out.find(c.out), std::string::npos) << s.out;
     // A failure other than a warning writes nothing.
     EXPECT_TRUE(c.status == 0 || c.err.find("warning") != std::string::npos ||
                 s.out.find("VP Written!") == std::string::npos);
@@ -282,7 +260,9 @@ TEST_F(VpImportTest, WalksAnswersAndTheRecordsTaken) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.answers);
     list_.Reset();
-    const testing::Dialogue t = Import(c.bytes, c.answers);
+    WriteFile(vp_, c.bytes);
+    const testing::Dialogue t = testing::RunDialogue(
+        vp_ + "\n" + c.answers, [&](Console& k) { return ImportFromVp(list_, k) ? 0 : 1; });
     EXPECT_EQ(t.status, c.err.empty() ? 0 : 1);
     EXPECT_EQ(t.out, kArchivePrompt + c.out);
     EXPECT_EQ(c.err.empty() ? t.err : t.err.substr(0, c.err.size()), c.err);
@@ -292,8 +272,7 @@ TEST_F(VpImportTest, WalksAnswersAndTheRecordsTaken) {
     }
     EXPECT_EQ(records, c.records);
     if (&c == &cases[0]) {  // the size and time of the entry taken
-      EXPECT_EQ(list_[0].entry.size, 5);
-      EXPECT_EQ(list_[0].entry.timestamp, 1234);
+      EXPECT_EQ(std::pair(list_[0].entry.size, list_[0].entry.timestamp), std::pair(5, 1234));
     }
   }
   // The program's session ends with 1 after such a warning.
