@@ -1,5 +1,4 @@
-// The modes that read archives, as dialogues: -list, -verify, -only, -diff
-// and -extract, and archives they cannot read.
+// The modes that read archives: -list, -verify, -only, -diff and -extract.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -24,9 +23,8 @@ using testing::RunArchiveMode;
 using testing::WriteFile;
 using ArchiveModeTest = testing::ArchiveTest;
 
-// -list prints the files in directory order and leaves out, with a warning,
-// each one -verify reports; -extract writes exactly the files listed,
-// replacing what is at their paths, and refuses the others in the same words.
+// -list prints in directory order the files -verify does not report, warning of the others;
+// -extract writes exactly those, replacing what is at their paths, and refuses the others.
 TEST_F(ArchiveModeTest, ListAndExtractTakeOnlyWhatVerifyDoesNotReport) {
   ArchiveBuilder c;
   c.Folder("data").File("readme.txt", "hello", 0).Folder("maps").File("a.map", "0123", -1);
@@ -78,10 +76,8 @@ TEST_F(ArchiveModeTest, ListAndExtractTakeOnlyWhatVerifyDoesNotReport) {
             "quarrion: cannot extract into: no target folder given\n");
 }
 
-// -list, -extract and (for a missing file) -verify refuse an archive whose
-// header or directory -verify reports, in its words, and extract nothing.
-// Bytes after the directory leave every entry whole: the archive is read,
-// with -verify's words as a warning, and the run fails.
+// An archive whose header or directory -verify reports is refused in its words; bytes after
+// the directory leave every entry whole: a warning, the files read, and the run fails.
 TEST_F(ArchiveModeTest, ArchivesThatCannotBeReadAreErrors) {
   const std::string missing = dir_.Join("missing.vp");
   ArchiveBuilder g;
@@ -128,9 +124,8 @@ TEST_F(ArchiveModeTest, VerifyPrintsEveryProblemAndTheirCount) {
                 dir_.Join("a.vp") + ": 4 problems found\n");
 }
 
-// -only with -list and -extract: the files chosen by path (letter case
-// ignored, `*` across folders); a pattern that chooses nothing is warned of
-// and fails the run, a malformed one is refused before any work.
+// -only chooses files by path (letter case ignored, `*` across folders); a pattern that
+// chooses nothing is warned of and fails the run, a malformed one is refused before any work.
 TEST_F(ArchiveModeTest, OnlyListsAndExtractsTheFilesWhosePathsMatch) {
   ArchiveBuilder c;
   c.Folder("data").File("readme.txt", "hello", 1).Folder("maps").File("a.map", "aa", 1);
@@ -171,9 +166,8 @@ TEST_F(ArchiveModeTest, OnlyListsAndExtractsTheFilesWhosePathsMatch) {
   EXPECT_FALSE(testing::FileExists(dir_.Join("bad")));
 }
 
-// -diff: differences by path (letter case ignored) and data, its exit
-// statuses, hostile archives, a patch that cannot be written, and -only,
-// which restricts lines and totals (choosing nothing is trouble: status 2).
+// -diff: differences by path (letter case ignored) and data, exit statuses, hostile archives,
+// a patch that cannot be written, and -only, which restricts lines and totals.
 TEST_F(ArchiveModeTest, DiffLinesTotalsAndStatuses) {
   const std::string big(70000, 'x');
   ArchiveBuilder before, retimed, after;
@@ -239,9 +233,8 @@ TEST_F(ArchiveModeTest, DiffLinesTotalsAndStatuses) {
   EXPECT_FALSE(testing::FileExists(dir_.Join("p.vp")));
 }
 
-// The patch is the archive a build of the added and changed files writes (two
-// of one name in different folders each keep their data; the new archive is
-// not named .vp); with -only, a build of those of them it chooses.
+// The patch is the build of the added and changed files (two of one name keep their own data;
+// the new archive is not named .vp), with -only of those it chooses.
 TEST_F(ArchiveModeTest, DiffPatchIsTheBuildOfTheAddedAndChangedFiles) {
   // Into each tree named: o the old, n the new, e the patch, f that of -only.
   auto put = [&](const std::string& trees, const std::string& path, const char* bytes,
@@ -283,10 +276,8 @@ TEST_F(ArchiveModeTest, DiffPatchIsTheBuildOfTheAddedAndChangedFiles) {
   }
 }
 
-// Readers take the first entry of a path whatever its letter case: a later
-// one, also one whose folders differ in case, is refused, not written over it.
-// Up entries with no folder open stay at the top; a folder entry named ".."
-// is an up entry by the format, so it can never climb out either.
+// Names that would leave the target are refused (an up entry with no folder open stays at the
+// top), and so is a later entry of a path whatever its letter case, not written over the first.
 TEST_F(ArchiveModeTest, ExtractRefusesNamesThatLeaveTheFolderOrRepeatAPath) {
   ArchiveBuilder c;
   c.Up().File("top.txt", "top").Folder("data").Up().Folder("..").File("up.txt", "up");
@@ -326,9 +317,8 @@ TEST_F(ArchiveModeTest, ExtractRefusesNamesThatLeaveTheFolderOrRepeatAPath) {
   EXPECT_EQ(ReadFile(out + "/data/fine.txt"), "yes");
 }
 
-// One thread or two write the same files and say the same in the same order:
-// folders enough for both, small files read in runs, large ones copied,
-// refused names, an up entry too many and a file in a folder's way.
+// One thread or two write the same files and say the same in the same order: small files
+// read in runs, large ones copied, refused names, an up entry too many, a file in the way.
 using ExtractionTest = testing::ArchiveTest;
 TEST_F(ExtractionTest, OneThreadOrTwoWriteAndSayTheSame) {
   ArchiveBuilder c;
@@ -407,9 +397,8 @@ TEST(ExtractProgramTest, TargetThatCannotBeMadeSaysWhy) {
   EXPECT_EQ(r.err, "quarrion: cannot extract into " + target + ": permission denied\n");
 }
 
-// An archive nested 1000 folders deep, extracted with 32 descriptors at most:
-// a file in every folder on the way down, another on the way back up (the
-// folders closed on the way down opened again), a second branch halfway up.
+// 1000 folders deep with 32 descriptors at most: a file in each on the way down and on the
+// way back up (folders closed on the way down opened again), a second branch halfway up.
 TEST(ExtractProgramTest, GoesAnyDepthWithFewDescriptors) {
   constexpr int kDepth = 1000, kBranch = 30, kBranchAt = 500;
   ArchiveBuilder c;
