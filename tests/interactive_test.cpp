@@ -57,6 +57,8 @@ TEST_F(InteractiveTest, OnlyWholeLowerCaseWordsRunAndTheEndOfInputQuits) {
   EXPECT_EQ(s.out + s.err, eight);
   EXPECT_EQ(s.unread, "later\n");
   EXPECT_EQ(Run("so").out, kMenu + kMenu);
+  Run("ad a.tbl x");  // cut short by the end of input: nothing is added
+  EXPECT_EQ(list_.size(), 0u);
 }
 
 // Every command but vp in one session, with the exact text it shows: adds typed ahead, both
@@ -64,8 +66,7 @@ TEST_F(InteractiveTest, OnlyWholeLowerCaseWordsRunAndTheEndOfInputQuits) {
 TEST_F(InteractiveTest, SessionThroughEveryCommand) {
   const std::string data = dir_.Join("my data");
   WriteFile(data + "/x.tbl", "x");
-  const std::string first = dir_.Join("first.lst"), sorted = dir_.Join("sorted.lst");
-  const std::string vp = dir_.Join("out.vp");
+  const std::string first = dir_.Join("f.lst"), sorted = dir_.Join("s.lst"), vp = dir_.Join("o.vp");
   testing::Dialogue s =
       Run(Add("z.tbl", "voice\\special") + "rm z.tbl data\nrm\nz.tbl\nvoice\\special\nim " + data +
           "\n" + Add("z.tbl") + Add("a.tbl") + "li " + first + "\nso\nli " + sorted + "\nre\nlo " +
@@ -104,8 +105,7 @@ TEST_F(InteractiveTest, ExitStatusTellsWhetherAnyCommandFailed) {
   WriteFile(dir_.Join("mod/" + std::string(32, 'n')), "a name too long");
   WriteFile(dir_.Join("case/A.TBL"), "big");
   const std::string bad = dir_.Join("bad.lst"), bom = dir_.Join("bom.lst");
-  const std::string a = "a.tbl\n" + dir_.Join("a.tbl") + "\ndata\n",
-                    added = "Added: a.tbl to data\n";
+  const std::string a = "a.tbl\n" + dir_.Join("a.tbl") + "\ndata\n";
   WriteFile(bad, "gone.tbl\n" + dir_.Join("gone.tbl") + "\ndata\\x\x1b[2J\n" + a);
   WriteFile(bom, "\xEF\xBB\xBF" + a + "stray");
   const std::string failed =
@@ -136,13 +136,13 @@ TEST_F(InteractiveTest, ExitStatusTellsWhetherAnyCommandFailed) {
       {"li " + dir_.Join("no/such/x.lst") + "\n", 1},
       {"lo " + dir_.Join("missing.lst") + "\n", 1},
       {"lo " + bad + "\nany\nqu\n", 1, "could not add " + dir_.Join("gone.tbl"),
-       kListPrompt + failed + added + "\n" + kMenu},
+       kListPrompt + failed + "Added: a.tbl to data\n\n" + kMenu},
       {"lo " + bad + "\n", 1, "end of input: the rest of " + bad + " was not loaded",
        kListPrompt + failed + "\n" + kMenu},
       {"lo " + bom + "\n", 1,
        bom + ", line 4: the file ends within the entry that begins there (1 of its 3 lines), which "
              "is not used\n",
-       kListPrompt + added + "\n" + kMenu},
+       kListPrompt + "Added: a.tbl to data\n\n" + kMenu},
       // A later success does not undo it.
       {Add("gone.tbl") + Add("a.tbl"), 1, "could not add " + dir_.Join("gone.tbl")},
       {"im " + dir_.Join("mod") + "\n", 1},  // a file skipped
@@ -211,8 +211,6 @@ TEST_F(VpImportTest, WalksAnswersAndTheRecordsTaken) {
            Ask("\\e?[2J\\t?ab") + no,
        "|\\root.txt;Data|Data\\x.tbl;empty|empty\\in.tbl;data\\maps\\data|data\\maps\\data\\f.pof;"
        "data\\maps|data\\maps\\g.pof;"},
-      {five.Bytes(2, five.DirOffset(), 8), "ynynn", fiveOut, "data|data\\a;data|data\\c;",
-       "warning: source archive " + vp_ + ": the header counts 8 entries, but only 6 fit"},
       {dup.Bytes(), "yy",
        Ask("\\readme.txt") + yes + up + into + "\\DATA\n" + Ask("\\DATA\\README.TXT") + yes,
        "data|data\\readme.txt;",
@@ -221,6 +219,8 @@ TEST_F(VpImportTest, WalksAnswersAndTheRecordsTaken) {
       {over.Bytes(), "yy", Ask("\\a") + yes + Ask("\\b") + yes, "data|data\\a;",
        "could not add " + vp_ + ":data\\b: archive " + vp_ +
            ": entry 2 (data\\b): the data overlap those of entry 1 (data\\a)\n"},
+      {five.Bytes(2, five.DirOffset(), 8), "ynynn", fiveOut, "data|data\\a;data|data\\c;",
+       "warning: source archive " + vp_ + ": the header counts 8 entries, but only 6 fit"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.answers);
@@ -240,8 +240,8 @@ TEST_F(VpImportTest, WalksAnswersAndTheRecordsTaken) {
       EXPECT_EQ(std::pair(list_[0].entry.size, list_[0].entry.timestamp), std::pair(5, 1234));
     }
   }
-  // The program's session ends with 1 after such a warning.
-  EXPECT_EQ(testing::RunQuarrionInProcess({"-oldinterface"}, "vp " + vp_ + "\nyy\nqu\n").status, 1);
+  // The program's session ends with 1 after the warning of the last row.
+  EXPECT_EQ(testing::RunQuarrionInProcess({"-oldinterface"}, "vp " + vp_ + "\nynynn\n").status, 1);
 }
 
 // Two files of one name from an archive of any name keep their own bytes; the list file keeps
