@@ -8,7 +8,7 @@
 extern "C" int __llvm_profile_write_file(void);
 #endif
 
-namespace quarrion::host {
+namespace quarrion {
 
 inline void WriteCoverageProfile() {
 #if defined(QUARRION_COVERAGE)
@@ -16,4 +16,4 @@ inline void WriteCoverageProfile() {
 #endif
 }
 
-}  // namespace quarrion::host
+}  // namespace quarrion

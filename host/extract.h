@@ -45,7 +45,6 @@ class ExtractFolder {
   Status WriteFile(const std::string& name, const char* data, std::size_t length,
                    std::int64_t mtime) const;
 
-  bool is_open() const { return handle_ != kInvalid; }
   // The folder's path, for messages.
   const std::string& path() const { return path_; }
 

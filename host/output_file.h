@@ -37,7 +37,7 @@ class OutputFile {
   // Where `target` is a symbolic link (on POSIX), the file at the end of its
   // chain of links is written, through a temporary file beside it, and the
   // link stays as it is. Fails, making nothing, when the interruption
-  // handlers could not remove the temporary file (RemoveOnInterrupt::Set).
+  // handlers could not remove the temporary file (interrupt::RemoveOnInterrupt::Set).
   Status Create(const std::string& target);
 
   // Writes the file `name`, one plain name, directly in `folder`, which must
@@ -89,12 +89,13 @@ class OutputFile {
   static constexpr std::intptr_t kInvalid = -1;
   std::intptr_t handle_ = kInvalid;
   std::string target_;
-  std::intptr_t folder_ = RemoveOnInterrupt::kNoFolder;  // what the names below are relative to
-  std::string finalName_;        // what Commit renames the temporary file to
-  std::string tempName_;         // the file Discard removes (finalName_ when atName_), or ""
-  bool inFolder_ = false;        // made by Create(folder, name)
-  bool atName_ = false;          // made at finalName_ itself: Commit renames nothing
-  RemoveOnInterrupt interrupt_;  // tempName_, from before it is created until it is gone
+  std::intptr_t folder_ =
+      interrupt::RemoveOnInterrupt::kNoFolder;  // what the names below are relative to
+  std::string finalName_;                       // what Commit renames the temporary file to
+  std::string tempName_;   // the file Discard removes (finalName_ when atName_), or ""
+  bool inFolder_ = false;  // made by Create(folder, name)
+  bool atName_ = false;    // made at finalName_ itself: Commit renames nothing
+  interrupt::RemoveOnInterrupt interrupt_;  // tempName_, from before it is created until it is gone
   std::string buffer_;
   std::int64_t position_ = 0;  // logical size: file bytes plus buffered bytes
   std::int64_t flushed_ = 0;   // bytes already in the file

@@ -29,7 +29,7 @@ constexpr int kCreateFlags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
 
 // The descriptor the `*at` calls take for `folder`.
 int AtFolder(std::intptr_t folder) {
-  return folder == RemoveOnInterrupt::kNoFolder ? AT_FDCWD : static_cast<int>(folder);
+  return folder == interrupt::RemoveOnInterrupt::kNoFolder ? AT_FDCWD : static_cast<int>(folder);
 }
 
 mode_t NewFileMode() {
@@ -183,7 +183,8 @@ Status OutputFile::Create(const std::string& target) {
   }
   // Beside the target, so that the rename stays on one file system and
   // replaces the target in one step.
-  if (Status s = OpenTemp(finalName_, RemoveOnInterrupt::kNoFolder, 0600); !s.ok()) return s;
+  if (Status s = OpenTemp(finalName_, interrupt::RemoveOnInterrupt::kNoFolder, 0600); !s.ok())
+    return s;
   // Keep the mode of a file being replaced; a new one gets the usual mode.
   // A file system without modes (FAT) refuses, and its files all have the
   // mode it was mounted with anyway, so a refusal is no failure: the file
@@ -209,7 +210,7 @@ Status OutputFile::Create(const ExtractFolder& folder, const std::string& name) 
   int fd;
   int e = 0;
   {
-    InterruptsHeld held;
+    interrupt::InterruptsHeld held;
     if (Status s = interrupt_.Set(folder_, name); !s.ok()) {
       return Status::Error(s.code, target_, s.reason);
     }

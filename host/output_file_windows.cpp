@@ -50,17 +50,6 @@ Status WriteAllAt(HANDLE h, std::int64_t offset, const char* p, std::size_t n,
 
 }  // namespace
 
-namespace detail {
-
-// The interruption handler runs on a thread of its own, not inside a signal:
-// it may allocate, like the rest of the program, to turn the name into
-// UTF-16.
-void RemoveRegisteredFile(std::intptr_t, const char* name) {
-  ::DeleteFileW(WidePath(name).c_str());
-}
-
-}  // namespace detail
-
 Status OutputFile::OpenTemp(const std::string& beside, std::intptr_t, int) {
   // The name is registered before the file is made, so that an interruption
   // from then on removes it, and FILE_SHARE_DELETE lets the interruption
@@ -69,12 +58,16 @@ Status OutputFile::OpenTemp(const std::string& beside, std::intptr_t, int) {
   DWORD e = ERROR_FILE_EXISTS;
   for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
     tempName_ = TempNameBeside(beside);
-    // A file the interruption handler could not remove is not made.
-    if (Status s = interrupt_.Set(RemoveOnInterrupt::kNoFolder, tempName_); !s.ok()) {
+    const std::wstring wide = WidePath(tempName_);
+    // A file the interruption handler could not remove is not made. It is
+    // given the name in the form CreateFileW takes below (long names in the
+    // \\?\ form), in UTF-8, which it turns back into exactly that.
+    if (Status s = interrupt_.Set(interrupt::RemoveOnInterrupt::kNoFolder, windows::Utf8(wide));
+        !s.ok()) {
       tempName_.clear();
       return Status::Error(s.code, target_, s.reason);
     }
-    HANDLE h = ::CreateFileW(WidePath(tempName_).c_str(), GENERIC_READ | GENERIC_WRITE,
+    HANDLE h = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
                              FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
@@ -98,7 +91,7 @@ Status OutputFile::Create(const std::string& target) {
   }
   // Beside the target, so that the rename stays on one volume and replaces
   // the target in one step.
-  return OpenTemp(target, RemoveOnInterrupt::kNoFolder, 0);
+  return OpenTemp(target, interrupt::RemoveOnInterrupt::kNoFolder, 0);
 }
 
 Status OutputFile::Create(const ExtractFolder& folder, const std::string& name) {
@@ -110,7 +103,7 @@ Status OutputFile::Create(const ExtractFolder& folder, const std::string& name) 
   }
   inFolder_ = true;
   finalName_ = target_;
-  return OpenTemp(target_, RemoveOnInterrupt::kNoFolder, 0);
+  return OpenTemp(target_, interrupt::RemoveOnInterrupt::kNoFolder, 0);
 }
 
 Status OutputFile::WriteOut(const char* p, std::size_t n) {

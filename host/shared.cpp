@@ -81,7 +81,7 @@ OutputFile::~OutputFile() { Discard(); }
 void OutputFile::Reset(const std::string& target) {
   Discard();
   target_ = target;
-  folder_ = RemoveOnInterrupt::kNoFolder;
+  folder_ = interrupt::RemoveOnInterrupt::kNoFolder;
   finalName_.clear();
   inFolder_ = false;
   atName_ = false;

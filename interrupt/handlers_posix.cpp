@@ -13,7 +13,7 @@
 #include "base/coverage.h"
 #include "interrupt/interrupt.h"
 
-namespace quarrion::host {
+namespace quarrion::interrupt {
 namespace {
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
@@ -102,4 +102,4 @@ void InstallInterruptHandlers() {
   ::signal(SIGXFSZ, SIG_IGN);
 }
 
-}  // namespace quarrion::host
+}  // namespace quarrion::interrupt

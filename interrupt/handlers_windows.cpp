@@ -7,14 +7,16 @@
 //
 // The temporary files are open with FILE_SHARE_DELETE, so the removal
 // succeeds while they are still open: the name is marked for deletion and
-// the file goes when the process ends and its handles close. The removal
-// itself is the output file's (host/output_file_windows.cpp), which turns
-// names into UTF-16.
+// the file goes when the process ends and its handles close. Names are
+// registered in UTF-8 in the form the file was made with (see
+// host/output_file_windows.cpp), so turning them into UTF-16 gives that form.
 #include <windows.h>
+
+#include <string>
 
 #include "interrupt/interrupt.h"
 
-namespace quarrion::host {
+namespace quarrion::interrupt {
 namespace {
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
@@ -39,9 +41,22 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 }  // namespace
 
+namespace detail {
+
+// The handler runs on a thread of its own, not inside a signal: it may
+// allocate.
+void RemoveRegisteredFile(std::intptr_t, const char* name) {
+  const int n = ::MultiByteToWideChar(CP_UTF8, 0, name, -1, nullptr, 0);
+  if (n <= 0) return;
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  if (::MultiByteToWideChar(CP_UTF8, 0, name, -1, wide.data(), n) == n) ::DeleteFileW(wide.c_str());
+}
+
+}  // namespace detail
+
 InterruptsHeld::InterruptsHeld() = default;
 InterruptsHeld::~InterruptsHeld() = default;
 
 void InstallInterruptHandlers() { ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
-}  // namespace quarrion::host
+}  // namespace quarrion::interrupt

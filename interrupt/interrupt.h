@@ -17,7 +17,7 @@
 
 #include "base/status.h"
 
-namespace quarrion::host {
+namespace quarrion::interrupt {
 
 // One registered temporary file; the registration ends with the object.
 // Register the name before the file is created, and end the registration
@@ -94,10 +94,8 @@ void RemoveRegisteredFiles();
 
 namespace detail {
 // Removes one registered file: `name` in `folder`, or the path `name`.
-// Safe inside a signal handler. Defined with the handlers on POSIX, and on
-// Windows by the output file (host/output_file_windows.cpp), which turns
-// names into UTF-16.
+// Safe inside a signal handler. Defined with the handlers.
 void RemoveRegisteredFile(std::intptr_t folder, const char* name);
 }  // namespace detail
 
-}  // namespace quarrion::host
+}  // namespace quarrion::interrupt

@@ -13,7 +13,7 @@
 
 #include "interrupt/interrupt.h"
 
-namespace quarrion::host {
+namespace quarrion::interrupt {
 namespace {
 
 constexpr int kSlots = 16;
@@ -110,4 +110,4 @@ void RemoveRegisteredFiles() {
   }
 }
 
-}  // namespace quarrion::host
+}  // namespace quarrion::interrupt

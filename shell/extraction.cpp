@@ -194,7 +194,7 @@ class Worker {
   std::vector<char> run_;
   std::int64_t runAt_ = 0;  // the archive offset of run_'s first byte
   std::int64_t runEnd_ = 0;
-  host::InterruptsHeldInRuns interruptsHeld_;
+  interrupt::InterruptsHeldInRuns interruptsHeld_;
 };
 
 void Worker::Drain(const std::function<void()>& after) {

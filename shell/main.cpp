@@ -26,7 +26,7 @@ int Main(int argc, Char** argv) {
   try {
     // An interruption removes the temporary file being written and leaves
     // every target as it was.
-    quarrion::host::InstallInterruptHandlers();
+    quarrion::interrupt::InstallInterruptHandlers();
     std::ios::sync_with_stdio(false);
     std::cin.tie(&std::cout);
     const quarrion::host::Utf8Console console;

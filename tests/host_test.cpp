@@ -48,8 +48,7 @@ TEST(HostTest, InputFileReadsRegularFilesOnlyAndListingsReadEveryStatus) {
 #endif
   testing::WriteFile(dir.Join("top.bin"), "t");
   std::vector<host::FolderEntry> entries;
-  fastio::FolderLister lister;
-  ASSERT_TRUE(lister.List(dir.path(), &entries).ok());
+  ASSERT_TRUE(fastio::FolderLister().List(dir.path(), &entries).ok());
   std::vector<std::string> seen;
   for (const host::FolderEntry& e : entries) {
     const host::FileKind kind = e.info.kind;
@@ -62,9 +61,8 @@ TEST(HostTest, InputFileReadsRegularFilesOnlyAndListingsReadEveryStatus) {
   EXPECT_EQ(seen, want);
 }
 
-// Names in any script and paths past MAX_PATH (260 characters) reach what
-// they name: statuses, reads, listings (names as they were written), output
-// files, and extraction one folder at a time.
+// Names in any script and paths past MAX_PATH (260 characters) reach what they
+// name: reads, listings, output files, and extraction one folder at a time.
 TEST(HostTest, NamesInAnyScriptAndPathsPastMaxPath) {
   std::string deep = "long";
   for (int i = 0; i < 10; ++i) deep += "/folder " + std::to_string(i) + " abcdefghijklmnopqrstu";
@@ -74,12 +72,8 @@ TEST(HostTest, NamesInAnyScriptAndPathsPastMaxPath) {
     testing::TempDir dir;
     const std::string folder = dir.Join(folders);
     testing::WriteFile(folder + "/" + name, "bytes");
-    host::InputFile in;
+    host::InputFile in;  // read by the extraction below
     ASSERT_TRUE(in.Open(folder + "\\" + name).ok());
-    std::string got(8, '\0');
-    std::size_t n = 0;
-    ASSERT_TRUE(in.ReadAt(0, got.data(), got.size(), &n).ok());
-    EXPECT_EQ(got.substr(0, n), "bytes");
     std::vector<host::FolderEntry> entries;
     ASSERT_TRUE(fastio::FolderLister().List(folder, &entries).ok());
     ASSERT_EQ(entries.size(), 1u);
@@ -139,15 +133,12 @@ TEST(HostTest, DriveLetterPathsAndDeviceNamesOnWindows) {
   ASSERT_TRUE(lister.List(top + "\\", &entries).ok());  // a separator at the end
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].name, "maps");
-  Status why;
-  EXPECT_FALSE((why = lister.List(top + "\\maps\\c.pof", &entries)).ok());
-  EXPECT_EQ(why.file, top + "\\maps\\c.pof");
+  EXPECT_EQ(lister.List(top + "\\maps\\c.pof", &entries).file, top + "\\maps\\c.pof");
 
   // A device name looks like a file in any folder; it is never read.
   host::InputFile device;
   for (const std::string& name : {std::string("NUL"), top + "\\NUL"}) {
-    EXPECT_FALSE((why = device.Open(name)).ok()) << name;
-    EXPECT_EQ(why.code, Code::kNotRegular) << name;
+    EXPECT_EQ(device.Open(name).code, Code::kNotRegular) << name;
     EXPECT_NE(host::StatPath(name, &info).ok() ? info.kind : host::FileKind::kMissing,
               host::FileKind::kFolder)
         << name;
@@ -155,10 +146,8 @@ TEST(HostTest, DriveLetterPathsAndDeviceNamesOnWindows) {
 }
 #endif
 
-// Inside an open folder: a source that ends early fails naming the source
-// and leaves the old file and no temporary, or no file where there was none
-// (made at its name on POSIX); a whole copy replaces the file or makes it,
-// with its bytes and time; a name that is not one plain name is refused.
+// In an open folder, a source that ends early fails naming it and leaves the old
+// file or none; a whole copy replaces or makes the file; only plain names are taken.
 TEST(OutputFileTest, InAFolderReplacesOnlyWhatWasWrittenWhole) {
   testing::TempDir dir;
   testing::WriteFile(dir.Join("out/a.bin"), "old");
@@ -190,17 +179,16 @@ TEST(OutputFileTest, InAFolderReplacesOnlyWhatWasWrittenWhole) {
   EXPECT_EQ(testing::ListTree(dir.Join("out")), (std::vector<std::string>{"a.bin", "new.bin"}));
 }
 
-// With every entry of the interruption registry taken, no output file is
-// made at all, neither a temporary one nor one at its name: an interruption
-// could not remove it.
+// With the interruption registry full, no output file is made (temporary or at
+// its name): an interruption could not remove it.
 TEST(OutputFileTest, NoFileIsMadeThatAnInterruptionCouldNotRemove) {
   testing::TempDir dir;
   host::ExtractFolder folder;
   ASSERT_TRUE(folder.OpenRoot(dir.Join("out")).ok());
-  std::vector<std::unique_ptr<host::RemoveOnInterrupt>> taken;
+  std::vector<std::unique_ptr<interrupt::RemoveOnInterrupt>> taken;
   for (Status s; s.ok() && taken.size() < 1000;) {
-    taken.push_back(std::make_unique<host::RemoveOnInterrupt>());
-    s = taken.back()->Set(host::RemoveOnInterrupt::kNoFolder,
+    taken.push_back(std::make_unique<interrupt::RemoveOnInterrupt>());
+    s = taken.back()->Set(interrupt::RemoveOnInterrupt::kNoFolder,
                           dir.Join("none" + std::to_string(taken.size())));
   }
   host::OutputFile out;
@@ -213,32 +201,29 @@ TEST(OutputFileTest, NoFileIsMadeThatAnInterruptionCouldNotRemove) {
 }
 
 #if !defined(_WIN32)
-// A target that is a symbolic link is written through: the file at the end
-// of its chain of links (each relative link read from its own folder) gets
-// the new bytes, or is made where the chain ends at nothing, and every link
-// stays as it was; nothing else is left in either folder.
+// A target that is a symbolic link is written through to the end of its chain
+// (relative links read from their own folders), every link kept, nothing left over.
 TEST(OutputFileTest, ATargetThatIsALinkIsWrittenThroughAndStaysALink) {
   struct Case {
-    const char* what;
-    std::vector<std::pair<std::string, std::string>> links;  // link, what it holds
+    std::vector<std::pair<std::string, std::string>> links;  // in out/: link, what it holds
     std::string written;
-  };
-  const Case cases[] = {
-      {"relative", {{"out/current.vp", "../real/a.vp"}}, "real/a.vp"},
-      {"absolute", {{"out/current.vp", "/"}}, "real/a.vp"},  // "/": the absolute path of `written`
-      {"a chain", {{"out/current.vp", "next.vp"}, {"out/next.vp", "../real/a.vp"}}, "real/a.vp"},
-      {"ending at nothing", {{"out/current.vp", "../real/new.vp"}}, "real/new.vp"},
+  } const cases[] = {
+      {{{"current.vp", "../real/a.vp"}}, "real/a.vp"},
+      {{{"current.vp", "/"}}, "real/a.vp"},  // "/": the absolute path of `written`
+      {{{"current.vp", "next.vp"}, {"next.vp", "../real/a.vp"}}, "real/a.vp"},
+      {{{"current.vp", "../real/new.vp"}}, "real/new.vp"},  // ending at nothing
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.links.back().second + " " + c.written);
     testing::TempDir dir;
     testing::WriteFile(dir.Join("real/a.vp"), "old");
     fs::create_directory(dir.Join("out"));
     std::vector<std::string> tree = {"out", "real", "real/a.vp"};
     for (const auto& [link, to] : c.links) {
-      const std::string held = to == "/" ? dir.Join(c.written) : to;
-      ASSERT_EQ(::symlink(held.c_str(), dir.Join(link).c_str()), 0) << link;
-      tree.push_back(link);
+      ASSERT_EQ(::symlink((to == "/" ? dir.Join(c.written) : to).c_str(),
+                          dir.Join("out/" + link).c_str()),
+                0);
+      tree.push_back("out/" + link);
     }
     if (c.written != "real/a.vp") tree.push_back(c.written);
     std::sort(tree.begin(), tree.end());
@@ -250,31 +235,27 @@ TEST(OutputFileTest, ATargetThatIsALinkIsWrittenThroughAndStaysALink) {
     EXPECT_EQ(testing::ReadFile(dir.Join(c.written)), "new");
     EXPECT_EQ(testing::ListTree(dir.path()), tree);
     for (const auto& [link, to] : c.links) {
-      EXPECT_EQ(fs::read_symlink(dir.Join(link)).string(), to == "/" ? dir.Join(c.written) : to);
+      EXPECT_EQ(fs::read_symlink(dir.Join("out/" + link)), to == "/" ? dir.Join(c.written) : to);
     }
   }
 }
 #endif
 
-// FileOpener: files opened ahead on a thread of their own arrive right, in
-// the planned order or out of it, and the thread never holds more
-// descriptors than its bound, even under a low limit on open files.
 #if !defined(_WIN32)
-// `count` files in folders of 40 each, every file holding its own path.
-std::vector<std::string> MakeFiles(const testing::TempDir& dir, int count) {
-  std::vector<std::string> paths;
-  for (int i = 0; i < count; ++i) {
-    paths.push_back(dir.Join("f" + std::to_string(i / 40) + "/file" + std::to_string(i) + ".bin"));
-    testing::WriteFile(paths.back(), paths.back());
+// `count` files in folders of 40 each, every file holding its own path, and
+// the plan to open them in that order.
+struct Files {
+  Files(const testing::TempDir& dir, int count) {
+    for (int i = 0; i < count; ++i) {
+      paths.push_back(
+          dir.Join("f" + std::to_string(i / 40) + "/file" + std::to_string(i) + ".bin"));
+      testing::WriteFile(paths.back(), paths.back());
+    }
+    for (const std::string& p : paths) plan.push_back(&p);
   }
-  return paths;
-}
-
-std::vector<const std::string*> Plan(const std::vector<std::string>& paths) {
+  std::vector<std::string> paths;
   std::vector<const std::string*> plan;
-  for (const std::string& p : paths) plan.push_back(&p);
-  return plan;
-}
+};
 
 // Opens `path` through `opener` and reads it whole; "" when it fails.
 std::string OpenAndRead(fastio::FileOpener& opener, const std::string& path) {
@@ -282,11 +263,9 @@ std::string OpenAndRead(fastio::FileOpener& opener, const std::string& path) {
   if (!opener.Open(path, &file).ok()) return "";
   std::string bytes(path.size() + 1, '\0');
   std::size_t got = 0;
-  const bool read = file.ReadAt(0, bytes.data(), bytes.size(), &got).ok();
+  if (!file.ReadAt(0, bytes.data(), bytes.size(), &got).ok()) got = 0;
   opener.Close(&file);
-  if (!read) return "";
-  bytes.resize(got);
-  return bytes;
+  return bytes.substr(0, got);
 }
 
 // The open descriptors below `limit`.
@@ -298,9 +277,10 @@ int OpenDescriptors(int limit) {
 
 TEST(FileOpenerTest, APathOutOfThePlannedOrderEndsThePlanAndStillOpensTheRightFile) {
   testing::TempDir dir;
-  const std::vector<std::string> paths = MakeFiles(dir, 200);
+  const Files files(dir, 200);
+  const std::vector<std::string>& paths = files.paths;
   fastio::FileOpener opener;
-  opener.Expect(Plan(paths));
+  opener.Expect(files.plan);
   for (int i = 0; i < 10; ++i) EXPECT_EQ(OpenAndRead(opener, paths[i]), paths[i]);
   EXPECT_EQ(OpenAndRead(opener, paths[150]), paths[150]);
   EXPECT_EQ(OpenAndRead(opener, paths[10]), paths[10]);
@@ -311,12 +291,11 @@ TEST(FileOpenerTest, APathOutOfThePlannedOrderEndsThePlanAndStillOpensTheRightFi
   EXPECT_EQ(why.file, dir.Join("f0/none.bin"));
 }
 
-// In a child process limited to 64 open files: 500 planned files, each read
-// right, and never more descriptors open than the bound allows beside the
-// opener's own folder.
+// Limited to 64 open files (in a child process), 500 planned files are each read
+// right, never more open ahead than the bound allows.
 TEST(FileOpenerTest, ALowLimitOnOpenFilesKeepsTheThreadWithinItsBound) {
   testing::TempDir dir;
-  const std::vector<std::string> paths = MakeFiles(dir, 500);
+  const Files files(dir, 500);
   const pid_t pid = ::fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
@@ -329,15 +308,15 @@ TEST(FileOpenerTest, ALowLimitOnOpenFilesKeepsTheThreadWithinItsBound) {
     int most = 0;
     {
       fastio::FileOpener opener;
-      opener.Expect(Plan(paths));
-      for (const std::string& path : paths) {
+      opener.Expect(files.plan);
+      for (const std::string& path : files.paths) {
         if (OpenAndRead(opener, path) != path) ::_exit(12);
         most = std::max(most, OpenDescriptors(kLimit) - before);
       }
     }
     if (most > static_cast<int>(bound) + 1) ::_exit(13);
     if (OpenDescriptors(kLimit) != before) ::_exit(14);
-    host::WriteCoverageProfile();
+    WriteCoverageProfile();
     ::_exit(0);
   }
   int status = 0;
