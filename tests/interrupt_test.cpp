@@ -225,4 +225,35 @@ TEST(InterruptTest, AnInterruptionWaitsForTheThreadsThatHoldThemBack) {
 }  // namespace
 }  // namespace quarrion
 
+#else  // Windows: the console handler removes what was registered
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "interrupt/interrupt.h"
+#include "test_util.h"
+
+namespace quarrion {
+namespace {
+
+// A name is registered in UTF-8, a path past MAX_PATH in its \\?\ form, as
+// the output file registers its temporary file; the handler removes it.
+TEST(InterruptTest, TheHandlerRemovesRegisteredFilesOfAnyName) {
+  testing::TempDir dir;
+  const std::string path = dir.Join("\xE6\x97\xA5\xE6\x9C\xAC " + std::string(240, 'x') + ".tmp");
+  testing::WriteFile(path, "x");
+  ASSERT_TRUE(testing::FileExists(path));
+  std::string registered = "\\\\?\\" + path;
+  std::replace(registered.begin(), registered.end(), '/', '\\');
+  interrupt::RemoveOnInterrupt name;
+  ASSERT_TRUE(name.Set(interrupt::RemoveOnInterrupt::kNoFolder, registered).ok());
+  interrupt::RemoveRegisteredFiles();
+  EXPECT_FALSE(testing::FileExists(path));
+}
+
+}  // namespace
+}  // namespace quarrion
+
 #endif
