@@ -1,16 +1,10 @@
 // Interruptions of the real program (SIGINT, SIGTERM, SIGHUP, SIGPIPE) and the
 // limit on file sizes: whatever was being written is removed, the target kept.
-#if !defined(_WIN32)
-
 #include "interrupt/interrupt.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
@@ -22,8 +16,18 @@
 
 #include "test_util.h"
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 namespace quarrion {
 namespace {
+
+#if !defined(_WIN32)
 
 namespace fs = std::filesystem;
 using testing::ReadFile;
@@ -222,21 +226,7 @@ TEST(InterruptTest, AnInterruptionWaitsForTheThreadsThatHoldThemBack) {
   EXPECT_EQ(ReadFile(dir.Join("taken")), "kept");
 }
 
-}  // namespace
-}  // namespace quarrion
-
 #else  // Windows: the console handler removes what was registered
-
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <string>
-
-#include "interrupt/interrupt.h"
-#include "test_util.h"
-
-namespace quarrion {
-namespace {
 
 // A name is registered in UTF-8, a path past MAX_PATH in its \\?\ form, as
 // the output file registers its temporary file; the handler removes it.
@@ -253,7 +243,7 @@ TEST(InterruptTest, TheHandlerRemovesRegisteredFilesOfAnyName) {
   EXPECT_FALSE(testing::FileExists(path));
 }
 
+#endif
+
 }  // namespace
 }  // namespace quarrion
-
-#endif
