@@ -1,7 +1,6 @@
 // Packing: the order and layout of an archive, and the writer that makes one.
 #include <gtest/gtest.h>
 
-#include <iterator>
 #include <new>
 #include <random>
 #include <sstream>

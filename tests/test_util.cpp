@@ -48,11 +48,7 @@ void SetIoVariable(const char* value) {
 #if defined(_WIN32)
   _putenv_s("QUARRION_IO", value == nullptr ? "" : value);  // "" removes it
 #else
-  if (value == nullptr) {
-    ::unsetenv("QUARRION_IO");
-  } else {
-    ::setenv("QUARRION_IO", value, 1);
-  }
+  value == nullptr ? ::unsetenv("QUARRION_IO") : ::setenv("QUARRION_IO", value, 1);
 #endif
 }
 
@@ -279,10 +275,7 @@ RunResult RunQuarrionUnprivileged(const std::vector<std::string>& args, const st
   ::chmod(program.c_str(), 0755);
   ::chmod(dir.c_str(), 0777);
   const std::string out = dir + "/stdout", err = dir + "/stderr";
-  Setup setup;
-  setup.program = program;
-  setup.asNobody = true;
-  const int pid = Spawn(args, "/dev/null", out, err, setup, "");
+  const int pid = Spawn(args, "/dev/null", out, err, Setup{0, 0, false, program, true}, "");
   RunResult r{WaitQuarrionBinary(pid), ReadFile(out), ReadFile(err)};
   for (const std::string& path : {program, out, err}) fs::remove(path);
   return r;
@@ -381,13 +374,10 @@ Dialogue RunDialogue(const std::string& input, const std::function<int(Console&)
   std::istringstream in(input);
   std::ostringstream out, err;
   Console console{in, out, err};
-  Dialogue d;
-  d.status = body(console);
+  const int status = body(console);
   in.clear();
-  d.unread.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  d.out = out.str();
-  d.err = err.str();
-  return d;
+  std::string unread(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
+  return Dialogue{{status, out.str(), err.str()}, unread};
 }
 
 Dialogue RunArchiveMode(int (*mode)(const StartupOptions&, Console&), const std::string& archive,
