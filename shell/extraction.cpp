@@ -85,10 +85,12 @@ struct Plan {
   std::deque<Stretch> stretches;  // a deque: a stretch never moves
 };
 
-// Why a name may not be written on this host, "" when it may.
-std::string ExtractNameProblem(std::string_view name) {
-  const Status why = CheckName(name, NameUse::kExtraction);
-  return why.ok() ? std::string() : QuotedName(name) + " " + why.reason;
+// The line that refuses entry `i`, at `path`, whose name `name` this host
+// cannot hold (`why`, from CheckName).
+std::string NameRefusal(std::size_t i, std::string_view path, std::string_view name,
+                        const Status& why) {
+  return "entry " + std::to_string(i) + " (" + Printable(path) + "): " + QuotedName(name) + " " +
+         why.reason;
 }
 
 // The first pass. A new stretch begins after every folder and up entry
@@ -115,10 +117,9 @@ Plan MakePlan(const VpReader& reader) {
       case FolderWalk::Step::kOpen: {
         FolderNode node{open.empty() ? kTop : open.back(), walk.folders().back(), ""};
         if (node.parent != kTop) node.refusal = plan.folders[node.parent].refusal;
-        if (const std::string problem = ExtractNameProblem(node.name);
-            node.refusal.empty() && !problem.empty()) {
-          node.refusal =
-              "entry " + std::to_string(i) + " (" + Printable(walk.Current()) + "): " + problem;
+        if (const Status why = CheckName(node.name, NameUse::kExtraction);
+            node.refusal.empty() && !why.ok()) {
+          node.refusal = NameRefusal(i, walk.Current(), node.name, why);
         }
         open.push_back(plan.folders.size());
         plan.folders.push_back(std::move(node));
@@ -253,12 +254,12 @@ std::string Worker::Refusal(const Stretch& s, std::size_t i, const std::string& 
                             std::string_view name) const {
   std::string refusal = RefusalOf(shared_.reader.findings(), i, path);
   if (!refusal.empty()) return refusal;
-  const std::string entry = "entry " + std::to_string(i) + " (" + Printable(path) + "): ";
   if (s.folder != kTop && !shared_.plan.folders[s.folder].refusal.empty()) {
-    return entry + "in folder " + shared_.plan.folders[s.folder].refusal;
+    return "entry " + std::to_string(i) + " (" + Printable(path) + "): in folder " +
+           shared_.plan.folders[s.folder].refusal;
   }
-  const std::string problem = ExtractNameProblem(name);
-  return problem.empty() ? problem : entry + problem;
+  const Status why = CheckName(name, NameUse::kExtraction);
+  return why.ok() ? std::string() : NameRefusal(i, path, name, why);
 }
 
 void Worker::Enter(std::size_t node) {
